@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+
+#include "PlatformExport.h"
+
+// The operating system as the module sees it: every system call the module makes goes through
+// this one interface. On Windows the default is the Win32 implementation; elsewhere it is an
+// in-process simulation (SimPlatform.h). Tests and tools may swap in their own.
+namespace platform {
+
+using MappingHandle = void*;
+using WindowHandle = void*;
+
+// Windows error codes the module may see.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorAlreadyExists = 183;
+
+struct Guid {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+
+class System {
+public:
+    virtual ~System() = default;
+
+    // A named mapping backed by the paging file, read-write: created with `size` bytes, or opened
+    // when it exists already, in which case it keeps the size it was created with. Null on failure.
+    virtual MappingHandle CreateOrOpenMapping(const wchar_t* name, uint32_t size) = 0;
+    // A full-access view of the first `size` bytes; null on failure (among other causes, when the
+    // mapping is smaller than `size`).
+    virtual void* MapView(MappingHandle mapping, uint32_t size) = 0;
+    virtual void UnmapView(void* view) = 0;
+    virtual void CloseHandle(MappingHandle mapping) = 0;
+    // The calling thread's last error code.
+    virtual uint32_t LastError() = 0;
+
+    // The top-level window with exactly this title (any class), or null.
+    virtual WindowHandle FindWindowByTitle(const wchar_t* title) = 0;
+    // Sends a message and waits until the window has handled it, but gives up on a window whose
+    // thread has stopped answering, or after `timeoutMs`. False when it was not handled.
+    virtual bool SendMessageTo(WindowHandle window, uint32_t code, uintptr_t wParam,
+                               intptr_t lParam, uint32_t timeoutMs) = 0;
+
+    // Shell execution with no owner window and no directory; returns the shell's result value
+    // (greater than 32 on success).
+    virtual intptr_t ShellExecute(const char* operation, const char* file, const char* parameters,
+                                  int showCommand) = 0;
+
+    virtual uint32_t ProcessId() = 0;
+    // Calendar time in whole seconds since 1970.
+    virtual int64_t CalendarSeconds() = 0;
+    // A new GUID; false when none could be made.
+    virtual bool NewGuid(Guid& guid) = 0;
+    // Converts null-terminated text in the system's ANSI code page to UTF-16, its null included,
+    // into `out` (at most `outCount` units). Returns the units written, null included; 0 on failure.
+    virtual int AnsiToUtf16(const char* text, char16_t* out, int outCount) = 0;
+    // Writes text to the process's standard output.
+    virtual void PrintToStdout(const wchar_t* text) = 0;
+};
+
+// The system now in use.
+PLATFORMAPI System& Current();
+// Puts `system` in use (null restores the default) and returns the one used before.
+PLATFORMAPI System* Swap(System* system);
+
+}  // namespace platform

@@ -1,0 +1,7 @@
+#include "plugin/ModuleState.h"
+
+namespace vantrel {
+
+void ResetModuleStateForTests() {}
+
+}  // namespace vantrel
