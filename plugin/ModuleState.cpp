@@ -1,7 +1,11 @@
 #include "plugin/ModuleState.h"
 
+#include "controller/Handshake.h"
+
 namespace vantrel {
 
-void ResetModuleStateForTests() {}
+void ResetModuleStateForTests() {
+    ResetHandshakeStateForTests();
+}
 
 }  // namespace vantrel

@@ -1,0 +1,105 @@
+#include "controller/Handshake.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+#include "controller/ConsoleLink.h"
+#include "controller/ConsoleProtocol.h"
+#include "host/Log.h"
+#include "platform/Platform.h"
+
+namespace vantrel {
+
+namespace {
+
+// Module-wide, shared by every source. The block and its view are made at the first handshake
+// that finds the console and kept for the life of the process.
+platform::MappingHandle handshakeMapping = nullptr;
+void* handshakeView = nullptr;
+// Calendar seconds of the previous call, truncated to 32 bits; compared wrap-safe.
+int32_t lastHandshakeTime = 0;
+
+constexpr int32_t kHandshakeIntervalSeconds = 2;
+
+// The two block errors go to standard output, where the console's users have always seen them.
+void PrintError(platform::System& system, const wchar_t* format, uint32_t error) {
+    wchar_t line[96];
+    std::swprintf(line, sizeof(line) / sizeof(line[0]), format, static_cast<int>(error));
+    system.PrintToStdout(line);
+}
+
+int Handshake(platform::System& system, platform::WindowHandle window, const String& sourceId,
+              const String& sceneId) {
+    if (!handshakeMapping) {
+        handshakeMapping = OpenHandshakeBlock();
+        if (!handshakeMapping) {
+            PrintError(system, L"Could not create file mapping object (%d).\n", system.LastError());
+            return 0;
+        }
+    }
+    if (!handshakeView) {
+        handshakeView = MapHandshakeView(handshakeMapping);
+        if (!handshakeView) {
+            // Usually our own 128-byte block, made before the console made its own: start afresh
+            // next time.
+            PrintError(system, L"Could not map view of file (%d).\n", system.LastError());
+            system.CloseHandle(handshakeMapping);
+            handshakeMapping = nullptr;
+            return 0;
+        }
+    }
+
+    char16_t text[kHandshakeTextCapacity];
+    const size_t length = FormatHandshakeText(system.ProcessId(), sceneId, sourceId, text,
+                                              kHandshakeTextCapacity, system);
+    if (length == 0)
+        return 0;  // refused and logged; the block keeps the previous text
+    // With its null, so that a shorter text leaves no tail of the previous one.
+    std::memcpy(handshakeView, text, (length + 1) * sizeof(char16_t));
+    SendToConsole(window, kHandshakeMessage, 0, 0);
+    return 0;
+}
+
+int Launch(platform::System& system, const String& sourceId, const String& sceneId) {
+    char parameters[kLaunchParametersCapacity];
+    if (!FormatLaunchParameters(system.ProcessId(), sceneId, sourceId, parameters,
+                                sizeof(parameters))) {
+        return 0;  // refused and logged
+    }
+    const intptr_t result = LaunchConsole(parameters);
+    if (LaunchSucceeded(result)) {
+        Log(L"Successed!");
+        return 0;
+    }
+    Log(L"return value:%d\n", static_cast<int>(static_cast<uint32_t>(result)));
+    Log(L"GetLastError: %d", static_cast<int>(system.LastError()));
+    return static_cast<int>(system.LastError());
+}
+
+}  // namespace
+
+int NotifyController(const String& sourceId, const String& sceneId) {
+    platform::System& system = platform::Current();
+
+    const int32_t now = WrapToSigned32(static_cast<uint32_t>(system.CalendarSeconds()));
+    const int32_t elapsed =
+        WrapToSigned32(static_cast<uint32_t>(now) - static_cast<uint32_t>(lastHandshakeTime));
+    // Every call counts, skipped or not: a burst of calls goes on once, at its start.
+    lastHandshakeTime = now;
+    if (elapsed < kHandshakeIntervalSeconds)
+        return -1;
+
+    const platform::WindowHandle window = FindConsoleWindow();
+    if (window)
+        return Handshake(system, window, sourceId, sceneId);
+    return Launch(system, sourceId, sceneId);
+}
+
+void ResetHandshakeStateForTests() {
+    handshakeMapping = nullptr;
+    handshakeView = nullptr;
+    lastHandshakeTime = 0;
+}
+
+}  // namespace vantrel
