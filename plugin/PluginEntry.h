@@ -1,0 +1,30 @@
+#pragma once
+
+#include "host/APIInterface.h"
+#include "host/ImageSource.h"
+#include "host/XElement.h"
+
+// The module's face towards the host. The exported C functions forward here.
+namespace vantrel {
+
+extern const wchar_t kPluginName[];
+extern const wchar_t kPluginDescription[];
+
+// The platform's load notification: stores the instance handle on process attach (reason 1) only.
+// Always returns true.
+bool OnModuleLoad(void* instance, unsigned long reason);
+// The handle stored by the load notification; null before it.
+void* ModuleHandle();
+
+bool LoadPlugin();
+void UnloadPlugin();
+const wchar_t* GetPluginName();
+const wchar_t* GetPluginDescription();
+
+// The create callback: a new source for the data element, or null (null element, no memory).
+ImageSource* CreateBitmapSource(XElement* data);
+// The configure callback: makes sure the source and its scene have identifiers and hands both to
+// the controller console. False for a null element or one without a container element.
+bool ConfigureBitmapSource(XElement* element, bool creating);
+
+}  // namespace vantrel

@@ -1,0 +1,33 @@
+// The module's exports: four unmangled functions, and the platform's load notification.
+#include "plugin/PluginEntry.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#define VANTREL_EXPORT extern "C" __declspec(dllexport)
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    return vantrel::OnModuleLoad(instance, reason) ? TRUE : FALSE;
+}
+#else
+#include <dlfcn.h>
+#define VANTREL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+// Linux has no DllMain: the loader runs this once the module is mapped, with the module's own
+// dlopen handle standing in for the instance handle.
+__attribute__((constructor)) void NotifyModuleLoad() {
+    Dl_info info = {};
+    void* handle = nullptr;
+    if (dladdr(reinterpret_cast<void*>(&NotifyModuleLoad), &info) && info.dli_fname)
+        handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    vantrel::OnModuleLoad(handle, 1);
+    // RTLD_NOLOAD took a reference; give it back so that dlclose can unload the module.
+    if (handle) dlclose(handle);
+}
+}  // namespace
+#endif
+
+VANTREL_EXPORT bool LoadPlugin() { return vantrel::LoadPlugin(); }
+VANTREL_EXPORT void UnloadPlugin() { vantrel::UnloadPlugin(); }
+VANTREL_EXPORT const wchar_t* GetPluginName() { return vantrel::GetPluginName(); }
+VANTREL_EXPORT const wchar_t* GetPluginDescription() { return vantrel::GetPluginDescription(); }

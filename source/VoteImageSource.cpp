@@ -1,0 +1,87 @@
+#include "source/VoteImageSource.h"
+
+#include <cstring>
+
+#include "plugin/Guid.h"
+
+namespace vantrel {
+
+namespace {
+const wchar_t kColorKeyShaderPath[] = L"shaders\\ColorKey_RGB.pShader";
+}  // namespace
+
+XElement* SourceElementOf(XElement* data) { return data ? data->GetParent() : nullptr; }
+
+XElement* ContainerElementOf(XElement* data) {
+    XElement* sourceElement = SourceElementOf(data);
+    return sourceElement ? sourceElement->GetParent() : nullptr;
+}
+
+void* VoteImageSource::operator new(size_t size) noexcept {
+    void* block = MainAllocator->Allocate(size);
+    if (block) std::memset(block, 0, size);
+    return block;
+}
+
+void VoteImageSource::operator delete(void* block) noexcept { MainAllocator->Free(block); }
+
+VoteImageSource::VoteImageSource(XElement* dataElement)
+    : data(dataElement),
+      useColorKey(false),
+      keyColor(0xFFFFFFFFu),
+      keySimilarity(0),
+      keyBlend(0),
+      opacity(100),
+      color(0xFFFFFFFFu),
+      colorKeyShader(nullptr),
+      commandMapping(nullptr),
+      lastCommandId(-1),
+      pollTimer(0.0f),
+      commandWidth(0),
+      commandHeight(0),
+      effectId(0),
+      drawX(-1),
+      drawY(-1),
+      drawWidth(-1),
+      drawHeight(-1),
+      liveReportTimer(0.0f),
+      viewFailureReported(false),
+      missingShaderReported(false) {
+    ApplySettings();
+    colorKeyShader = GS->CreatePixelShaderFromFile(kColorKeyShaderPath);
+    Log(L"Using bitmap image");
+}
+
+VoteImageSource::~VoteImageSource() {
+    delete colorKeyShader;
+    // The command block's mapping stays open for the rest of the process on purpose: the console
+    // and the other sources share the block.
+}
+
+Vect2 VoteImageSource::QuerySize() const { return Vect2(bitmap.width, bitmap.height); }
+
+void VoteImageSource::ApplySettings() {
+    if (XElement* container = ContainerElementOf(data)) EnsureGuid(container, L"sceneGuid");
+
+    bitmap.filePath = data->GetString(L"path", L"");
+
+    bool watchWanted = data->GetInt(L"monitor", 0) == 1;
+    if (bitmap.fileMonitor) {
+        OSMonitorFileDestroy(bitmap.fileMonitor);
+        bitmap.fileMonitor = nullptr;
+    }
+    if (watchWanted) bitmap.fileMonitor = OSMonitorFileStart(String(bitmap.filePath), false);
+
+    bitmap.Init();
+
+    opacity = data->GetInt(L"opacity", 100);
+    color = static_cast<uint32_t>(data->GetInt(L"color", -1));
+    // Taken as unsigned, so that a negative opacity becomes 100 as well.
+    if (static_cast<uint32_t>(opacity) > 100u) opacity = 100;
+    useColorKey = data->GetInt(L"useColorKey", 0) != 0;
+    keyColor = static_cast<uint32_t>(data->GetInt(L"keyColor", -1));
+    keySimilarity = data->GetInt(L"keySimilarity", 10);
+    keyBlend = data->GetInt(L"keyBlend", 0);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+
+#include "host/Host.h"
+#include "image/BitmapImage.h"
+#include "platform/Platform.h"
+
+namespace vantrel {
+
+struct EffectCommand;
+
+// The effect source: shows the effect that its settings or the controller console name, polls the
+// console's command block from its per-frame update, and draws the effect over the picture. The
+// host creates it through CreateBitmapSource, calls one source's operations one at a time, and
+// destroys it through the virtual destructor.
+class VoteImageSource : public ImageSource {
+public:
+    // `data` is the source's settings element ("data", child of the source element). Not owned;
+    // the host keeps it alive for the source's life.
+    explicit VoteImageSource(XElement* data);
+    ~VoteImageSource() override;
+    VoteImageSource(const VoteImageSource&) = delete;
+    VoteImageSource& operator=(const VoteImageSource&) = delete;
+
+    // Once per frame: moves the animation on, polls the console's command block at most every
+    // 20 ms, and reports the host's live state every 2 seconds.
+    void Advance(float seconds) override;
+    // Draws the current texture, opaque at the commanded placement or through the colour key.
+    void Draw(const Vect2& pos, const Vect2& size) override;
+    // The image's own size: the loaded effect's, or 32 by 32 for the placeholder.
+    Vect2 QuerySize() const override;
+    // Rereads every setting and reloads the image from "path".
+    void ApplySettings() override;
+    // Announces the source and its scene to the console (or launches the console).
+    void SceneBegin() override;
+    // Tells the console that the host is no longer live.
+    void SceneEnd() override;
+
+    // Memory comes from the host's allocator, cleared; a failed allocation yields null.
+    static void* operator new(size_t size) noexcept;
+    static void* operator new(size_t, void* place) noexcept { return place; }
+    static void operator delete(void* block) noexcept;
+    static void operator delete(void*, void*) noexcept {}
+
+    BitmapImage bitmap;
+    XElement* data;
+    bool useColorKey;
+    uint32_t keyColor;
+    int32_t keySimilarity;
+    int32_t keyBlend;
+    int32_t opacity;
+    uint32_t color;
+    Shader* colorKeyShader;
+    platform::MappingHandle commandMapping;
+    int32_t lastCommandId;
+    float pollTimer;
+    int32_t commandWidth;
+    int32_t commandHeight;
+    int32_t effectId;
+    int32_t drawX;
+    int32_t drawY;
+    int32_t drawWidth;
+    int32_t drawHeight;
+    float liveReportTimer;
+    // Set once the failure to map the command block has been reported; cleared by a view that
+    // succeeds, so that a lasting failure is reported once, not at every poll.
+    bool viewFailureReported;
+    // Set once a missing colour-key shader has been reported for this source.
+    bool missingShaderReported;
+
+private:
+    bool PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, float widthBefore,
+                      float heightBefore);
+    bool ReadStableCommandText(const void* view, char16_t* text);
+    void ApplyCommand(const EffectCommand& command, uint32_t canvasWidth,
+                      uint32_t canvasHeight, float widthBefore, float heightBefore);
+    void ReportLiveState();
+    void DrawKeyed(const Vect2& pos, const Vect2& size);
+    void DrawPlain(const Vect2& pos, const Vect2& size);
+};
+
+// The source element (parent of the data element) and the container element (its parent); null
+// when the tree has no such level.
+XElement* SourceElementOf(XElement* data);
+XElement* ContainerElementOf(XElement* data);
+
+// Keeps the source's size in the scene in the same proportion to its effect's own size when the
+// effect changes: rewrites "cx", "cy", "orix" and "oriy" on the source element.
+void RescaleSourceSize(XElement* sourceElement, int32_t newWidth, int32_t newHeight);
+
+}  // namespace vantrel

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "plugin/PluginEntry.h"
+#include "source/VoteImageSource.h"
+#include "support/SourceTree.h"
+#include "support/TestHost.h"
+
+using standin::GraphicsEvent;
+using standin::GraphicsEventKind;
+using testsupport::SourceTree;
+using vantrel::VoteImageSource;
+
+namespace {
+
+// A source showing a small red PNG, with the settings given, and its drawing record cleared.
+class DrawingTest : public ::testing::Test {
+protected:
+    void MakeSource(bool useColorKey, int opacity, int color) {
+        data_ = tree_.AddSource(L"fx");
+        data_->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir_.File("red.png"), 4, 4, 0xFF0000FF)).c_str());
+        data_->SetInt(L"useColorKey", useColorKey ? 1 : 0);
+        data_->SetInt(L"opacity", opacity);
+        data_->SetInt(L"color", color);
+        source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
+        ASSERT_NE(source_, nullptr);
+        standin::ClearGraphicsEvents();
+    }
+    void TearDown() override { delete source_; }
+
+    std::vector<GraphicsEvent> Draws() {
+        std::vector<GraphicsEvent> draws;
+        for (const auto& e : standin::GraphicsEvents())
+            if (e.kind == GraphicsEventKind::DrawSprite) draws.push_back(e);
+        return draws;
+    }
+    GraphicsEvent OnlyDraw() {
+        auto draws = Draws();
+        EXPECT_EQ(draws.size(), 1u);
+        return draws.empty() ? GraphicsEvent{} : draws[0];
+    }
+
+    testsupport::TempDir dir_;
+    SourceTree tree_;
+    XElement* data_ = nullptr;
+    VoteImageSource* source_ = nullptr;
+};
+
+void ExpectRect(const GraphicsEvent& e, float x, float y, float x2, float y2) {
+    EXPECT_EQ(e.x, x);
+    EXPECT_EQ(e.y, y);
+    EXPECT_EQ(e.x2, x2);
+    EXPECT_EQ(e.y2, y2);
+}
+
+TEST_F(DrawingTest, KeyedPathAppliesOpacityAndKeepsTheLowColourBits) {
+    struct Case {
+        int opacity;
+        uint32_t want;
+    } cases[] = {{50, 0x7F345678u}, {0, 0x00345678u}, {100, 0xFF345678u}, {1, 0x02345678u}, {99, 0xFC345678u}};
+    MakeSource(true, 50, 0x12345678);
+    ASSERT_NE(source_->colorKeyShader, nullptr) << "the shader file should sit beside the tests";
+    for (const Case& c : cases) {
+        source_->opacity = c.opacity;
+        standin::ClearGraphicsEvents();
+        source_->Draw(Vect2(10, 20), Vect2(30, 40));
+        EXPECT_EQ(OnlyDraw().color, c.want) << "opacity " << c.opacity;
+    }
+}
+
+TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
+    MakeSource(true, 100, -1);
+    source_->drawX = source_->drawY = 500;  // the keyed path ignores the placement
+    source_->drawWidth = source_->drawHeight = 5;
+    source_->Draw(Vect2(10, 20), Vect2(30, 40));
+
+    auto events = standin::GraphicsEvents();
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[0].kind, GraphicsEventKind::BindShader);
+    EXPECT_EQ(events[0].shader, source_->colorKeyShader);
+    EXPECT_EQ(events[1].kind, GraphicsEventKind::SetColor);
+    EXPECT_EQ(events[1].parameter, 2u);
+    EXPECT_EQ(events[1].color, 0xFFFFFFFFu);
+    EXPECT_EQ(events[2].kind, GraphicsEventKind::SetFloat);
+    EXPECT_EQ(events[2].parameter, 3u);
+    EXPECT_EQ(events[2].value, 10.0f * 0.01f);
+    EXPECT_EQ(events[3].parameter, 4u);
+    EXPECT_EQ(events[3].value, 0.0f);
+    EXPECT_EQ(events[4].kind, GraphicsEventKind::DrawSprite);
+    EXPECT_EQ(events[4].shader, source_->colorKeyShader);
+    ExpectRect(events[4], 10, 20, 40, 60);
+    EXPECT_EQ(events[5].kind, GraphicsEventKind::BindShader);
+    EXPECT_EQ(events[5].shader, nullptr);  // none was bound before
+
+    // With a shader bound before, that one is bound again.
+    Shader* other = GS->CreatePixelShaderFromFile(L"shaders\\ColorKey_RGB.pShader");
+    GS->BindPixelShader(other);
+    standin::ClearGraphicsEvents();
+    source_->Draw(Vect2(0, 0), Vect2(1, 1));
+    EXPECT_EQ(standin::GraphicsEvents().back().shader, other);
+    GS->BindPixelShader(nullptr);
+    delete other;
+}
+
+TEST_F(DrawingTest, KeyedPathWithoutItsShaderDrawsUnkeyedAndSaysSoOnce) {
+    MakeSource(true, 50, 0x12345678);
+    delete source_->colorKeyShader;
+    source_->colorKeyShader = nullptr;
+    source_->Draw(Vect2(1, 2), Vect2(3, 4));
+    source_->Draw(Vect2(1, 2), Vect2(3, 4));
+    auto events = standin::GraphicsEvents();
+    ASSERT_EQ(events.size(), 2u);
+    for (const auto& e : events) {
+        EXPECT_EQ(e.kind, GraphicsEventKind::DrawSprite);
+        EXPECT_EQ(e.color, 0x7F345678u);
+        ExpectRect(e, 1, 2, 4, 6);
+    }
+    size_t warnings = 0;
+    for (const auto& r : standin::LogRecords())
+        if (r.text.find(L"colour-key shader") != std::wstring::npos) ++warnings;
+    EXPECT_EQ(warnings, 1u);
+}
+
+TEST_F(DrawingTest, PlainPathIsOpaqueWhateverTheOpacity) {
+    MakeSource(false, 0, 0x12345678);
+    source_->Draw(Vect2(0, 0), Vect2(8, 8));
+    EXPECT_EQ(OnlyDraw().color, 0xFF345678u);
+    EXPECT_EQ(OnlyDraw().shader, nullptr);
+}
+
+TEST_F(DrawingTest, PlainPathRectangleRules) {
+    struct Case {
+        const char* what;
+        int drawX, drawY, drawWidth, drawHeight;
+        float x, y, x2, y2;
+    } cases[] = {
+        {"no command yet", -1, -1, -1, -1, 10, 20, 40, 60},
+        {"commanded corner and size", 100, 200, 50, 60, 100, 200, 150, 260},
+        {"origin is a valid corner", 0, 0, 5, 5, 0, 0, 5, 5},
+        {"corner with the host's size", 7, 9, -1, 50, 7, 9, 37, 49},
+        {"empty rectangle", 3, 4, 0, 0, 3, 4, 3, 4},
+        {"corner is all or nothing", 100, -1, 50, 60, 10, 20, 40, 60},
+        {"sums past 32 bits", 2147483000, 5, 2000, 1, 2147483000.0f, 5, 2147485000.0f, 6},
+    };
+    MakeSource(false, 100, -1);
+    for (const Case& c : cases) {
+        source_->drawX = c.drawX;
+        source_->drawY = c.drawY;
+        source_->drawWidth = c.drawWidth;
+        source_->drawHeight = c.drawHeight;
+        standin::ClearGraphicsEvents();
+        source_->Draw(Vect2(10, 20), Vect2(30, 40));
+        SCOPED_TRACE(c.what);
+        ExpectRect(OnlyDraw(), c.x, c.y, c.x2, c.y2);
+    }
+}
+
+TEST_F(DrawingTest, NothingToShowDrawsNothingAndTouchesNoShader) {
+    MakeSource(true, 100, -1);
+    Texture* texture = source_->bitmap.texture;
+    source_->bitmap.texture = nullptr;  // a GIF whose texture could not be made
+    source_->Draw(Vect2(0, 0), Vect2(8, 8));
+    source_->bitmap.texture = texture;
+    EXPECT_TRUE(standin::GraphicsEvents().empty());
+
+    // An empty path: the placeholder gives the size but is not drawn.
+    data_->SetString(L"path", L"");
+    source_->ApplySettings();
+    standin::ClearGraphicsEvents();
+    source_->Draw(Vect2(0, 0), Vect2(8, 8));
+    source_->useColorKey = false;
+    source_->Draw(Vect2(0, 0), Vect2(8, 8));
+    EXPECT_TRUE(standin::GraphicsEvents().empty());
+    EXPECT_EQ(source_->QuerySize().x, 32.0f);
+
+    // A file that fails to load shows the placeholder, so the streamer sees it is broken.
+    data_->SetString(L"path", L"missing.png");
+    source_->ApplySettings();
+    standin::ClearGraphicsEvents();
+    source_->Draw(Vect2(0, 0), Vect2(8, 8));
+    EXPECT_EQ(Draws().size(), 1u);
+}
+
+TEST_F(DrawingTest, ColourKeyOnRealPixels) {
+    // A 3-pixel image: the key colour, a colour far from it, and one just outside the similarity.
+    std::vector<uint8_t> rgba = {0, 255, 0, 255, 255, 0, 255, 255, 0, 200, 0, 255};
+    std::string path = dir_.File("keyed.png");
+    standin::WritePng(path, 3, 1, rgba);
+    data_ = tree_.AddSource(L"keyed");
+    data_->SetString(L"path", standin::FromUtf8(path).c_str());
+    data_->SetInt(L"useColorKey", 1);
+    data_->SetInt(L"keyColor", static_cast<int>(0xFF00FF00u));
+    data_->SetInt(L"keySimilarity", 10);
+    data_->SetInt(L"keyBlend", 40);
+    source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
+    ASSERT_NE(source_->colorKeyShader, nullptr);
+
+    standin::SetCanvasSize(3, 1);
+    standin::ClearCanvas(0x000000FFu);
+    source_->Draw(Vect2(0, 0), Vect2(3, 1));
+    const auto& canvas = standin::CanvasPixels();
+    // The key colour vanishes: the black background shows.
+    EXPECT_EQ(canvas[1], 0);
+    // The far colour stays as it is.
+    EXPECT_EQ(canvas[4], 255);
+    EXPECT_EQ(canvas[6], 255);
+    // Inside the blend range: partly transparent.
+    EXPECT_GT(canvas[9], 0);
+    EXPECT_LT(canvas[9], 200);
+}
+
+}  // namespace
