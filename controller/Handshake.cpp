@@ -72,9 +72,11 @@ int Launch(platform::System& system, const String& sourceId, const String& scene
         Log(L"Successed!");
         return 0;
     }
+    // Read once, before logging could disturb it.
+    const int error = static_cast<int>(system.LastError());
     Log(L"return value:%d\n", static_cast<int>(static_cast<uint32_t>(result)));
-    Log(L"GetLastError: %d", static_cast<int>(system.LastError()));
-    return static_cast<int>(system.LastError());
+    Log(L"GetLastError: %d", error);
+    return error;
 }
 
 }  // namespace
