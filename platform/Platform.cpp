@@ -24,7 +24,9 @@ System& Default() {
 
 }  // namespace
 
-System& Current() { return swapped != nullptr ? *swapped : Default(); }
+System& Current() {
+    return swapped != nullptr ? *swapped : Default();
+}
 
 System* Swap(System* system) {
     System* before = &Current();

@@ -11,6 +11,7 @@ namespace {
 
 // Windows error codes the simulation reports besides the ones the module knows.
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorInvalidAddress = 487;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
@@ -207,7 +208,7 @@ MappingHandle SimSystem::CreateOrOpenMapping(const wchar_t* name, uint32_t size)
     } else {
         if (size == 0) {
             // Windows refuses a block of no size backed by the paging file.
-            state_->lastError = 87;  // ERROR_INVALID_PARAMETER
+            state_->lastError = kErrorInvalidParameter;
             return nullptr;
         }
         block = std::make_shared<SimBlock>();
@@ -284,6 +285,10 @@ uint32_t SimSystem::LastError() {
 uint8_t* SimSystem::CreateBlock(const std::wstring& name, uint32_t size) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     std::shared_ptr<SimBlock> block = state_->FindBlock(name);
+    if (block && block->bytes.size() < size) {
+        // The other program's view of `size` bytes would be refused, as on Windows.
+        return nullptr;
+    }
     if (!block) {
         block = std::make_shared<SimBlock>();
         block->name = name;
@@ -402,8 +407,8 @@ WindowHandle SimSystem::FindWindowByTitle(const wchar_t* title) {
     return nullptr;
 }
 
-bool SimSystem::SendMessageTo(WindowHandle window, uint32_t code, uintptr_t wParam,
-                              intptr_t lParam, uint32_t /*timeoutMs*/) {
+bool SimSystem::SendMessageTo(WindowHandle window, uint32_t code, uintptr_t wParam, intptr_t lParam,
+                              uint32_t /*timeoutMs*/) {
     MessageHandler handler;
     SimMessage message{code, wParam, lParam};
     {
@@ -551,7 +556,7 @@ bool SimSystem::NewGuid(Guid& guid) {
 int SimSystem::AnsiToUtf16(const char* text, char16_t* out, int outCount) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (text == nullptr || outCount < 0 || (outCount > 0 && out == nullptr)) {
-        state_->lastError = 87;  // ERROR_INVALID_PARAMETER
+        state_->lastError = kErrorInvalidParameter;
         return 0;
     }
     size_t length = std::char_traits<char>::length(text) + 1;  // with the null

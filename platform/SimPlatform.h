@@ -51,7 +51,8 @@ public:
     void PrintToStdout(const wchar_t* text) override;
 
     // ----- named blocks, as another program (the console) sees them
-    // Creates the block with `size` zero bytes unless it exists; returns its bytes.
+    // Creates the block with `size` zero bytes unless it exists, and holds it; returns its bytes.
+    // Null when it exists with fewer than `size` bytes (the program's view would be refused).
     uint8_t* CreateBlock(const std::wstring& name, uint32_t size);
     // The block's bytes, or null when no such block exists. Stays valid while the block exists.
     uint8_t* BlockBytes(const std::wstring& name);

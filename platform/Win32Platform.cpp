@@ -1,7 +1,7 @@
 // The platform on Windows: each call is the Win32 call of the same purpose.
-#include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <ctime>
@@ -29,7 +29,9 @@ public:
 
     void UnmapView(void* view) override { ::UnmapViewOfFile(view); }
 
-    void CloseHandle(MappingHandle mapping) override { ::CloseHandle(static_cast<HANDLE>(mapping)); }
+    void CloseHandle(MappingHandle mapping) override {
+        ::CloseHandle(static_cast<HANDLE>(mapping));
+    }
 
     uint32_t LastError() override { return ::GetLastError(); }
 
@@ -51,8 +53,8 @@ public:
 
     intptr_t ShellExecute(const char* operation, const char* file, const char* parameters,
                           int showCommand) override {
-        HINSTANCE result = ::ShellExecuteA(nullptr, operation, file, parameters, nullptr,
-                                           showCommand);
+        HINSTANCE result =
+            ::ShellExecuteA(nullptr, operation, file, parameters, nullptr, showCommand);
         return reinterpret_cast<intptr_t>(result);
     }
 

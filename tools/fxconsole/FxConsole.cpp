@@ -9,10 +9,10 @@
 //   handshake <text>               after message 1045: the handshake block's text
 //   command <text>                 a command text has just been written
 // Errors go to standard error.
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -170,7 +170,8 @@ Console* theConsole = nullptr;
 HWND theWindow = nullptr;
 
 bool Console::MakeBlock(const wchar_t* name, HANDLE& mapping, void*& view) {
-    mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize, name);
+    mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize, name);
     if (mapping == nullptr) {
         PrintError(std::wstring(L"could not create the block ") + name + L" (error " +
                    std::to_wstring(GetLastError()) + L")");
@@ -281,9 +282,9 @@ void Console::WriteCommand(const std::wstring& text) {
 
 void Console::Schedule(Command command) {
     // Stable: commands due at the same time keep their order.
-    auto later = std::upper_bound(
-        pending_.begin(), pending_.end(), command.due,
-        [](ULONGLONG due, const Command& other) { return due < other.due; });
+    auto later =
+        std::upper_bound(pending_.begin(), pending_.end(), command.due,
+                         [](ULONGLONG due, const Command& other) { return due < other.due; });
     pending_.insert(later, std::move(command));
 }
 
