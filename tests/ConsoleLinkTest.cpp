@@ -38,7 +38,7 @@ TEST(CopyCommandText, CopiesUpToTheNull) {
     EXPECT_EQ(Copied(ViewHolding(text + u'\0' + u"tail", 8192), 0, &ok), text);
     EXPECT_TRUE(ok);
 
-    EXPECT_EQ(Copied(ViewHolding(u"", 8192), 0, &ok), u"");
+    EXPECT_EQ(Copied(ViewHolding(std::u16string(1, u'\0'), 8192), 0, &ok), u"");
     EXPECT_TRUE(ok);
 
     // No alignment needed.
