@@ -22,7 +22,7 @@ int32_t lastHandshakeTime = 0;
 
 constexpr int32_t kHandshakeIntervalSeconds = 2;
 
-// The two block errors go to standard output, where the console's users have always seen them.
+// The two block errors go to the process's standard output rather than the host's log.
 void PrintError(platform::System& system, const wchar_t* format, uint32_t error) {
     wchar_t line[96];
     std::swprintf(line, sizeof(line) / sizeof(line[0]), format, static_cast<int>(error));
