@@ -1,0 +1,115 @@
+#include "image/BitmapImage.h"
+
+#include <cstring>
+
+#include "image/GifBitmap.h"
+
+namespace {
+
+constexpr unsigned kPlaceholderSide = 32;
+constexpr size_t kPlaceholderBytes = kPlaceholderSide * kPlaceholderSide * 4;
+
+}  // namespace
+
+BitmapImage::BitmapImage()
+    : texture(nullptr),
+      width(0.0f),
+      height(0.0f),
+      isAnimated(false),
+      animation(),
+      fileData(nullptr),
+      frameCache(nullptr),
+      frameStore(nullptr),
+      currentFrame(0),
+      loopsPlayed(0),
+      lastDecodedFrame(0),
+      frameTime(0.0f),
+      reloadCountdown(0.0f),
+      fileMonitor(nullptr),
+      bitmapCallbacks(GifBitmapCallbacks()),
+      frameCount(0) {}
+
+BitmapImage::~BitmapImage() {
+    if (isAnimated) {
+        gif_finalise(&animation);
+        MainAllocator->Free(frameCache);
+        MainAllocator->Free(frameStore);
+    }
+    if (fileData)
+        MainAllocator->Free(fileData);
+    if (fileMonitor) {
+        OSMonitorFileDestroy(fileMonitor);
+        fileMonitor = nullptr;
+    }
+    if (texture)
+        delete texture;
+    filePath = String();
+    frameDelays.Clear();
+}
+
+void BitmapImage::CreatePlaceholderTexture() {
+    width = static_cast<float>(kPlaceholderSide);
+    height = static_cast<float>(kPlaceholderSide);
+    auto* pixels = static_cast<uint8_t*>(MainAllocator->Allocate(kPlaceholderBytes));
+    if (!pixels) {
+        Log(L"BitmapImage: Warning, not enough memory for the placeholder texture");
+        return;
+    }
+    // Every pixel reads FF 00 00 FF in memory: opaque red in the host's B,G,R,A order.
+    static const uint8_t kPattern[8] = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF};
+    for (size_t at = 0; at < kPlaceholderBytes; at += sizeof(kPattern))
+        std::memcpy(pixels + at, kPattern, sizeof(kPattern));
+    texture = GS->CreateTexture(kPlaceholderSide, kPlaceholderSide, GS_BGRA, pixels, false, true);
+    MainAllocator->Free(pixels);
+}
+
+void BitmapImage::Init() {
+    ReleaseContent();
+    const wchar_t* path = filePath.Array();
+    if (!path || path[0] == 0) {
+        AppWarning(L"BitmapImage::Init: Empty path");
+        CreatePlaceholderTexture();
+        return;
+    }
+    if (GetPathExtension(path).CompareI(L"gif") && LoadGif() == GifOutcome::Finished)
+        return;
+    LoadStill();
+}
+
+// Empties the holder whatever it held; the path, the watch and a pending reload stay.
+void BitmapImage::ReleaseContent() {
+    if (isAnimated) {
+        isAnimated = false;
+        gif_finalise(&animation);
+        MainAllocator->Free(frameCache);
+        MainAllocator->Free(frameStore);
+        frameCache = nullptr;
+        frameStore = nullptr;
+    }
+    if (fileData) {
+        MainAllocator->Free(fileData);
+        fileData = nullptr;
+    }
+    if (frameDelays.HasStorage())
+        frameDelays.Clear();
+    if (texture) {
+        delete texture;
+        texture = nullptr;
+    }
+    frameCount = 0;
+    currentFrame = 0;
+    loopsPlayed = 0;
+    lastDecodedFrame = 0;
+    frameTime = 0.0f;
+}
+
+void BitmapImage::LoadStill() {
+    texture = GS->CreateTextureFromFile(filePath.Array(), true);
+    if (!texture) {
+        AppWarning(L"BitmapImage::Init: could not create texture '%s'", filePath.Array());
+        CreatePlaceholderTexture();
+        return;
+    }
+    width = static_cast<float>(texture->GetWidth());
+    height = static_cast<float>(texture->GetHeight());
+}

@@ -1,0 +1,126 @@
+// BitmapImage::Advance: plays an animation in time with its own delays and loop count, decoding
+// each frame on first use and caching its pixels, and reloads the file one second after the last
+// reported change.
+#include <cmath>
+#include <cstring>
+
+#include "image/BitmapImage.h"
+
+namespace {
+
+// Beyond this much gathered time, whole passes through the animation are skipped arithmetically
+// instead of frame by frame, so that a long stall of the host cannot stall it again.
+constexpr float kLongSpanSeconds = 60.0f;
+
+}  // namespace
+
+void BitmapImage::Advance(float seconds) {
+    // A host hiccup (NaN, infinity, a clock going backwards) must not freeze or rewind playback.
+    if (!std::isfinite(seconds) || seconds < 0.0f)
+        seconds = 0.0f;
+    if (isAnimated)
+        AdvanceAnimation(seconds);
+    // The reload runs before the watch is polled, so a change reported now counts from the next
+    // call on: the reload comes once a full second has been counted after the last report.
+    AdvanceReload(seconds);
+    if (fileMonitor && OSFileHasChanged(fileMonitor))
+        reloadCountdown = 1.0f;
+}
+
+// The GIF's loop count, except that 65535 and above mean forever, like 0. A limit of N plays the
+// frames N times in all and then keeps the last frame.
+uint32_t BitmapImage::LoopLimit() const {
+    const int count = animation.loop_count;
+    if (count <= 0 || count >= 65535)
+        return 0;
+    return static_cast<uint32_t>(count);
+}
+
+void BitmapImage::AdvanceAnimation(float seconds) {
+    const uint32_t limit = LoopLimit();
+    if (limit != 0 && loopsPlayed >= limit)
+        return;  // finished: the last frame stays
+
+    const uint32_t shown = currentFrame;
+    uint32_t frame = currentFrame;
+    frameTime += seconds;
+    if (frameTime > kLongSpanSeconds)
+        SkipWholePasses(limit);
+    // A frame stays while the gathered time merely equals its delay; what is left over carries on
+    // to the next frame, so timing does not drift with the host's frame rate.
+    while (frameTime > frameDelays[frame]) {
+        frameTime -= frameDelays[frame];
+        if (++frame < frameCount)
+            continue;
+        if (limit == 0) {
+            frame = 0;
+            continue;
+        }
+        if (++loopsPlayed < limit) {
+            frame = 0;
+            continue;
+        }
+        frame = frameCount - 1;
+        break;
+    }
+    if (frame == shown)
+        return;
+
+    if (!frameCache[frame] && !DecodeIntoCache(frame))
+        return;
+    if (frameCache[frame] && texture)
+        texture->UploadPixels(frameCache[frame], GS_RGBA, animation.width * 4u);
+    // When the frame failed to decode the texture keeps the previous one; the frame is tried again
+    // when it is next due.
+    currentFrame = frame;
+}
+
+// libnsgif builds each frame on the one before it, so the frames between the last decoded one and
+// `frame` are decoded first (from frame 0 when going back). Only `frame` is cached. False when a
+// frame on the way fails: playback then stays where it was and tries again on the next call.
+bool BitmapImage::DecodeIntoCache(uint32_t frame) {
+    const uint32_t first = frame >= lastDecodedFrame ? lastDecodedFrame + 1 : 0;
+    for (uint32_t i = first; i < frame; ++i)
+        if (gif_decode_frame(&animation, i) != GIF_OK)
+            return false;
+    if (gif_decode_frame(&animation, frame) == GIF_OK) {
+        const uint32_t bytes = FrameBytes();
+        frameCache[frame] = frameStore + frame * bytes;
+        std::memcpy(frameCache[frame], bitmapCallbacks.bitmap_get_buffer(animation.frame_image),
+                    bytes);
+    }
+    lastDecodedFrame = frame;
+    return true;
+}
+
+// Takes away whole passes through the animation, all but the last one, counting them as loops. A
+// limited animation keeps at least its final pass for the frame-by-frame walk, which ends it.
+void BitmapImage::SkipWholePasses(uint32_t limit) {
+    double pass = 0.0;
+    for (uint32_t i = 0; i < frameCount; ++i)
+        pass += frameDelays[i];
+    double passes = std::floor(frameTime / pass) - 1.0;
+    if (passes < 1.0)
+        return;
+    if (limit == 0) {
+        frameTime = static_cast<float>(std::fmod(static_cast<double>(frameTime), pass) + pass);
+        return;
+    }
+    const double passesLeft = static_cast<double>(limit - loopsPlayed - 1);
+    if (passes > passesLeft)
+        passes = passesLeft;
+    if (passes < 1.0)
+        return;
+    loopsPlayed += static_cast<uint32_t>(passes);
+    frameTime = static_cast<float>(static_cast<double>(frameTime) - passes * pass);
+}
+
+void BitmapImage::AdvanceReload(float seconds) {
+    if (reloadCountdown == 0.0f)
+        return;
+    reloadCountdown -= seconds;
+    if (reloadCountdown > 0.0f)
+        return;
+    reloadCountdown = 0.0f;
+    Init();
+}
