@@ -153,18 +153,4 @@ TEST(CommandBlock, AViewOfASmallerBlockFails) {
     Simulation().CloseHandle(mapping);
 }
 
-TEST(LaunchConsole, OpensTheProgramShown) {
-    EXPECT_TRUE(vantrel::LaunchSucceeded(vantrel::LaunchConsole("9 1 a b 2")));
-    std::vector<platform::SimLaunch> launches = Simulation().Launches();
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].operation, "open");
-    EXPECT_EQ(launches[0].file, "plugins\\DezGlintora\\Glintora.exe");
-    EXPECT_EQ(launches[0].parameters, "9 1 a b 2");
-    EXPECT_EQ(launches[0].showCommand, 5);
-
-    EXPECT_TRUE(vantrel::LaunchSucceeded(33));
-    EXPECT_FALSE(vantrel::LaunchSucceeded(32));
-    EXPECT_FALSE(vantrel::LaunchSucceeded(0));
-}
-
 }  // namespace

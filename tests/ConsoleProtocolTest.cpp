@@ -136,13 +136,6 @@ TEST(PlacementFromPercent, UsesUnsignedThirtyTwoBitArithmetic) {
     }
 }
 
-TEST(ParseCommand, TheConsoleExampleLandsOnTheCanvas) {
-    EffectCommand command;
-    ASSERT_TRUE(vantrel::ParseCommand(u"5|D:/fx/a.gif|200|100|x|7|50|25", command));
-    EXPECT_EQ(vantrel::PlacementFromPercent(command.xPercent, 1920), 960);
-    EXPECT_EQ(vantrel::PlacementFromPercent(command.yPercent, 1080), 270);
-}
-
 // ---------------------------------------------------------------- handshake text
 
 std::u16string HandshakeText(uint32_t pid, const String& scene, const String& source,

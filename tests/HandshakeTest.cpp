@@ -93,12 +93,13 @@ TEST_F(Handshake, LaunchesTheConsoleWhenItIsNotRunning) {
 }
 
 TEST_F(Handshake, AFailedLaunchLogsAndReturnsTheLastError) {
-    Simulation().SetLaunchResult(2, platform::kErrorFileNotFound);
+    // 32 is the last failing value.
+    Simulation().SetLaunchResult(32, platform::kErrorFileNotFound);
     EXPECT_EQ(NotifyAt(100), 2);
-    EXPECT_EQ(LogTexts(), (std::vector<std::wstring>{L"return value:2\n", L"GetLastError: 2"}));
+    EXPECT_EQ(LogTexts(), (std::vector<std::wstring>{L"return value:32\n", L"GetLastError: 2"}));
 
     // A later call tries again.
-    Simulation().SetLaunchResult(42, 0);
+    Simulation().SetLaunchResult(33, 0);
     EXPECT_EQ(NotifyAt(102), 0);
     EXPECT_EQ(Simulation().Launches().size(), 2u);
 }
