@@ -1,7 +1,10 @@
 // The platform on Windows: each call is the Win32 call of the same purpose.
+
+// clang-format off
+#include <windows.h>  // first: the other system headers rely on it
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <ctime>

@@ -64,6 +64,18 @@ wine_up() {
     timeout 20 wineserver -k >/dev/null 2>&1 || true
     timeout 20 wineserver -w >/dev/null 2>&1 || true
 
+    # The prefix, on first use. The registry files are written when the server ends, so this runs
+    # on a server of its own that ends before the persistent one starts.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "wine: making the prefix $WINEPREFIX (once; about a minute)"
+        timeout 600 wine wineboot -i </dev/null >/dev/null 2>&1 || true
+        timeout 60 wineserver -w >/dev/null 2>&1 || true
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            echo "wine: could not make the prefix" >&2
+            return 1
+        fi
+    fi
+
     # Persistent: it stays up between test programs. wineserver forks into the background once
     # its socket is ready, so when this returns clients find it.
     if ! (_wine_detached timeout 20 wineserver -p); then
@@ -71,11 +83,6 @@ wine_up() {
         return 1
     fi
 
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "wine: making the prefix $WINEPREFIX (once; about a minute)"
-        timeout 600 wine wineboot -i </dev/null >/dev/null 2>&1 || true
-        [ -f "$WINEPREFIX/system.reg" ] || { echo "wine: could not make the prefix" >&2; return 1; }
-    fi
     # Warm it: the first program pays for the server's and the desktop's set-up.
     timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     return 0

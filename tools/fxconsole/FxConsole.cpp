@@ -9,10 +9,13 @@
 //   handshake <text>               after message 1045: the handshake block's text
 //   command <text>                 a command text has just been written
 // Errors go to standard error.
+
+// clang-format off
+#include <windows.h>  // first: the other system headers rely on it
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>

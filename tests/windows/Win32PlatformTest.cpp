@@ -1,0 +1,289 @@
+// The Win32 platform against real Windows (or Wine): a named block that another process reads and
+// writes, and messages delivered to fxconsole's window found by its title.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "controller/ConsoleProtocol.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(20);
+
+std::wstring ProgramPath(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
+
+// A program started with pipes for its standard input and output; its output is gathered line by
+// line on a thread of its own so that a test can wait for a line with a time limit.
+class Child {
+public:
+    explicit Child(const std::wstring& commandLine) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
+        if (!CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+            !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+            return;
+        }
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = inRead;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring line = commandLine;
+        PROCESS_INFORMATION info = {};
+        started_ = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &info) != 0;
+        CloseHandle(outWrite);
+        CloseHandle(inRead);
+        input_ = inWrite;
+        if (!started_) {
+            CloseHandle(outRead);
+            return;
+        }
+        process_ = info.hProcess;
+        CloseHandle(info.hThread);
+        reader_ = std::thread([this, outRead] { Gather(outRead); });
+    }
+
+    ~Child() {
+        CloseInput();
+        if (process_ != nullptr) {
+            if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process_, 99);
+            }
+            WaitForSingleObject(process_, 10000);
+            CloseHandle(process_);
+        }
+        if (reader_.joinable()) {
+            reader_.join();
+        }
+    }
+
+    bool Started() const { return started_; }
+
+    void Write(const std::string& text) {
+        DWORD written = 0;
+        WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+    void CloseInput() {
+        if (input_ != nullptr) {
+            CloseHandle(input_);
+            input_ = nullptr;
+        }
+    }
+
+    // Waits for a line equal to `want`; false when none came in time or the output ended first.
+    bool WaitForLine(const std::string& want) {
+        std::unique_lock<std::mutex> lock(lock_);
+        changed_.wait_for(lock, kPatience, [&] { return HasLine(want) || ended_; });
+        return HasLine(want);
+    }
+
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lines_;
+    }
+
+    // The exit code, once the program has ended; -1 when it did not end in time.
+    long ExitCode() {
+        if (process_ == nullptr || WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    bool HasLine(const std::string& want) {
+        for (const std::string& line : lines_) {
+            if (line == want) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void Gather(HANDLE output) {
+        std::string pending;
+        char buffer[1024];
+        DWORD got = 0;
+        while (ReadFile(output, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            pending.append(buffer, got);
+            std::lock_guard<std::mutex> guard(lock_);
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                std::string line = pending.substr(0, end);
+                if (!line.empty() && line.back() == '\r') {
+                    line.pop_back();
+                }
+                lines_.push_back(line);
+                pending.erase(0, end + 1);
+            }
+            changed_.notify_all();
+        }
+        CloseHandle(output);
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!pending.empty()) {
+            lines_.push_back(pending);
+        }
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+    bool started_ = false;
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+    std::thread reader_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+    bool ended_ = false;
+};
+
+// Every test here talks to the real system, not the simulation the test runner installs.
+class Win32Test : public ::testing::Test {
+protected:
+    void SetUp() override { before_ = platform::Swap(nullptr); }
+    void TearDown() override { platform::Swap(before_); }
+    platform::System& Os() { return platform::Current(); }
+
+private:
+    platform::System* before_ = nullptr;
+};
+
+std::u16string BlockText(const void* view, size_t capacityUnits) {
+    const char16_t* units = static_cast<const char16_t*>(view);
+    size_t length = 0;
+    while (length < capacityUnits && units[length] != 0) {
+        ++length;
+    }
+    return std::u16string(units, length);
+}
+
+void WriteBlockText(void* view, const std::u16string& text) {
+    std::memcpy(view, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+}
+
+TEST_F(Win32Test, ANamedBlockIsSharedWithAnotherProcessAndKeepsItsSize) {
+    std::wstring name = L"VantrelTestBlock-" + std::to_wstring(GetCurrentProcessId());
+    platform::MappingHandle mapping = Os().CreateOrOpenMapping(name.c_str(), 4096);
+    ASSERT_NE(mapping, nullptr);
+    EXPECT_EQ(Os().LastError(), 0u);
+    void* view = Os().MapView(mapping, 4096);
+    ASSERT_NE(view, nullptr);
+    WriteBlockText(view, u"5|D:/fx/\u00E9t\u00E9.gif|200|100|x|7|50|25");
+
+    {
+        Child reader(L"\"" + ProgramPath(L"blockreader.exe") + L"\" " + name + L" 4096 reply");
+        ASSERT_TRUE(reader.Started());
+        EXPECT_EQ(reader.ExitCode(), 0);
+        EXPECT_TRUE(reader.WaitForLine("text 5|D:/fx/\xC3\xA9t\xC3\xA9.gif|200|100|x|7|50|25"));
+    }
+    EXPECT_EQ(BlockText(view, 2048), u"reply");
+
+    // Opened again, it keeps its 4096 bytes whatever size is asked for, and a larger view is
+    // refused, here and in the other process.
+    platform::MappingHandle again = Os().CreateOrOpenMapping(name.c_str(), 8192);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(Os().LastError(), platform::kErrorAlreadyExists);
+    EXPECT_EQ(Os().MapView(again, 8192), nullptr);
+    EXPECT_EQ(Os().LastError(), platform::kErrorAccessDenied);
+    {
+        Child reader(L"\"" + ProgramPath(L"blockreader.exe") + L"\" " + name + L" 8192");
+        ASSERT_TRUE(reader.Started());
+        EXPECT_EQ(reader.ExitCode(), 3);
+    }
+
+    Os().UnmapView(view);
+    Os().CloseHandle(again);
+    Os().CloseHandle(mapping);
+    // With every handle closed the block is gone.
+    Child reader(L"\"" + ProgramPath(L"blockreader.exe") + L"\" " + name + L" 4096");
+    ASSERT_TRUE(reader.Started());
+    EXPECT_EQ(reader.ExitCode(), 2);
+}
+
+TEST_F(Win32Test, MessagesReachFxconsoleFoundByItsTitle) {
+    Child console(L"\"" + ProgramPath(L"fxconsole.exe") + L"\" --script - --quit-after 60");
+    ASSERT_TRUE(console.Started());
+    ASSERT_TRUE(console.WaitForLine("ready"));
+
+    platform::WindowHandle window = Os().FindWindowByTitle(vantrel::kConsoleTitle);
+    ASSERT_NE(window, nullptr);
+
+    // The console made both blocks at 8192 bytes: we open them as they are.
+    platform::MappingHandle commands = Os().CreateOrOpenMapping(vantrel::kCommandBlockName, 128);
+    ASSERT_NE(commands, nullptr);
+    EXPECT_EQ(Os().LastError(), platform::kErrorAlreadyExists);
+    void* commandView = Os().MapView(commands, vantrel::kCommandBlockSize);
+    ASSERT_NE(commandView, nullptr);
+    platform::MappingHandle handshake =
+        Os().CreateOrOpenMapping(vantrel::kHandshakeBlockName, vantrel::kHandshakeBlockSize);
+    ASSERT_NE(handshake, nullptr);
+    void* handshakeView = Os().MapView(handshake, vantrel::kHandshakeViewSize);
+    ASSERT_NE(handshakeView, nullptr);
+
+    // A command from standard input lands in the block (non-ASCII path included).
+    console.Write("0 5|D:/fx/\xE7\x89\xB9.gif|200|100|x|7|50|25\n");
+    ASSERT_TRUE(console.WaitForLine("command 5|D:/fx/\xE7\x89\xB9.gif|200|100|x|7|50|25"));
+    EXPECT_EQ(BlockText(commandView, 4096), u"5|D:/fx/\u7279.gif|200|100|x|7|50|25");
+
+    // Each message is handled before SendMessageTo returns, in the order sent.
+    WriteBlockText(handshakeView, u"4242|{SCENE}|{SOURCE}");
+    EXPECT_TRUE(Os().SendMessageTo(window, vantrel::kHandshakeMessage, 0, 0, 500));
+    EXPECT_TRUE(Os().SendMessageTo(window, vantrel::kPlayStateMessage,
+                                   static_cast<uintptr_t>(intptr_t{-7}), -1, 500));
+    EXPECT_TRUE(Os().SendMessageTo(window, vantrel::kLiveStateMessage, 0, 1, 500));
+    // The lines are in the pipe by now; our reader thread may still be on its way to them.
+    ASSERT_TRUE(console.WaitForLine("msg 1057 0 1"));
+    std::vector<std::string> lines = console.Lines();
+    std::vector<std::string> want = {
+        "ready",          "command 5|D:/fx/\xE7\x89\xB9.gif|200|100|x|7|50|25",
+        "msg 1045 0 0",   "handshake 4242|{SCENE}|{SOURCE}",
+        "msg 1056 -7 -1", "msg 1057 0 1"};
+    EXPECT_EQ(lines, want);
+
+    // Once the console has gone, neither its window nor a message to it is found.
+    PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+    EXPECT_EQ(console.ExitCode(), 0);
+    EXPECT_EQ(Os().FindWindowByTitle(vantrel::kConsoleTitle), nullptr);
+    EXPECT_FALSE(Os().SendMessageTo(window, vantrel::kLiveStateMessage, 0, 0, 500));
+
+    Os().UnmapView(commandView);
+    Os().UnmapView(handshakeView);
+    Os().CloseHandle(commands);
+    Os().CloseHandle(handshake);
+}
+
+TEST_F(Win32Test, AnsiTextAndGuids) {
+    // The module's identifiers travel as UTF-8 read in the ANSI code page; on a Western system
+    // that is Windows-1252, as the simulation assumes.
+    if (GetACP() == 1252) {
+        char16_t out[8] = {};
+        EXPECT_EQ(Os().AnsiToUtf16("\xC3\xA9\x80", out, 8), 4);
+        EXPECT_EQ(std::u16string(out), u"\u00C3\u00A9\u20AC");
+    }
+    platform::Guid first, second;
+    ASSERT_TRUE(Os().NewGuid(first));
+    ASSERT_TRUE(Os().NewGuid(second));
+    EXPECT_NE(std::memcmp(&first, &second, sizeof first), 0);
+    EXPECT_EQ(Os().ProcessId(), GetCurrentProcessId());
+}
+
+}  // namespace
