@@ -85,10 +85,13 @@ wine_up() {
 
     # Warm it: the first program pays for the server's and the desktop's set-up.
     timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    # cmake/wine-run runs programs straight away while this is set.
+    export VANTREL_WINE_UP=1
     return 0
 }
 
 wine_down() {
+    unset VANTREL_WINE_UP
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
         timeout 20 wineserver -k >/dev/null 2>&1 || true
         timeout 20 wineserver -w >/dev/null 2>&1 || true
