@@ -271,6 +271,24 @@ TEST_F(Win32Test, MessagesReachFxconsoleFoundByItsTitle) {
     Os().CloseHandle(handshake);
 }
 
+TEST_F(Win32Test, AConsoleThatDoesNotAnswerHoldsTheSenderOnlyUntilTheTimeout) {
+    Child console(L"\"" + ProgramPath(L"fxconsole.exe") +
+                  L"\" --script - --stall-on 1057 2 --quit-after 60");
+    ASSERT_TRUE(console.Started());
+    ASSERT_TRUE(console.WaitForLine("ready"));
+    platform::WindowHandle window = Os().FindWindowByTitle(vantrel::kConsoleTitle);
+    ASSERT_NE(window, nullptr);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Os().SendMessageTo(window, vantrel::kLiveStateMessage, 0, 1, 300));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::milliseconds(1500)) << "held for the whole stall";
+    // It did arrive; the console was merely slow with it.
+    EXPECT_TRUE(console.WaitForLine("msg 1057 0 1"));
+    PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+    EXPECT_EQ(console.ExitCode(), 0);
+}
+
 TEST_F(Win32Test, AnsiTextAndGuids) {
     // The module's identifiers travel as UTF-8 read in the ANSI code page; on a Western system
     // that is Windows-1252, as the simulation assumes.

@@ -44,13 +44,15 @@ constexpr size_t kBlockUnits = kBlockSize / sizeof(wchar_t);
 
 constexpr wchar_t kUsage[] =
     L"usage: fxconsole [--command TEXT]... [--interval SECONDS] [--script FILE|-]\n"
-    L"                 [--quit-after SECONDS]\n"
+    L"                 [--quit-after SECONDS] [--stall-on CODE SECONDS]\n"
     L"  --command TEXT       write TEXT into the command block; several are written --interval\n"
     L"                       seconds apart (default 0.5), the first at once\n"
     L"  --script FILE        lines '<seconds> <text>': write each text that many seconds after\n"
     L"                       start; '-' reads standard input, the default without --command\n"
     L"                       or --script; empty lines and lines starting with # are skipped\n"
-    L"  --quit-after SECONDS close the console after that many seconds\n";
+    L"  --quit-after SECONDS close the console after that many seconds\n"
+    L"  --stall-on CODE SECONDS  take that long over each message CODE (a console that is slow\n"
+    L"                       to answer, to see that its callers do not wait for good)\n";
 
 struct Command {
     ULONGLONG due;  // GetTickCount64 time
@@ -137,6 +139,10 @@ class Console {
 public:
     bool Open();
     void Close();
+    void StallOn(UINT code, DWORD milliseconds) {
+        stallCode_ = code;
+        stallMilliseconds_ = milliseconds;
+    }
     // From now on the schedule's seconds count.
     ULONGLONG Start() { return start_ = GetTickCount64(); }
     // Pumps messages and writes due commands until the window closes or the quit time passes.
@@ -154,6 +160,8 @@ private:
 
     HWND window_ = nullptr;
     ULONGLONG start_ = 0;
+    UINT stallCode_ = 0;
+    DWORD stallMilliseconds_ = 0;
     HANDLE commandMapping_ = nullptr;
     void* commandView_ = nullptr;
     HANDLE handshakeMapping_ = nullptr;
@@ -259,6 +267,9 @@ void Console::OnMessage(UINT code, WPARAM wParam, LPARAM lParam) {
                   static_cast<long long>(static_cast<INT_PTR>(wParam)),
                   static_cast<long long>(lParam));
     PrintLine(line);
+    if (code == stallCode_) {
+        Sleep(stallMilliseconds_);
+    }
     if (code != kHandshakeMessage) {
         return;
     }
@@ -390,6 +401,8 @@ struct Options {
     bool readStandardInput = false;
     ULONGLONG quitAfter = 0;
     bool quits = false;
+    UINT stallCode = 0;
+    ULONGLONG stall = 0;
 };
 
 bool LoadScript(const std::wstring& path, Options& options) {
@@ -446,7 +459,20 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
             return false;
         }
         std::wstring value = argv[++i];
-        if (name == L"--command") {
+        if (name == L"--stall-on") {
+            if (i + 1 >= argc) {
+                PrintError(L"--stall-on takes a message code and seconds");
+                return false;
+            }
+            wchar_t* end = nullptr;
+            unsigned long code = std::wcstoul(value.c_str(), &end, 10);
+            if (end == value.c_str() || *end != L'\0' || code < WM_USER || code >= 0xC000 ||
+                !ParseSeconds(argv[++i], options.stall) || options.stall > 60000) {
+                PrintError(L"--stall-on takes a message code from 1024 and at most 60 seconds");
+                return false;
+            }
+            options.stallCode = static_cast<UINT>(code);
+        } else if (name == L"--command") {
             commands.push_back(value);
         } else if (name == L"--interval") {
             if (!ParseSeconds(value, interval)) {
@@ -501,6 +527,7 @@ int main() {
         theConsole->Close();
         return 1;
     }
+    theConsole->StallOn(options.stallCode, static_cast<DWORD>(options.stall));
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
     ULONGLONG start = theConsole->Start();
     PrintLine("ready");
