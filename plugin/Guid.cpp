@@ -17,7 +17,8 @@ String FormatGuid(const platform::Guid& guid) {
 
 String EnsureGuid(XElement* element, const wchar_t* key) {
     String stored(element->GetString(key, L""));
-    if (!stored.IsEmpty()) return stored;
+    if (!stored.IsEmpty())
+        return stored;
 
     platform::Guid guid = {};
     if (!platform::Current().NewGuid(guid)) {

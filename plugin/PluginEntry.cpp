@@ -18,11 +18,14 @@ void* moduleHandle = nullptr;
 
 bool OnModuleLoad(void* instance, unsigned long reason) {
     const unsigned long kProcessAttach = 1;
-    if (reason == kProcessAttach) moduleHandle = instance;
+    if (reason == kProcessAttach)
+        moduleHandle = instance;
     return true;
 }
 
-void* ModuleHandle() { return moduleHandle; }
+void* ModuleHandle() {
+    return moduleHandle;
+}
 
 bool LoadPlugin() {
     InitColorControl(moduleHandle);
@@ -32,8 +35,12 @@ bool LoadPlugin() {
 
 void UnloadPlugin() {}
 
-const wchar_t* GetPluginName() { return kPluginName; }
+const wchar_t* GetPluginName() {
+    return kPluginName;
+}
 
-const wchar_t* GetPluginDescription() { return kPluginDescription; }
+const wchar_t* GetPluginDescription() {
+    return kPluginDescription;
+}
 
 }  // namespace vantrel

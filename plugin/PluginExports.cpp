@@ -22,12 +22,21 @@ __attribute__((constructor)) void NotifyModuleLoad() {
         handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
     vantrel::OnModuleLoad(handle, 1);
     // RTLD_NOLOAD took a reference; give it back so that dlclose can unload the module.
-    if (handle) dlclose(handle);
+    if (handle)
+        dlclose(handle);
 }
 }  // namespace
 #endif
 
-VANTREL_EXPORT bool LoadPlugin() { return vantrel::LoadPlugin(); }
-VANTREL_EXPORT void UnloadPlugin() { vantrel::UnloadPlugin(); }
-VANTREL_EXPORT const wchar_t* GetPluginName() { return vantrel::GetPluginName(); }
-VANTREL_EXPORT const wchar_t* GetPluginDescription() { return vantrel::GetPluginDescription(); }
+VANTREL_EXPORT bool LoadPlugin() {
+    return vantrel::LoadPlugin();
+}
+VANTREL_EXPORT void UnloadPlugin() {
+    vantrel::UnloadPlugin();
+}
+VANTREL_EXPORT const wchar_t* GetPluginName() {
+    return vantrel::GetPluginName();
+}
+VANTREL_EXPORT const wchar_t* GetPluginDescription() {
+    return vantrel::GetPluginDescription();
+}

@@ -10,7 +10,8 @@
 namespace vantrel {
 
 ImageSource* CreateBitmapSource(XElement* data) {
-    if (!data) return nullptr;
+    if (!data)
+        return nullptr;
     void* memory = MainAllocator->Allocate(sizeof(VoteImageSource));
     if (!memory) {
         AppWarning(L"CreateBitmapSource: Out of memory, the source was not created");
@@ -28,11 +29,13 @@ bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {
     }
     XElement* container = element->GetParent();
     if (!container) {
-        AppWarning(L"ConfigureBitmapSource: source '%s' has no container element", element->GetName());
+        AppWarning(L"ConfigureBitmapSource: source '%s' has no container element",
+                   element->GetName());
         return false;
     }
     XElement* data = element->GetElement(L"data");
-    if (!data) data = element->CreateElement(L"data");
+    if (!data)
+        data = element->CreateElement(L"data");
 
     String sourceId = EnsureGuid(data, L"guid");
     String sceneId = EnsureGuid(container, L"sceneGuid");

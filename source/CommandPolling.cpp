@@ -16,7 +16,9 @@ const float kPollIntervalMs = 20.0f;
 const float kLiveReportSeconds = 2.0f;
 
 // Time the host reports is taken as it comes, except what would stall the timers for good.
-float UsableSeconds(float seconds) { return std::isfinite(seconds) && seconds > 0.0f ? seconds : 0.0f; }
+float UsableSeconds(float seconds) {
+    return std::isfinite(seconds) && seconds > 0.0f ? seconds : 0.0f;
+}
 }  // namespace
 
 void VoteImageSource::Advance(float seconds) {
@@ -32,7 +34,8 @@ void VoteImageSource::Advance(float seconds) {
     // Strictly more than 20 ms; whatever lies beyond is dropped, not carried over.
     if (pollTimer * 1000.0f > kPollIntervalMs) {
         pollTimer = 0.0f;
-        if (!PollCommands(canvasWidth, canvasHeight, widthBefore, heightBefore)) return;
+        if (!PollCommands(canvasWidth, canvasHeight, widthBefore, heightBefore))
+            return;
     }
 
     liveReportTimer += seconds;
@@ -47,10 +50,13 @@ bool VoteImageSource::PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, 
                                    float heightBefore) {
     XElement* container = ContainerElementOf(data);
     const wchar_t* sceneGuid = container ? container->GetString(L"sceneGuid", L"") : nullptr;
-    if (!sceneGuid || !sceneGuid[0]) return false;
+    if (!sceneGuid || !sceneGuid[0])
+        return false;
 
-    if (!commandMapping) commandMapping = OpenCommandBlock();
-    if (!commandMapping) return false;
+    if (!commandMapping)
+        commandMapping = OpenCommandBlock();
+    if (!commandMapping)
+        return false;
 
     commandView = MapCommandView(commandMapping);
     if (!commandView) {
@@ -77,10 +83,13 @@ bool VoteImageSource::PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, 
 // reads again.
 bool VoteImageSource::ReadStableCommandText(const void* view, char16_t* text) {
     char16_t again[kCommandTextCapacity];
-    if (!CopyCommandText(view, kCommandBlockSize, text)) return false;
-    if (!CopyCommandText(view, kCommandBlockSize, again)) return false;
+    if (!CopyCommandText(view, kCommandBlockSize, text))
+        return false;
+    if (!CopyCommandText(view, kCommandBlockSize, again))
+        return false;
     size_t length = 0;
-    while (text[length] != 0) ++length;
+    while (text[length] != 0)
+        ++length;
     return std::memcmp(text, again, (length + 1) * sizeof(char16_t)) == 0;
 }
 
@@ -108,36 +117,45 @@ void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvas
     drawY = PlacementFromPercent(command.yPercent, canvasHeight);
     ApplySettings();
 
-    if (effectId <= 0) return;
+    if (effectId <= 0)
+        return;
     Log(L"start play.");
     if (platform::WindowHandle window = FindConsoleWindow())
         SendToConsole(window, kPlayStateMessage, effectId, 0);
 
-    if (commandWidth == 0 && commandHeight == 0) return;
+    if (commandWidth == 0 && commandHeight == 0)
+        return;
     // Compared as floats, so that a NaN counts as different.
     bool sizeChanged = !(bitmap.width == widthBefore) || !(bitmap.height == heightBefore);
-    if (!sizeChanged) return;
+    if (!sizeChanged)
+        return;
 
     XElement* sourceElement = SourceElementOf(data);
     RescaleSourceSize(sourceElement, TruncateToInt32(bitmap.width, 0),
                       TruncateToInt32(bitmap.height, 0));
-    if (Scene* scene = API->CurrentScene()) scene->RefreshLayout();
+    if (Scene* scene = API->CurrentScene())
+        scene->RefreshLayout();
     Scene* scene = API->CurrentScene();
-    SceneItem* item = scene && sourceElement ? scene->GetSceneItem(sourceElement->GetName()) : nullptr;
-    if (item) item->Update();
+    SceneItem* item =
+        scene && sourceElement ? scene->GetSceneItem(sourceElement->GetName()) : nullptr;
+    if (item)
+        item->Update();
 }
 
 void VoteImageSource::ReportLiveState() {
     int live = API->IsOutputActive() ? 1 : 0;
     platform::WindowHandle window = FindConsoleWindow();
-    if (!window) return;
+    if (!window)
+        return;
     SendToConsole(window, kLiveStateMessage, 0, live);
     Log(L"isHostPlay: %d", live);
 }
 
 void RescaleSourceSize(XElement* sourceElement, int32_t newWidth, int32_t newHeight) {
-    if (!sourceElement) return;
-    if (newWidth < 1 || newHeight < 1) return;
+    if (!sourceElement)
+        return;
+    if (newWidth < 1 || newHeight < 1)
+        return;
     float cx = sourceElement->GetFloat(L"cx", 32.0f);
     float cy = sourceElement->GetFloat(L"cy", 32.0f);
     float orix = sourceElement->GetFloat(L"orix", cx);

@@ -14,10 +14,12 @@ uint32_t OpacityAlpha(int32_t opacity) {
 }  // namespace
 
 void VoteImageSource::Draw(const Vect2& pos, const Vect2& size) {
-    if (!bitmap.texture) return;
+    if (!bitmap.texture)
+        return;
     // No effect chosen, or cleared by the console: the placeholder only gives the source a size;
     // drawing it would put a box on the live picture where no effect is meant to be.
-    if (bitmap.filePath.IsEmpty()) return;
+    if (bitmap.filePath.IsEmpty())
+        return;
     if (useColorKey) {
         DrawKeyed(pos, size);
         return;

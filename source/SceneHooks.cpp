@@ -10,8 +10,9 @@ void VoteImageSource::SceneBegin() {
     String sourceId = EnsureGuid(data, L"guid");
     XElement* container = ContainerElementOf(data);
     if (!container) {
-        AppWarning(L"VoteImageSource::SceneBegin: the source is in no container element; the "
-                   L"console was not told of it");
+        AppWarning(
+            L"VoteImageSource::SceneBegin: the source is in no container element; the "
+            L"console was not told of it");
         return;
     }
     String sceneId = EnsureGuid(container, L"sceneGuid");
@@ -20,7 +21,8 @@ void VoteImageSource::SceneBegin() {
 
 void VoteImageSource::SceneEnd() {
     platform::WindowHandle window = FindConsoleWindow();
-    if (!window) return;
+    if (!window)
+        return;
     SendToConsole(window, kLiveStateMessage, 0, 0);
     Log(L"isHostPlay: %d", 0);
 }

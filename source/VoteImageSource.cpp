@@ -10,7 +10,9 @@ namespace {
 const wchar_t kColorKeyShaderPath[] = L"shaders\\ColorKey_RGB.pShader";
 }  // namespace
 
-XElement* SourceElementOf(XElement* data) { return data ? data->GetParent() : nullptr; }
+XElement* SourceElementOf(XElement* data) {
+    return data ? data->GetParent() : nullptr;
+}
 
 XElement* ContainerElementOf(XElement* data) {
     XElement* sourceElement = SourceElementOf(data);
@@ -19,11 +21,14 @@ XElement* ContainerElementOf(XElement* data) {
 
 void* VoteImageSource::operator new(size_t size) noexcept {
     void* block = MainAllocator->Allocate(size);
-    if (block) std::memset(block, 0, size);
+    if (block)
+        std::memset(block, 0, size);
     return block;
 }
 
-void VoteImageSource::operator delete(void* block) noexcept { MainAllocator->Free(block); }
+void VoteImageSource::operator delete(void* block) noexcept {
+    MainAllocator->Free(block);
+}
 
 VoteImageSource::VoteImageSource(XElement* dataElement)
     : data(dataElement),
@@ -58,10 +63,13 @@ VoteImageSource::~VoteImageSource() {
     // and the other sources share the block.
 }
 
-Vect2 VoteImageSource::QuerySize() const { return Vect2(bitmap.width, bitmap.height); }
+Vect2 VoteImageSource::QuerySize() const {
+    return Vect2(bitmap.width, bitmap.height);
+}
 
 void VoteImageSource::ApplySettings() {
-    if (XElement* container = ContainerElementOf(data)) EnsureGuid(container, L"sceneGuid");
+    if (XElement* container = ContainerElementOf(data))
+        EnsureGuid(container, L"sceneGuid");
 
     bitmap.filePath = data->GetString(L"path", L"");
 
@@ -70,14 +78,16 @@ void VoteImageSource::ApplySettings() {
         OSMonitorFileDestroy(bitmap.fileMonitor);
         bitmap.fileMonitor = nullptr;
     }
-    if (watchWanted) bitmap.fileMonitor = OSMonitorFileStart(String(bitmap.filePath), false);
+    if (watchWanted)
+        bitmap.fileMonitor = OSMonitorFileStart(String(bitmap.filePath), false);
 
     bitmap.Init();
 
     opacity = data->GetInt(L"opacity", 100);
     color = static_cast<uint32_t>(data->GetInt(L"color", -1));
     // Taken as unsigned, so that a negative opacity becomes 100 as well.
-    if (static_cast<uint32_t>(opacity) > 100u) opacity = 100;
+    if (static_cast<uint32_t>(opacity) > 100u)
+        opacity = 100;
     useColorKey = data->GetInt(L"useColorKey", 0) != 0;
     keyColor = static_cast<uint32_t>(data->GetInt(L"keyColor", -1));
     keySimilarity = data->GetInt(L"keySimilarity", 10);

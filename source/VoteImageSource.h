@@ -73,8 +73,8 @@ private:
     bool PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, float widthBefore,
                       float heightBefore);
     bool ReadStableCommandText(const void* view, char16_t* text);
-    void ApplyCommand(const EffectCommand& command, uint32_t canvasWidth,
-                      uint32_t canvasHeight, float widthBefore, float heightBefore);
+    void ApplyCommand(const EffectCommand& command, uint32_t canvasWidth, uint32_t canvasHeight,
+                      float widthBefore, float heightBefore);
     void ReportLiveState();
     void DrawKeyed(const Vect2& pos, const Vect2& size);
     void DrawPlain(const Vect2& pos, const Vect2& size);

@@ -59,7 +59,8 @@ protected:
     }
     // Frames long enough that every one polls.
     void Polls(int n) {
-        for (int i = 0; i < n; ++i) source_->Advance(0.025f);
+        for (int i = 0; i < n; ++i)
+            source_->Advance(0.025f);
     }
     std::vector<platform::SimMessage> Messages() { return sim_.Messages(console_); }
 
@@ -100,7 +101,8 @@ TEST_F(CommandPollingTest, NewEffectStopsTheOldOneFirst) {
     events_.clear();
     Command(L"2|" + big_ + L"|10|10|x|9|0|0");
     Polls(1);
-    std::vector<std::wstring> want = {L"msg 1056 7 -1", L"stop play.", L"start play.", L"msg 1056 9 0"};
+    std::vector<std::wstring> want = {L"msg 1056 7 -1", L"stop play.", L"start play.",
+                                      L"msg 1056 9 0"};
     EXPECT_EQ(events_, want);
     EXPECT_EQ(source_->QuerySize().x, 300.0f);  // the reload came in between
 }
@@ -155,7 +157,8 @@ TEST_F(CommandPollingTest, PollsOnEverySecondFrameOfSixteenMilliseconds) {
     for (int frame = 1; frame <= 6; ++frame) {
         Command(std::to_wstring(frame) + L"|" + small_ + L"|0|0|x|0|0|0");
         source_->Advance(0.016f);
-        if (source_->lastCommandId == frame) ++applied;
+        if (source_->lastCommandId == frame)
+            ++applied;
         EXPECT_EQ(source_->lastCommandId == frame, frame % 2 == 0) << "frame " << frame;
     }
     EXPECT_EQ(applied, 3);
@@ -163,7 +166,8 @@ TEST_F(CommandPollingTest, PollsOnEverySecondFrameOfSixteenMilliseconds) {
 
 TEST_F(CommandPollingTest, LiveStateEveryTwoSecondsOnlyWithTheConsole) {
     standin::SetOutputActive(true);
-    for (int i = 0; i < 100; ++i) source_->Advance(0.021f);  // 2.1 s
+    for (int i = 0; i < 100; ++i)
+        source_->Advance(0.021f);  // 2.1 s
     auto messages = Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].code, 1057u);
@@ -172,7 +176,8 @@ TEST_F(CommandPollingTest, LiveStateEveryTwoSecondsOnlyWithTheConsole) {
     EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 1u);
 
     sim_.DestroyWindow(console_);
-    for (int i = 0; i < 100; ++i) source_->Advance(0.021f);
+    for (int i = 0; i < 100; ++i)
+        source_->Advance(0.021f);
     EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 1u);
 }
 

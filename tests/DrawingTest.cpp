@@ -19,7 +19,9 @@ class DrawingTest : public ::testing::Test {
 protected:
     void MakeSource(bool useColorKey, int opacity, int color) {
         data_ = tree_.AddSource(L"fx");
-        data_->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir_.File("red.png"), 4, 4, 0xFF0000FF)).c_str());
+        data_->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir_.File("red.png"),
+                                                                               4, 4, 0xFF0000FF))
+                                      .c_str());
         data_->SetInt(L"useColorKey", useColorKey ? 1 : 0);
         data_->SetInt(L"opacity", opacity);
         data_->SetInt(L"color", color);
@@ -32,7 +34,8 @@ protected:
     std::vector<GraphicsEvent> Draws() {
         std::vector<GraphicsEvent> draws;
         for (const auto& e : standin::GraphicsEvents())
-            if (e.kind == GraphicsEventKind::DrawSprite) draws.push_back(e);
+            if (e.kind == GraphicsEventKind::DrawSprite)
+                draws.push_back(e);
         return draws;
     }
     GraphicsEvent OnlyDraw() {
@@ -58,7 +61,11 @@ TEST_F(DrawingTest, KeyedPathAppliesOpacityAndKeepsTheLowColourBits) {
     struct Case {
         int opacity;
         uint32_t want;
-    } cases[] = {{50, 0x7F345678u}, {0, 0x00345678u}, {100, 0xFF345678u}, {1, 0x02345678u}, {99, 0xFC345678u}};
+    } cases[] = {{50, 0x7F345678u},
+                 {0, 0x00345678u},
+                 {100, 0xFF345678u},
+                 {1, 0x02345678u},
+                 {99, 0xFC345678u}};
     MakeSource(true, 50, 0x12345678);
     ASSERT_NE(source_->colorKeyShader, nullptr) << "the shader file should sit beside the tests";
     for (const Case& c : cases) {
@@ -118,7 +125,8 @@ TEST_F(DrawingTest, KeyedPathWithoutItsShaderDrawsUnkeyedAndSaysSoOnce) {
     }
     size_t warnings = 0;
     for (const auto& r : standin::LogRecords())
-        if (r.text.find(L"colour-key shader") != std::wstring::npos) ++warnings;
+        if (r.text.find(L"colour-key shader") != std::wstring::npos)
+            ++warnings;
     EXPECT_EQ(warnings, 1u);
 }
 

@@ -10,7 +10,9 @@ using testsupport::SourceTree;
 
 namespace {
 
-std::wstring Text(const String& s) { return s.IsEmpty() ? std::wstring() : std::wstring(s.Array()); }
+std::wstring Text(const String& s) {
+    return s.IsEmpty() ? std::wstring() : std::wstring(s.Array());
+}
 
 TEST(FormatGuid, ZeroGuidIsThirtyEightCharacters) {
     platform::Guid zero = {};
@@ -18,7 +20,8 @@ TEST(FormatGuid, ZeroGuidIsThirtyEightCharacters) {
 }
 
 TEST(FormatGuid, FieldsInOrderWithUppercaseHex) {
-    platform::Guid guid = {0x0abcdef1u, 0x2a3bu, 0xc4d5u, {0xe6, 0xf7, 0x08, 0x19, 0x2a, 0x3b, 0x4c, 0xfd}};
+    platform::Guid guid = {
+        0x0abcdef1u, 0x2a3bu, 0xc4d5u, {0xe6, 0xf7, 0x08, 0x19, 0x2a, 0x3b, 0x4c, 0xfd}};
     EXPECT_EQ(Text(vantrel::FormatGuid(guid)), L"{0ABCDEF1-2A3B-C4D5-E6F7-08192A3B4CFD}");
 }
 
@@ -53,7 +56,8 @@ TEST(EnsureGuid, NoGuidFromTheSystemStoresNothingAndRetriesLater) {
 
 TEST(LoadNotification, StoresTheHandleOnProcessAttachOnly) {
     int marker = 0;
-    for (unsigned long reason : {0ul, 2ul, 3ul}) EXPECT_TRUE(vantrel::OnModuleLoad(&marker, reason));
+    for (unsigned long reason : {0ul, 2ul, 3ul})
+        EXPECT_TRUE(vantrel::OnModuleLoad(&marker, reason));
     EXPECT_NE(vantrel::ModuleHandle(), &marker);
     EXPECT_TRUE(vantrel::OnModuleLoad(&marker, 1));
     EXPECT_EQ(vantrel::ModuleHandle(), &marker);
@@ -68,7 +72,9 @@ TEST(LoadPlugin, RegistersOneClassUnderThePluginName) {
     EXPECT_EQ(classes[0].create, &vantrel::CreateBitmapSource);
     EXPECT_EQ(classes[0].configure, &vantrel::ConfigureBitmapSource);
     EXPECT_EQ(std::wstring(vantrel::GetPluginName()), classes[0].className);
-    EXPECT_EQ(std::wstring(vantrel::GetPluginDescription()).rfind(L"Vantrel提供用于随机抽取观众弹幕并显示在直播画面的插件。", 0), 0u);
+    EXPECT_EQ(std::wstring(vantrel::GetPluginDescription())
+                  .rfind(L"Vantrel提供用于随机抽取观众弹幕并显示在直播画面的插件。", 0),
+              0u);
 }
 
 TEST(CreateBitmapSource, NullElementOrNoMemoryGivesNoSource) {

@@ -17,8 +17,12 @@ struct DeleteSource {
 };
 using SourcePtr = std::unique_ptr<ImageSource, DeleteSource>;
 
-SourcePtr Create(XElement* data) { return SourcePtr(vantrel::CreateBitmapSource(data)); }
-VoteImageSource& Vote(const SourcePtr& source) { return *static_cast<VoteImageSource*>(source.get()); }
+SourcePtr Create(XElement* data) {
+    return SourcePtr(vantrel::CreateBitmapSource(data));
+}
+VoteImageSource& Vote(const SourcePtr& source) {
+    return *static_cast<VoteImageSource*>(source.get());
+}
 
 TEST(VoteImageSource, EmptyDataGivesTheDefaultsAndASceneIdentifier) {
     SourceTree tree;
@@ -83,7 +87,9 @@ TEST(VoteImageSource, OnlyMonitorOneWatchesAndEveryApplyStopsTheOldWatch) {
     testsupport::TempDir dir;
     SourceTree tree;
     XElement* data = tree.AddSource(L"fx");
-    data->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir.File("a.png"), 4, 4, 0xFF0000FF)).c_str());
+    data->SetString(
+        L"path",
+        standin::FromUtf8(testsupport::WriteSolidPng(dir.File("a.png"), 4, 4, 0xFF0000FF)).c_str());
     data->SetInt(L"monitor", 1);
     SourcePtr source = Create(data);
     EXPECT_NE(Vote(source).bitmap.fileMonitor, nullptr);
@@ -109,7 +115,9 @@ TEST(VoteImageSource, QuerySizeIsTheLoadedImageOrThePlaceholder) {
     testsupport::TempDir dir;
     SourceTree tree;
     XElement* data = tree.AddSource(L"fx");
-    data->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir.File("wide.png"), 48, 20, 0x00FF00FF)).c_str());
+    data->SetString(L"path", standin::FromUtf8(testsupport::WriteSolidPng(dir.File("wide.png"), 48,
+                                                                          20, 0x00FF00FF))
+                                 .c_str());
     SourcePtr source = Create(data);
     EXPECT_EQ(source->QuerySize().x, 48.0f);
     EXPECT_EQ(source->QuerySize().y, 20.0f);
