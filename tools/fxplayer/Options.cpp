@@ -1,0 +1,130 @@
+#include "Options.h"
+
+#include "Numbers.h"
+
+namespace fxplayer {
+
+namespace {
+
+const char kUsage[] =
+    "usage: fxplayer [options]\n"
+    "Runs the effect module in a stand-in host: one effect source in a scene, frames at a fixed\n"
+    "rate, the console's side played from a script. Writes frames/NNNNN.png, contact.png,\n"
+    "transcript.txt and config.json into the output folder.\n"
+    "\n"
+    "  --script FILE       the console's side: lines '<seconds> command <text>',\n"
+    "                      '<seconds> output on|off', '<seconds> scene end|begin',\n"
+    "                      '<seconds> console on|off'; '#' starts a comment line\n"
+    "  --out DIR           output folder (default out/fxplayer), replaced as a whole\n"
+    "  --seconds S         how long to run (default: 1 s past the script's last event, at least "
+    "5)\n"
+    "  --fps N             frames per second (default 60)\n"
+    "  --every N           keep every N-th frame as a PNG (default 15)\n"
+    "  --canvas WxH        canvas size (default 1920x1080)\n"
+    "  --background FILE   picture under the effect (default: a generated test pattern)\n"
+    "  --set KEY=VALUE     a source setting (repeatable); whole numbers and 0x hex are stored as\n"
+    "                      integers; cx, cy, orix, oriy go to the source element\n"
+    "  --config FILE       keep the configuration tree (and so the identifiers) in FILE across "
+    "runs\n"
+    "  --module PATH       the module to load (default: VantrelEffect beside fxplayer)\n"
+    "  --help              this text\n";
+
+// The canvas the stand-in composites is held in memory whole; past 8K it is not a canvas.
+constexpr long long kMaxCanvasSide = 8192;
+
+bool ParseCanvas(const std::string& text, unsigned& width, unsigned& height) {
+    size_t x = text.find('x');
+    if (x == std::string::npos)
+        return false;
+    long long w = 0, h = 0;
+    if (!ParseWholeNumber(text.substr(0, x), 1, kMaxCanvasSide, w) ||
+        !ParseWholeNumber(text.substr(x + 1), 1, kMaxCanvasSide, h))
+        return false;
+    // A leading sign is not part of a size.
+    if (text[0] == '+' || text[x + 1] == '+')
+        return false;
+    width = static_cast<unsigned>(w);
+    height = static_cast<unsigned>(h);
+    return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+    return kUsage;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        static const char* const kTakesValue[] = {"--module", "--script",  "--out", "--background",
+                                                  "--config", "--seconds", "--fps", "--every",
+                                                  "--canvas", "--set"};
+        bool known = false;
+        for (const char* option : kTakesValue)
+            known = known || name == option;
+        if (!known) {
+            error = "unknown option '" + name + "' (see --help)";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        long long number = 0;
+        bool isPath = name == "--module" || name == "--script" || name == "--out" ||
+                      name == "--background" || name == "--config";
+        if (isPath && value.empty()) {
+            error = name + " needs a non-empty value";
+            return false;
+        }
+        if (name == "--module") {
+            options.module = value;
+        } else if (name == "--script") {
+            options.script = value;
+        } else if (name == "--out") {
+            options.out = value;
+        } else if (name == "--background") {
+            options.background = value;
+        } else if (name == "--config") {
+            options.config = value;
+        } else if (name == "--seconds") {
+            if (!ParseSeconds(value, 3600.0, options.seconds) || options.seconds <= 0.0) {
+                error = "--seconds takes a time from above 0 to 3600, not '" + value + "'";
+                return false;
+            }
+        } else if (name == "--fps") {
+            if (!ParseWholeNumber(value, 1, 240, number) || value[0] == '+') {
+                error = "--fps takes a whole number from 1 to 240, not '" + value + "'";
+                return false;
+            }
+            options.fps = static_cast<int>(number);
+        } else if (name == "--every") {
+            if (!ParseWholeNumber(value, 1, 1000000, number) || value[0] == '+') {
+                error = "--every takes a whole number of frames from 1, not '" + value + "'";
+                return false;
+            }
+            options.every = static_cast<int>(number);
+        } else if (name == "--canvas") {
+            if (!ParseCanvas(value, options.canvasWidth, options.canvasHeight)) {
+                error = "--canvas takes WIDTHxHEIGHT, each 1 to 8192, not '" + value + "'";
+                return false;
+            }
+        } else if (name == "--set") {
+            size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                error = "--set takes KEY=VALUE, not '" + value + "'";
+                return false;
+            }
+            options.settings.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+        }
+    }
+    return true;
+}
+
+}  // namespace fxplayer

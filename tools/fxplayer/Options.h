@@ -1,0 +1,31 @@
+#pragma once
+
+// The player's command line.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fxplayer {
+
+struct Options {
+    std::string module;  // empty: VantrelEffect beside the player
+    std::string script;  // empty: no console side, the source just runs
+    std::string out = "out/fxplayer";
+    std::string background;  // empty: the generated test pattern
+    std::string config;      // empty: a fresh configuration tree each run
+    double seconds = 0.0;    // 0: until a second after the script's last event (at least 5 s)
+    int fps = 60;
+    int every = 15;
+    unsigned canvasWidth = 1920;
+    unsigned canvasHeight = 1080;
+    std::vector<std::pair<std::string, std::string>> settings;  // --set key=value, in order
+    bool help = false;
+};
+
+// False with `error` (one line) for an unknown option, a missing or bad value.
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+
+// The text of --help.
+const char* UsageText();
+
+}  // namespace fxplayer
