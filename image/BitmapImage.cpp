@@ -55,7 +55,7 @@ void BitmapImage::CreatePlaceholderTexture() {
         Log(L"BitmapImage: Warning, not enough memory for the placeholder texture");
         return;
     }
-    // Every pixel reads FF 00 00 FF in memory: opaque red in the host's B,G,R,A order.
+    // Every pixel reads FF 00 00 FF in memory: opaque blue in the host's B,G,R,A order.
     static const uint8_t kPattern[8] = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF};
     for (size_t at = 0; at < kPlaceholderBytes; at += sizeof(kPattern))
         std::memcpy(pixels + at, kPattern, sizeof(kPattern));

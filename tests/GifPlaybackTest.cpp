@@ -1,0 +1,379 @@
+// Playing an animation: frame timing, loop counts, lazy decoding into the cache, frames that fail,
+// bad time from the host, and the reload after a file change.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "image/BitmapImage.h"
+#include "support/GifBuilder.h"
+#include "support/TestHost.h"
+
+using testsupport::Bytes;
+using testsupport::CountLog;
+using testsupport::GifBuilder;
+using testsupport::GifFrame;
+using testsupport::TempDir;
+
+namespace {
+
+// Palette entry k is (0x10 * (k + 1), 0x20, 0x30): frame k of the fixtures is all entry k, so the
+// red byte of the texture tells which frame it shows.
+std::vector<uint8_t> Palette() {
+    std::vector<uint8_t> rgb;
+    for (int k = 0; k < 8; ++k)
+        rgb.insert(rgb.end(), {uint8_t(0x10 * (k + 1)), 0x20, 0x30});
+    return rgb;
+}
+
+// An animation of 2 x 2 frames, frame k all palette entry k, with these delays. `loop` -1 leaves
+// the looping extension out (libnsgif then reports a loop count of 1).
+Bytes Animation(const std::vector<int>& delaysCs, int loop = 0) {
+    GifBuilder gif(2, 2);
+    gif.GlobalPalette(Palette());
+    if (loop >= 0)
+        gif.Loop(static_cast<uint16_t>(loop));
+    for (size_t k = 0; k < delaysCs.size(); ++k)
+        gif.Frame(GifFrame::Solid(2, 2, static_cast<uint8_t>(k), delaysCs[k]));
+    return gif.Build();
+}
+
+// The frame whose colour the texture shows, or -1.
+int Shown(const BitmapImage& image) {
+    const standin::TextureInfo* info = standin::InspectTexture(image.texture);
+    if (!info || info->rgba[3] != 255)
+        return -1;
+    return info->rgba[0] / 0x10 - 1;
+}
+
+// Every decode that libnsgif finishes ends with the bitmap's modified callback.
+int decodes = 0;
+void CountDecode(void*) {
+    ++decodes;
+}
+
+class GifPlayback : public testing::Test {
+protected:
+    void SetUp() override { decodes = 0; }
+
+    void Load(const Bytes& bytes, const std::string& name = "anim.gif") {
+        path = standin::FromUtf8(dir.Write(name, bytes));
+        image.filePath = path.c_str();
+        image.bitmapCallbacks.bitmap_modified = &CountDecode;
+        image.Init();
+        ASSERT_TRUE(image.isAnimated);
+        decodes = 0;
+    }
+
+    TempDir dir;
+    std::wstring path;
+    BitmapImage image;
+};
+
+// The strict comparison: a frame stays while the gathered time only equals its delay.
+TEST_F(GifPlayback, FrameStaysUntilItsDelayIsExceeded) {
+    Load(Animation({0, 10, 10}));
+    ASSERT_EQ(image.frameDelays[0], 0.1f);
+    image.Advance(0.05f);
+    image.Advance(0.05f);
+    EXPECT_EQ(image.frameTime, 0.1f);
+    EXPECT_EQ(image.currentFrame, 0u);
+    EXPECT_EQ(Shown(image), 0);
+    image.Advance(0.001f);
+    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(Shown(image), 1);
+
+    // 10 cs is 0.099999994: the same time exactly keeps frame 1, and the remainder carries over.
+    image.frameTime = 0.0f;
+    image.Advance(0.099999994f);
+    EXPECT_EQ(image.currentFrame, 1u);
+    image.Advance(0.05f);
+    EXPECT_EQ(image.currentFrame, 2u);
+    EXPECT_FLOAT_EQ(image.frameTime, 0.05f);
+}
+
+TEST_F(GifPlayback, LongCallWrapsAndCountsLoopsShowingOnlyTheFrameReached) {
+    struct Case {
+        int loop;
+        float seconds;
+        uint32_t frame, loops;
+    } cases[] = {
+        {0, 1.875f, 1, 0},  // endless: two passes and a half
+        {3, 1.875f, 1, 2},  // two of three passes done
+        {2, 1.875f, 2, 2},  // the second pass ends it on the last frame
+        {1, 100.0f, 2, 1},  // once, however long the call
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "loop " << c.loop << ", " << c.seconds << " s");
+        Load(Animation({25, 25, 25}, c.loop));
+        const unsigned uploadsBefore = standin::InspectTexture(image.texture)->uploads;
+        image.Advance(c.seconds);
+        EXPECT_EQ(image.currentFrame, c.frame);
+        EXPECT_EQ(image.loopsPlayed, c.loops);
+        EXPECT_EQ(Shown(image), static_cast<int>(c.frame));
+        EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, uploadsBefore + 1);
+    }
+}
+
+TEST_F(GifPlayback, LoopCountOfOnePlaysOnceAndKeepsTheLastFrame) {
+    Load(Animation({10, 10}, -1));
+    EXPECT_EQ(image.animation.loop_count, 1);
+    image.Advance(0.15f);
+    EXPECT_EQ(Shown(image), 1);
+    image.Advance(0.1f);
+    EXPECT_EQ(image.loopsPlayed, 1u);
+    EXPECT_EQ(image.currentFrame, 1u);
+    const float frozen = image.frameTime;
+    for (int i = 0; i < 10; ++i)
+        image.Advance(0.3f);
+    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.frameTime, frozen);
+    EXPECT_EQ(Shown(image), 1);
+}
+
+TEST_F(GifPlayback, LoopCountOfTwoShowsFrameZeroAgainThenStops) {
+    Load(Animation({10, 10}, 2));
+    std::vector<int> shown;
+    for (int i = 0; i < 6; ++i) {
+        image.Advance(0.125f);
+        shown.push_back(Shown(image));
+    }
+    EXPECT_EQ(shown, (std::vector<int>{1, 0, 1, 1, 1, 1}));
+    EXPECT_EQ(image.loopsPlayed, 2u);
+}
+
+TEST_F(GifPlayback, LoopCountsZeroAnd65535AreEndless) {
+    for (int loop : {0, 65535}) {
+        SCOPED_TRACE(loop);
+        Load(Animation({10, 10}, loop));
+        EXPECT_EQ(image.LoopLimit(), 0u);
+        std::vector<int> shown;
+        for (int i = 0; i < 40; ++i) {
+            image.Advance(0.0625f);
+            shown.push_back(Shown(image));
+        }
+        EXPECT_EQ(image.loopsPlayed, 0u);
+        const auto zeros = std::count(shown.end() - 8, shown.end(), 0);  // still alternating
+        EXPECT_GT(zeros, 0);
+        EXPECT_LT(zeros, 8);
+    }
+    Load(Animation({10, 10}, 65534));
+    EXPECT_EQ(image.LoopLimit(), 65534u);
+}
+
+// Frames are decoded on first use; the frames on the way are decoded but not cached.
+TEST_F(GifPlayback, DecodesLazilyAndCachesOnlyTheFrameShown) {
+    Load(Animation({25, 25, 25}));
+    image.Advance(0.625f);  // past frame 1 onto frame 2
+    EXPECT_EQ(image.currentFrame, 2u);
+    EXPECT_EQ(decodes, 2);
+    EXPECT_EQ(image.frameCache[1], nullptr);
+    ASSERT_NE(image.frameCache[2], nullptr);
+    EXPECT_EQ(image.frameCache[2], image.frameStore + 2 * 2 * 2 * 4);
+    EXPECT_EQ(Shown(image), 2);
+
+    decodes = 0;
+    image.Advance(0.25f);  // wraps to frame 0: decoded alone
+    EXPECT_EQ(Shown(image), 0);
+    EXPECT_EQ(decodes, 1);
+    image.Advance(0.25f);  // frame 1 now follows the last decoded frame
+    EXPECT_EQ(Shown(image), 1);
+    EXPECT_EQ(decodes, 2);
+    EXPECT_NE(image.frameCache[1], nullptr);
+
+    decodes = 0;
+    const unsigned uploadsBefore = standin::InspectTexture(image.texture)->uploads;
+    for (int i = 0; i < 9; ++i)
+        image.Advance(0.25f);
+    EXPECT_EQ(decodes, 0);  // everything cached: only copies
+    EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, uploadsBefore + 9);
+}
+
+// A disposal to the background leaves the area transparent, also without a transparent colour.
+TEST_F(GifPlayback, BackgroundDisposalClearsToTransparent) {
+    GifFrame first = GifFrame::Solid(2, 2, 1, 10);
+    first.disposal = 2;
+    GifFrame second = GifFrame::Solid(1, 1, 2, 10);
+    Load(GifBuilder(2, 2)
+             .GlobalPalette(Palette())
+             .Background(3)
+             .Loop(0)
+             .Frame(first)
+             .Frame(second)
+             .Build());
+    image.Advance(0.125f);
+    const standin::TextureInfo* info = standin::InspectTexture(image.texture);
+    ASSERT_NE(info, nullptr);
+    const std::vector<uint8_t> want = {0x30, 0x20, 0x30, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(info->rgba, want);
+}
+
+TEST_F(GifPlayback, FrameThatFailsIsSkippedOnScreenWithoutNewLogs) {
+    GifBuilder gif(2, 2);
+    gif.GlobalPalette(Palette()).Loop(0);
+    for (uint8_t k = 0; k < 3; ++k) {
+        GifFrame frame = GifFrame::Solid(2, 2, k, 25);
+        if (k == 1)
+            frame.Broken();
+        gif.Frame(frame);
+    }
+    Load(gif.Build());
+    EXPECT_EQ(CountLog(L"BitmapImage: Warning, couldn't decode frame 1 of " + path), 1u);
+    standin::ClearLog();
+
+    image.Advance(0.375f);
+    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(Shown(image), 0);  // the texture keeps frame 0
+    EXPECT_EQ(image.frameCache[1], nullptr);
+    image.Advance(0.25f);
+    EXPECT_EQ(image.currentFrame, 2u);
+    EXPECT_EQ(Shown(image), 2);
+    EXPECT_TRUE(standin::LogRecords().empty());
+}
+
+// When a frame on the way fails, playback stays where it was for this call, with the time taken
+// away; the reload countdown and the file watch still run.
+TEST_F(GifPlayback, FailureOnTheWayKeepsTheFrameButNotTheReload) {
+    GifBuilder gif(2, 2);
+    gif.GlobalPalette(Palette()).Loop(0);
+    for (uint8_t k = 0; k < 3; ++k) {
+        GifFrame frame = GifFrame::Solid(2, 2, k, 25);
+        if (k == 1)
+            frame.Broken();
+        gif.Frame(frame);
+    }
+    Load(gif.Build());
+    image.Advance(0.625f);  // due: frame 2, through broken frame 1
+    EXPECT_EQ(image.currentFrame, 0u);
+    EXPECT_EQ(image.lastDecodedFrame, 0u);
+    EXPECT_EQ(image.frameTime, 0.125f);
+    EXPECT_EQ(Shown(image), 0);
+
+    image.reloadCountdown = 0.5f;
+    image.Advance(0.625f);  // fails on the way again, and the countdown runs out
+    EXPECT_EQ(image.reloadCountdown, 0.0f);
+    EXPECT_EQ(image.frameTime, 0.0f);  // loaded afresh
+}
+
+TEST_F(GifPlayback, BadTimeFromTheHostCountsAsNone) {
+    Load(Animation({10, 10}));
+    image.Advance(0.05f);
+    image.reloadCountdown = 0.5f;
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+          -std::numeric_limits<float>::infinity(), -1.0f, -0.0f}) {
+        image.Advance(bad);
+        EXPECT_EQ(image.frameTime, 0.05f);
+        EXPECT_EQ(image.currentFrame, 0u);
+        EXPECT_EQ(image.reloadCountdown, 0.5f);
+    }
+    image.Advance(0.125f);
+    EXPECT_EQ(image.currentFrame, 1u);
+}
+
+// A stalled host may hand over hours at once: whole passes are counted without walking them.
+TEST_F(GifPlayback, HugeStepsEndPromptlyWhereFrameByFrameWouldHaveLanded) {
+    struct Case {
+        int loop;
+        float seconds;
+        uint32_t frame, loops;
+        float left;
+    } cases[] = {
+        {0, 100.375f, 1, 0, 0.125f},                                    // 100 passes of 1 s skipped
+        {200, 100.375f, 1, 100, 0.125f}, {50, 100.375f, 3, 50, -1.0f},  // ends on the last frame
+        {0, 1e30f, 0, 0, -1.0f},         {65534, 3.0e9f, 3, 65534, -1.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "loop " << c.loop << ", " << c.seconds << " s");
+        Load(Animation({25, 25, 25, 25}, c.loop));
+        ASSERT_EQ(image.frameDelays[0], 0.25f);
+        image.Advance(c.seconds);
+        if (c.seconds < 1e6f) {
+            EXPECT_EQ(image.currentFrame, c.frame);
+        }
+        EXPECT_LT(image.currentFrame, 4u);
+        EXPECT_EQ(image.loopsPlayed, c.loops);
+        EXPECT_TRUE(std::isfinite(image.frameTime));
+        if (c.left >= 0.0f) {
+            EXPECT_EQ(image.frameTime, c.left);
+        }
+        if (c.loop == 0) {
+            EXPECT_LE(image.frameTime, 0.25f);
+        }
+    }
+}
+
+TEST_F(GifPlayback, AbsentTextureIsLeftAlone) {
+    standin::SetTextureCreationFails(true);
+    Load(Animation({10, 10, 10}));
+    EXPECT_EQ(image.texture, nullptr);
+    EXPECT_EQ(CountLog(L"BitmapImage: Warning, no texture could be made for gif " + path), 1u);
+    for (int i = 0; i < 10; ++i)
+        image.Advance(0.125f);
+    EXPECT_NE(image.frameCache[1], nullptr);
+    EXPECT_NE(image.frameCache[2], nullptr);
+}
+
+// A change report starts a countdown of one second from the next call; a second report restarts it.
+TEST_F(GifPlayback, ReloadComesOneSecondAfterTheLastChangeReport) {
+    Load(Animation({10, 10}));
+    image.fileMonitor = OSMonitorFileStart(image.filePath, false);
+    const std::string resolved = standin::ResolvePath(path.c_str());
+    image.Advance(0.125f);
+    EXPECT_EQ(image.currentFrame, 1u);
+
+    standin::TouchWatchedFile(resolved);
+    image.Advance(0.0f);
+    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    image.Advance(0.5f);
+    EXPECT_EQ(image.reloadCountdown, 0.5f);
+    standin::TouchWatchedFile(resolved);
+    image.Advance(0.25f);
+    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    image.Advance(0.75f);
+    EXPECT_EQ(image.reloadCountdown, 0.25f);
+    EXPECT_NE(image.frameTime, 0.0f);
+    image.Advance(0.25f);
+    EXPECT_EQ(image.reloadCountdown, 0.0f);
+    EXPECT_EQ(image.currentFrame, 0u);  // reloaded: back at frame 0
+    EXPECT_EQ(image.frameTime, 0.0f);
+    EXPECT_NE(image.fileMonitor, nullptr);
+}
+
+TEST_F(GifPlayback, StillImageIsReloadedLikeAGif) {
+    const std::string png = dir.File("still.png");
+    ASSERT_TRUE(standin::WritePng(png, 8, 8, std::vector<uint8_t>(8 * 8 * 4, 0x40)));
+    image.filePath = standin::FromUtf8(png).c_str();
+    image.fileMonitor = OSMonitorFileStart(image.filePath, false);
+    image.Init();
+    EXPECT_EQ(image.width, 8.0f);
+
+    ASSERT_TRUE(standin::WritePng(png, 16, 4, std::vector<uint8_t>(16 * 4 * 4, 0x40)));
+    image.Advance(0.0f);
+    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    image.Advance(0.5f);
+    EXPECT_EQ(image.width, 8.0f);
+    image.Advance(0.5f);
+    EXPECT_EQ(image.width, 16.0f);
+    EXPECT_EQ(image.height, 4.0f);
+}
+
+TEST_F(GifPlayback, ReloadOfAVanishedFileStopsTheAnimation) {
+    Load(Animation({10, 10}));
+    image.Advance(0.125f);
+    std::filesystem::remove(standin::ToUtf8(path));
+    image.reloadCountdown = 0.25f;
+    image.Advance(0.25f);
+    EXPECT_FALSE(image.isAnimated);
+    EXPECT_EQ(image.fileData, nullptr);
+    EXPECT_EQ(image.width, 32.0f);
+    EXPECT_EQ(CountLog(L"BitmapImage::Init: could not open gif file '" + path + L"'"), 1u);
+    image.Advance(1.0f);  // idle: nothing more happens
+    EXPECT_EQ(standin::LiveTextureCount(), 1u);
+}
+
+}  // namespace
