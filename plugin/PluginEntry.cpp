@@ -1,6 +1,6 @@
 #include "plugin/PluginEntry.h"
 
-#include "controller/Handshake.h"
+#include "host/Host.h"
 
 namespace vantrel {
 
