@@ -250,11 +250,6 @@ void ForgetShader(const Shader* shader) {
         State().bound = nullptr;
 }
 
-bool IsLiveShader(const Shader* shader) {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    return State().shaders.count(shader) != 0;
-}
-
 void ResetGraphics() {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().events.clear();

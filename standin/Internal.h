@@ -70,7 +70,6 @@ float ColorKeyCoverage(const PixelProgram& program, float r, float g, float b);
 // shader is never left bound).
 void AddLiveShader(const Shader* shader);
 void ForgetShader(const Shader* shader);
-bool IsLiveShader(const Shader* shader);
 Shader* LoadPixelShader(const std::string& resolvedPath);
 void RecordGraphicsEvent(const GraphicsEvent& event);
 

@@ -5,10 +5,11 @@
 // Known programs:
 //   colorkey-rgb  (shaders/ColorKey_RGB.pShader) uniforms: 0 Texture2D (the texture), 1 float4
 //                 (the sprite colour), 2 float4 colorKey, 3 float similarity, 4 float blend.
-//                 distance = Euclidean distance between the texel's and the key's RGB, each
-//                 channel 0..1; the texel's alpha is multiplied by 0 below similarity, by 1 at or
-//                 beyond similarity + blend, and by (distance - similarity) / blend in between
-//                 (blend 0: a hard edge at similarity). The sprite colour then modulates it.
+//                 Distance: the Euclidean distance between the pixel's RGB and the key's RGB, each
+//                 channel in 0..1 (so from 0 to about 1.73). Below similarity the pixel's alpha
+//                 becomes 0; from similarity to similarity + blend it ramps up linearly to the
+//                 pixel's own alpha; with blend 0 the edge is hard. The sprite colour then
+//                 multiplies the result (alpha by alpha, rgb by rgb).
 #include <cmath>
 #include <cstdint>
 #include <functional>

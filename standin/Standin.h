@@ -92,8 +92,8 @@ struct TextureInfo {
     unsigned height = 0;
     int createdFormat = 0;
     bool isStatic = false;
-    unsigned uploads = 0;          // UploadPixels calls that replaced the pixels
-    std::vector<uint8_t> rgba;     // the pixels now held, as R,G,B,A bytes, rows packed
+    unsigned uploads = 0;       // UploadPixels calls that replaced the pixels
+    std::vector<uint8_t> rgba;  // the pixels now held, as R,G,B,A bytes, rows packed
 };
 // Null when `texture` is not a live texture of the stand-in.
 HOSTAPI const TextureInfo* InspectTexture(const Texture* texture);
@@ -148,7 +148,7 @@ HOSTAPI void AddSceneItem(StandinScene* scene, XElement* sourceElement);
 // The scene CurrentScene() returns (null: none).
 HOSTAPI void SetCurrentScene(StandinScene* scene);
 struct SceneItemState {
-    float cx = 0, cy = 0;     // the size the item took at its last Update
+    float cx = 0, cy = 0;  // the size the item took at its last Update
     unsigned updates = 0;
 };
 // False when the scene has no item of that name.
