@@ -426,6 +426,8 @@ bool Session::Finish(std::string& error) {
 }  // namespace
 
 bool PlanRun(const Options& options, RunPlan& plan, std::string& error) {
+    // The host's log goes to the transcript, never to the terminal.
+    standin::SetLogEcho(false);
     plan.options = options;
     plan.playerDirectory = ExecutableDirectory();
     std::error_code ec;

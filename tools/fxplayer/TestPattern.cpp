@@ -15,10 +15,10 @@ int Part(unsigned size, unsigned numerator, unsigned denominator) {
 
 Image MakeTestPattern(unsigned width, unsigned height) {
     Image image(width, height, Rgba{16, 16, 16, 255});
-    // Muted bars (75% intensity, then darkened) so that bright effects stand out over them.
-    const Rgba kBars[] = {{150, 150, 150, 255}, {150, 150, 30, 255}, {30, 150, 150, 255},
-                          {30, 150, 30, 255},   {150, 30, 150, 255}, {150, 30, 30, 255},
-                          {30, 30, 150, 255}};
+    // Dark, muted bars, so that bright effects stand out over them.
+    const Rgba kBars[] = {{105, 105, 105, 255}, {105, 105, 20, 255}, {20, 105, 105, 255},
+                          {20, 105, 20, 255},   {105, 20, 105, 255}, {105, 20, 20, 255},
+                          {20, 20, 105, 255}};
     const int barsBottom = Part(height, 60, 100);
     for (unsigned i = 0; i < 7; ++i) {
         int x0 = Part(width, i, 7), x1 = Part(width, i + 1, 7);
