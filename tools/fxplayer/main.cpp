@@ -8,8 +8,9 @@
 #include "Player.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h before it.
+#include <shellapi.h>
 
 #include "TextCodec.h"
 #endif
