@@ -86,7 +86,7 @@ float TimeToNextFrame(const BitmapImage& image) {
     if (!(seconds > 0.0f))
         seconds = 0.0f;
     while (!(image.frameTime + seconds > delay))
-        seconds = std::nextafter(seconds, 1.0f);
+        seconds = std::nextafter(seconds, HUGE_VALF);
     return seconds;
 }
 
