@@ -45,17 +45,6 @@ void ExpectPlaceholder(const BitmapImage& image) {
     }
 }
 
-TEST(BitmapImage, NewHolderIsEmpty) {
-    BitmapImage image;
-    EXPECT_EQ(image.texture, nullptr);
-    EXPECT_EQ(image.width, 0.0f);
-    EXPECT_FALSE(image.isAnimated);
-    EXPECT_EQ(image.frameDelays.Num(), 0u);
-    EXPECT_EQ(image.fileMonitor, nullptr);
-    EXPECT_NE(image.bitmapCallbacks.bitmap_create, nullptr);
-    EXPECT_NE(image.bitmapCallbacks.bitmap_modified, nullptr);
-}
-
 TEST(BitmapImage, EmptyPathWarnsAndShowsThePlaceholder) {
     BitmapImage image;
     image.Init();

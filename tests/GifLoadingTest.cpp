@@ -307,6 +307,27 @@ TEST(GifLoading, FileOfFourGibibytesIsRefusedUnread) {
               1u);
 }
 
+#ifndef _WIN32
+// A file that reads shorter than its size: sysfs reports 4096 bytes for a line of text.
+TEST(GifLoading, ShortReadIsRefused) {
+    const char* sys = "/sys/devices/system/cpu/online";
+    TempDir dir;
+    const std::string link = dir.File("short.gif");
+    std::error_code error;
+    std::filesystem::create_symlink(sys, link, error);
+    if (error || std::filesystem::file_size(sys, error) != 4096 || error)
+        GTEST_SKIP() << "no sysfs file to read short";
+    BitmapImage image;
+    image.filePath = standin::FromUtf8(link).c_str();
+    image.Init();
+    ExpectPlaceholder(image);
+    ASSERT_EQ(standin::LogRecords().size(), 1u);
+    const std::wstring text = standin::LogRecords()[0].text;
+    EXPECT_EQ(text.rfind(L"BitmapImage: Warning, read only ", 0), 0u);
+    EXPECT_NE(text.find(L" of 4096 bytes of gif " + standin::FromUtf8(link)), std::wstring::npos);
+}
+#endif
+
 TEST(GifLoading, FrameThatFailsToDecodeIsLoggedOnceAndTheLoadGoesOn) {
     GifLoad load;
     BitmapImage image;

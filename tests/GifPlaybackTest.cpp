@@ -283,9 +283,10 @@ TEST_F(GifPlayback, HugeStepsEndPromptlyWhereFrameByFrameWouldHaveLanded) {
         uint32_t frame, loops;
         float left;
     } cases[] = {
-        {0, 100.375f, 1, 0, 0.125f},                                    // 100 passes of 1 s skipped
-        {200, 100.375f, 1, 100, 0.125f}, {50, 100.375f, 3, 50, -1.0f},  // ends on the last frame
-        {0, 1e30f, 0, 0, -1.0f},         {65534, 3.0e9f, 3, 65534, -1.0f},
+        {0, 100.375f, 1, 0, 0.125f},  // 100 passes of 1 s skipped
+        {200, 100.375f, 1, 100, 0.125f},  {50, 100.375f, 3, 50, -1.0f},  // ends on the last frame
+        {0, 1e30f, 0, 0, -1.0f},          {0, std::numeric_limits<float>::max(), 0, 0, -1.0f},
+        {65534, 3.0e9f, 3, 65534, -1.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "loop " << c.loop << ", " << c.seconds << " s");
