@@ -85,6 +85,7 @@ void Reset() {
     detail::ResetCanvas();
     detail::ResetScenes();
     ClearAllocationFailures();
+    OnNextFileSize(nullptr);
     std::lock_guard<std::mutex> lock(State().mutex);
     State().sourceClasses.clear();
     State().outputActive = false;

@@ -85,6 +85,10 @@ HOSTAPI std::wstring FromUtf8(const std::string& text);
 // File watches report a change when the file's size or modification time differs from what the
 // previous poll saw (or it appeared or vanished). Tests may also raise a change by hand.
 HOSTAPI void TouchWatchedFile(const std::string& resolvedPath);
+// Runs `action` once, inside the next XFile::GetFileSize, after the size has been taken (null
+// cancels): a test shrinks or replaces the file there, as another program might between the
+// module's size query and its read.
+HOSTAPI void OnNextFileSize(std::function<void()> action);
 
 // ---------------------------------------------------------------- graphics
 struct TextureInfo {

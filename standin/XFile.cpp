@@ -5,7 +5,10 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "standin/Internal.h"
 #include "standin/Standin.h"
@@ -39,7 +42,26 @@ const char* ModeFor(unsigned access, unsigned disposition, bool exists) {
     }
 }
 
+std::mutex& HookMutex() {
+    static std::mutex* mutex = new std::mutex;  // leaked: used until the process ends
+    return *mutex;
+}
+
+std::function<void()>& NextFileSizeAction() {
+    static auto* action = new std::function<void()>;
+    return *action;
+}
+
 }  // namespace
+
+namespace standin {
+
+void OnNextFileSize(std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    NextFileSizeAction() = std::move(action);
+}
+
+}  // namespace standin
 
 XFile::XFile() : file_(nullptr) {}
 
@@ -76,6 +98,13 @@ uint64_t XFile::GetFileSize() const {
     if (fstat(fileno(file), &status) != 0)
         return 0;
 #endif
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> lock(HookMutex());
+        action.swap(NextFileSizeAction());
+    }
+    if (action)
+        action();
     return status.st_size < 0 ? 0 : static_cast<uint64_t>(status.st_size);
 }
 
