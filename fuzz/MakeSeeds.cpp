@@ -138,13 +138,19 @@ void GifSeeds() {
     for (size_t at : {size_t{6}, size_t{13}, size_t{30}, whole.size() / 2, whole.size() - 2})
         Put(t, "truncated-at-" + std::to_string(at), Truncated(whole, at));
 
-    // A few hundred bytes that describe frame stores of gigabytes: 64 frames on a 4096 by 4096
-    // canvas need exactly 4 GiB; 256 on 2048 by 2048 likewise; 63 on 4096 fall just short.
+    // About a kilobyte that describes frame stores of gigabytes: 64 frames on a 4096 by 4096
+    // canvas need exactly 4 GiB; 256 on 2048 by 2048 likewise; 63 on 4096 fall just short. The
+    // first frame sits in the far corner, so that the decoder keeps (or grows to) the canvas
+    // rather than shrinking an implausibly large one to the frames.
     for (auto [side, frames] :
          {std::pair<uint16_t, int>{4096, 64}, {2048, 256}, {4096, 63}, {1024, 300}}) {
         GifBuilder gif(side, side);
-        for (int i = 0; i < frames; ++i)
-            gif.Frame(GifFrame::Solid(1, 1, static_cast<uint8_t>(i & 3), 1));
+        for (int i = 0; i < frames; ++i) {
+            GifFrame tiny = GifFrame::Solid(1, 1, static_cast<uint8_t>(i & 3), i == 0 ? 1 : -1);
+            if (i == 0)
+                tiny.left = tiny.top = static_cast<uint16_t>(side - 1);
+            gif.Frame(tiny);
+        }
         Put(t, "frame-store-" + std::to_string(side) + "-x" + std::to_string(frames), gif.Build());
     }
     Put(t, "loop-65535",
