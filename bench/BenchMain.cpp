@@ -1,0 +1,141 @@
+// vantrel_bench: the module's per-frame and load costs, each beside its floor from the same run,
+// ending with a table (and, with --json=PATH, the same rows as JSON).
+//
+// Options of its own, before benchmark's usual ones:
+//   --json=PATH   write the table's rows there
+//   --quick       only the two smaller GIFs (a check that everything runs, not a measurement)
+//   --verbose     benchmark's usual line for every repetition, instead of one per benchmark
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BenchCases.h"
+#include "BusyGif.h"
+#include "Report.h"
+#include "controller/ConsoleProtocol.h"
+#include "platform/SimPlatform.h"
+#include "standin/Standin.h"
+
+namespace {
+
+// A folder of its own for the GIFs and the still image, removed at the end.
+struct Workspace {
+    Workspace() {
+        char pattern[] = "/tmp/vantrel-bench-XXXXXX";
+        if (mkdtemp(pattern))
+            path = pattern;
+    }
+    ~Workspace() {
+        if (!path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
+    std::string path;
+};
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string jsonPath;
+    bool quick = false;
+    bool verbose = false;
+    // Random interleaving spreads the repetitions of figure and floor over the whole run, so that a
+    // burst of other work on the machine does not land on one of them only. Given first, so that
+    // the command line can still override it.
+    std::vector<char*> args = {argv[0]};
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.push_back(interleave);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--json=", 7) == 0)
+            jsonPath = argv[i] + 7;
+        else if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[i], "--verbose") == 0)
+            verbose = true;
+        else
+            args.push_back(argv[i]);
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+        return 2;
+
+    standin::Install();
+    standin::SetLogEcho(false);
+    Workspace workspace;
+    if (workspace.path.empty()) {
+        std::fprintf(stderr, "vantrel_bench: no temporary folder\n");
+        return 1;
+    }
+
+    std::vector<bench::GifCase> cases;
+    const bench::BusyGifSpec specs[] = {
+        {256, 256, 30, 4}, {512, 512, 60, 4}, {1280, 720, 40, 4}, {1920, 1080, 30, 4}};
+    for (const bench::BusyGifSpec& spec : specs) {
+        if (quick && spec.width > 512)
+            continue;
+        bench::GifCase c;
+        c.spec = spec;
+        c.name = std::to_string(spec.width) + "x" + std::to_string(spec.height) + "x" +
+                 std::to_string(spec.frames);
+        c.bytes = bench::MakeBusyGif(spec);
+        const std::string file = workspace.path + "/busy-" + c.name + ".gif";
+        if (!WriteFile(file, c.bytes)) {
+            std::fprintf(stderr, "vantrel_bench: could not write %s\n", file.c_str());
+            return 1;
+        }
+        c.path = standin::FromUtf8(file);
+        std::printf("made %s: %zu bytes\n", file.c_str(), c.bytes.size());
+        cases.push_back(std::move(c));
+    }
+    bench::GifCase* commandGif = nullptr;
+    for (bench::GifCase& c : cases)
+        if (c.name == "512x512x60")
+            commandGif = &c;
+
+    const std::string still = workspace.path + "/still.png";
+    std::vector<uint8_t> stillPixels(64 * 64 * 4, 0xC0);
+    if (!standin::WritePng(still, 64, 64, stillPixels)) {
+        std::fprintf(stderr, "vantrel_bench: could not write %s\n", still.c_str());
+        return 1;
+    }
+
+    // The console as the sources meet it: its window and its command block.
+    platform::SimSystem& desktop = platform::Simulation();
+    desktop.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
+    desktop.CreateWindowWithTitle(vantrel::kConsoleTitle);
+
+    std::vector<bench::Row> rows;
+    bench::RegisterImageBenchmarks(cases, rows);
+    bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
+
+    bench::Collector results(verbose);
+    benchmark::RunSpecifiedBenchmarks(&results);
+    benchmark::Shutdown();
+
+    const bool met = bench::PrintTable(rows, results);
+    if (!jsonPath.empty()) {
+        if (!bench::WriteJson(rows, results, jsonPath)) {
+            std::fprintf(stderr, "vantrel_bench: could not write %s\n", jsonPath.c_str());
+            return 1;
+        }
+        std::printf("rows written to %s\n", jsonPath.c_str());
+    }
+    std::printf(met ? "every target met\n" : "some targets missed\n");
+    return 0;
+}

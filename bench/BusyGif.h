@@ -1,0 +1,24 @@
+#pragma once
+
+// Effect-like animated GIFs for the benchmarks: full-canvas frames of a moving gradient with noise
+// blended in, 256 colours, coded with real LZW (a growing dictionary, cleared when full), so that
+// decoding them costs what a busy effect costs.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace bench {
+
+struct BusyGifSpec {
+    uint16_t width = 256;
+    uint16_t height = 256;
+    uint32_t frames = 30;
+    uint16_t delayCs = 4;  // per frame, in centiseconds
+};
+
+std::vector<uint8_t> MakeBusyGif(const BusyGifSpec& spec);
+
+// GIF LZW for 8-bit palette indices (minimum code size 8), packed least significant bit first.
+std::vector<uint8_t> LzwEncode8(const uint8_t* indices, size_t count);
+
+}  // namespace bench
