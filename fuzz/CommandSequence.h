@@ -34,6 +34,8 @@ enum Op : uint8_t {
     kTextureFault = 11,     // 0 textures are made, otherwise creation fails
     kChangeFile = 12,       // fixture, change: the effect file changes on disk and its watch fires
     kCanvas = 13,           // canvas size choice
+    kSecondSource = 14,     // a second source in the same scene comes, or goes; while it is
+                            // there, it takes every frame too
     kOpCount
 };
 

@@ -291,6 +291,9 @@ public:
             case kChangeFile:
                 ChangeFixture(in_);
                 break;
+            case kSecondSource:
+                SecondSource();
+                break;
             case kCanvas:
                 Canvas();
                 break;
@@ -302,6 +305,7 @@ public:
 
     void Finish() {
         standin::ClearAllocationFailures();
+        delete second_;
         delete source_;
         fuzzsupport::CheckBackAt(baseline_);
         standin::SetCurrentScene(nullptr);
@@ -399,6 +403,8 @@ private:
     void Advance(float seconds) {
         const size_t views = platform::Simulation().OpenViewCount();
         source_->Advance(seconds);
+        if (second_)
+            second_->Advance(seconds);
         // Every view a poll maps is given back within the poll.
         FUZZ_CHECK(platform::Simulation().OpenViewCount() == views);
     }
@@ -508,6 +514,20 @@ private:
         }
     }
 
+    // Sources share the command block, the handshake state and the console.
+    void SecondSource() {
+        if (second_) {
+            delete second_;
+            second_ = nullptr;
+            return;
+        }
+        if (!secondData_)
+            secondData_ =
+                data_->GetParent()->GetParent()->CreateElement(L"fx2")->CreateElement(L"data");
+        second_ = vantrel::CreateBitmapSource(secondData_);
+        FUZZ_CHECK(second_ != nullptr);
+    }
+
     void Canvas() {
         static const uint32_t kCanvases[][2] = {
             {1920, 1080}, {0, 0}, {1, 1}, {640, 360}, {3, 9000}};
@@ -530,6 +550,8 @@ private:
     standin::StandinScene* scene_ = nullptr;
     platform::WindowHandle console_ = nullptr;
     vantrel::VoteImageSource* source_ = nullptr;
+    XElement* secondData_ = nullptr;
+    ImageSource* second_ = nullptr;
     fuzzsupport::Baseline baseline_{};
     int64_t nextId_ = 1;
 };
