@@ -125,18 +125,18 @@ void LoadFloor(benchmark::State& state, GifCase* c) {
     for (auto _ : state) {
         auto decoder = std::make_unique<FloorDecoder>(c->bytes);
         const unsigned frames = decoder->gif.frame_count;
-        gif_decode_frame(&decoder->gif, 0);
+        unsigned failed = gif_decode_frame(&decoder->gif, 0) != GIF_OK;
         for (unsigned i = 0; i < frames; ++i)
-            gif_decode_frame(&decoder->gif, i);
-        gif_decode_frame(&decoder->gif, 0);
+            failed += gif_decode_frame(&decoder->gif, i) != GIF_OK;
+        failed += gif_decode_frame(&decoder->gif, 0) != GIF_OK;
         benchmark::DoNotOptimize(decoder->gif.frame_image);
         state.PauseTiming();
-        const bool ok = decoder->ok && frames == c->spec.frames;
+        const bool ok = decoder->ok && frames == c->spec.frames && failed == 0;
         // Finalised outside the timing, as the module's holder is released outside it.
         decoder.reset();
         state.ResumeTiming();
         if (!ok) {
-            state.SkipWithError("libnsgif could not initialise the GIF");
+            state.SkipWithError("libnsgif could not initialise the GIF or decode a frame");
             break;
         }
     }
@@ -160,20 +160,20 @@ void LoadDesignFloor(benchmark::State& state, GifCase* c) {
         const unsigned frames = decoder.gif.frame_count;
         auto* store = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
         std::memset(store, 0, storeBytes);
-        gif_decode_frame(&decoder.gif, 0);
+        unsigned failed = gif_decode_frame(&decoder.gif, 0) != GIF_OK;
         for (unsigned i = 0; i < frames; ++i)
-            gif_decode_frame(&decoder.gif, i);
-        gif_decode_frame(&decoder.gif, 0);
+            failed += gif_decode_frame(&decoder.gif, i) != GIF_OK;
+        failed += gif_decode_frame(&decoder.gif, 0) != GIF_OK;
         benchmark::DoNotOptimize(decoder.gif.frame_image);
         benchmark::DoNotOptimize(store);
         state.PauseTiming();
-        const bool ok = decoder.ok && frames == c->spec.frames;
+        const bool ok = decoder.ok && frames == c->spec.frames && failed == 0;
         decoder.Finalise();
         MainAllocator->Free(store);
         MainAllocator->Free(bytes);
         state.ResumeTiming();
         if (!ok) {
-            state.SkipWithError("libnsgif could not initialise the GIF");
+            state.SkipWithError("libnsgif could not initialise the GIF or decode a frame");
             break;
         }
     }
@@ -211,10 +211,15 @@ void FirstPassFloor(benchmark::State& state, GifCase* c) {
         gif_decode_frame(&decoder->gif, 0);
         state.ResumeTiming();
         const unsigned frames = decoder->gif.frame_count;
+        unsigned failed = 0;
         for (unsigned i = 1; i < frames; ++i)
-            gif_decode_frame(&decoder->gif, i);
-        gif_decode_frame(&decoder->gif, 0);
+            failed += gif_decode_frame(&decoder->gif, i) != GIF_OK;
+        failed += gif_decode_frame(&decoder->gif, 0) != GIF_OK;
         benchmark::DoNotOptimize(decoder->gif.frame_image);
+        if (failed != 0) {
+            state.SkipWithError("libnsgif could not decode every frame");
+            break;
+        }
     }
 }
 
