@@ -8,6 +8,7 @@
 //   4 GS_RGBA       four bytes per pixel: red, green, blue, alpha, taken as they are
 #include "host/Graphics.h"
 
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -39,6 +40,13 @@ unsigned BytesPerPixel(int format) {
 // Converts rows of `format` pixels `pitch` bytes apart into packed R,G,B,A.
 void ToRgba(const uint8_t* source, int format, unsigned width, unsigned height, size_t pitch,
             uint8_t* target) {
+    if (format == GS_RGBA) {
+        // Already the stored layout: one copy per row, as a GPU upload would cost.
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        for (unsigned y = 0; y < height; ++y)
+            std::memcpy(target + y * rowBytes, source + y * pitch, rowBytes);
+        return;
+    }
     for (unsigned y = 0; y < height; ++y) {
         const uint8_t* in = source + y * pitch;
         uint8_t* out = target + static_cast<size_t>(y) * width * 4;
