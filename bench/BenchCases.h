@@ -11,7 +11,7 @@
 namespace bench {
 
 struct GifCase {
-    BusyGifSpec spec;
+    BusyGifRecipe recipe;
     std::string name;  // "1920x1080x30": width, height, frames
     std::wstring path;
     std::vector<uint8_t> bytes;  // the file's bytes, for libnsgif alone

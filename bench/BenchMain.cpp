@@ -84,16 +84,16 @@ int main(int argc, char** argv) {
     }
 
     std::vector<bench::GifCase> cases;
-    const bench::BusyGifSpec specs[] = {
+    const bench::BusyGifRecipe recipes[] = {
         {256, 256, 30, 4}, {512, 512, 60, 4}, {1280, 720, 40, 4}, {1920, 1080, 30, 4}};
-    for (const bench::BusyGifSpec& spec : specs) {
-        if (quick && spec.width > 512)
+    for (const bench::BusyGifRecipe& recipe : recipes) {
+        if (quick && recipe.width > 512)
             continue;
         bench::GifCase c;
-        c.spec = spec;
-        c.name = std::to_string(spec.width) + "x" + std::to_string(spec.height) + "x" +
-                 std::to_string(spec.frames);
-        c.bytes = bench::MakeBusyGif(spec);
+        c.recipe = recipe;
+        c.name = std::to_string(recipe.width) + "x" + std::to_string(recipe.height) + "x" +
+                 std::to_string(recipe.frames);
+        c.bytes = bench::MakeBusyGif(recipe);
         const std::string file = workspace.path + "/busy-" + c.name + ".gif";
         if (!WriteFile(file, c.bytes)) {
             std::fprintf(stderr, "vantrel_bench: could not write %s\n", file.c_str());

@@ -112,12 +112,12 @@ std::vector<uint8_t> LzwEncode8(const uint8_t* indices, size_t count) {
     return out;
 }
 
-std::vector<uint8_t> MakeBusyGif(const BusyGifSpec& spec) {
-    const uint32_t w = spec.width;
-    const uint32_t h = spec.height;
+std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe) {
+    const uint32_t w = recipe.width;
+    const uint32_t h = recipe.height;
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
     // Noise over a gradient codes to about one byte a pixel, or a little more.
-    out.reserve(static_cast<size_t>(w) * h * spec.frames * 5 / 4 + 4096);
+    out.reserve(static_cast<size_t>(w) * h * recipe.frames * 5 / 4 + 4096);
     Put16(out, w);
     Put16(out, h);
     out.push_back(0xF7);  // global palette of 256 colours, 8 bits per primary
@@ -130,7 +130,7 @@ std::vector<uint8_t> MakeBusyGif(const BusyGifSpec& spec) {
     out.insert(out.end(), loop, loop + sizeof(loop));
 
     std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
-    for (uint32_t f = 0; f < spec.frames; ++f) {
+    for (uint32_t f = 0; f < recipe.frames; ++f) {
         // A diagonal gradient drifting a few pixels per frame, with noise of 12 steps over it.
         uint8_t* at = indices.data();
         for (uint32_t y = 0; y < h; ++y)
@@ -139,7 +139,7 @@ std::vector<uint8_t> MakeBusyGif(const BusyGifSpec& spec) {
         // Graphic control: keep the frame (disposal 1), the delay, no transparent colour.
         const uint8_t control[] = {0x21, 0xF9, 0x04, 0x04};
         out.insert(out.end(), control, control + sizeof(control));
-        Put16(out, spec.delayCs);
+        Put16(out, recipe.delayCs);
         out.push_back(0);
         out.push_back(0);
         out.push_back(0x2C);

@@ -9,14 +9,14 @@
 
 namespace bench {
 
-struct BusyGifSpec {
+struct BusyGifRecipe {
     uint16_t width = 256;
     uint16_t height = 256;
     uint32_t frames = 30;
     uint16_t delayCs = 4;  // per frame, in centiseconds
 };
 
-std::vector<uint8_t> MakeBusyGif(const BusyGifSpec& spec);
+std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe);
 
 // GIF LZW for 8-bit palette indices (minimum code size 8), packed least significant bit first.
 std::vector<uint8_t> LzwEncode8(const uint8_t* indices, size_t count);

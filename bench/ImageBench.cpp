@@ -29,7 +29,7 @@ int64_t IterationsFor(double secondsEach, double budget) {
 }
 
 double Pixels(const GifCase& c) {
-    return static_cast<double>(c.spec.width) * c.spec.height;
+    return static_cast<double>(c.recipe.width) * c.recipe.height;
 }
 
 // libnsgif as a program that uses nothing else would: bitmaps from malloc.
@@ -77,7 +77,7 @@ std::unique_ptr<BitmapImage> LoadedImage(const GifCase& c) {
 }
 
 bool IsLoaded(const BitmapImage& image, const GifCase& c) {
-    return image.isAnimated && image.frameCount == c.spec.frames && image.texture;
+    return image.isAnimated && image.frameCount == c.recipe.frames && image.texture;
 }
 
 // Playback from a fresh load to the moment every frame is in the cache: one call per frame, each of
@@ -131,7 +131,7 @@ void LoadFloor(benchmark::State& state, GifCase* c) {
         failed += gif_decode_frame(&decoder->gif, 0) != GIF_OK;
         benchmark::DoNotOptimize(decoder->gif.frame_image);
         state.PauseTiming();
-        const bool ok = decoder->ok && frames == c->spec.frames && failed == 0;
+        const bool ok = decoder->ok && frames == c->recipe.frames && failed == 0;
         // Finalised outside the timing, as the module's holder is released outside it.
         decoder.reset();
         state.ResumeTiming();
@@ -148,7 +148,7 @@ void LoadFloor(benchmark::State& state, GifCase* c) {
 // floors is the cost of that memory.
 void LoadDesignFloor(benchmark::State& state, GifCase* c) {
     const size_t storeBytes =
-        static_cast<size_t>(c->spec.frames) * c->spec.width * c->spec.height * 4;
+        static_cast<size_t>(c->recipe.frames) * c->recipe.width * c->recipe.height * 4;
     const std::string path = standin::ToUtf8(c->path);
     for (auto _ : state) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -167,7 +167,7 @@ void LoadDesignFloor(benchmark::State& state, GifCase* c) {
         benchmark::DoNotOptimize(decoder.gif.frame_image);
         benchmark::DoNotOptimize(store);
         state.PauseTiming();
-        const bool ok = decoder.ok && frames == c->spec.frames && failed == 0;
+        const bool ok = decoder.ok && frames == c->recipe.frames && failed == 0;
         decoder.Finalise();
         MainAllocator->Free(store);
         MainAllocator->Free(bytes);
@@ -254,7 +254,7 @@ void CachedFloor(benchmark::State& state, GifCase* c) {
         state.SkipWithError("the first pass did not cache every frame");
         return;
     }
-    const size_t bytes = static_cast<size_t>(c->spec.width) * c->spec.height * 4;
+    const size_t bytes = static_cast<size_t>(c->recipe.width) * c->recipe.height * 4;
     std::vector<uint8_t> texture(bytes, 0);
     const uint32_t frames = image->frameCount;
     for (auto _ : state) {
@@ -274,7 +274,7 @@ std::string LoadFloorName(const GifCase& c) {
 
 void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows) {
     for (GifCase& c : cases) {
-        const double decodes = (c.spec.frames + 1) * Pixels(c) * kDecodeSecondsPerPixel;
+        const double decodes = (c.recipe.frames + 1) * Pixels(c) * kDecodeSecondsPerPixel;
         const int64_t loads = IterationsFor(decodes, 0.25);
         benchmark::RegisterBenchmark(("load/" + c.name + "/module").c_str(), LoadModule, &c)
             ->Iterations(loads)
@@ -305,7 +305,7 @@ void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows
         rows.push_back(design);
     }
     for (GifCase& c : cases) {
-        const double pass = c.spec.frames * Pixels(c) * kDecodeSecondsPerPixel;
+        const double pass = c.recipe.frames * Pixels(c) * kDecodeSecondsPerPixel;
         const int64_t passes = IterationsFor(2 * pass, 0.25);
         for (bool plainHost : {true, false}) {
             const std::string name =
@@ -334,7 +334,7 @@ void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows
     }
     for (GifCase& c : cases) {
         // A memcpy moves some gigabytes a second; the stand-in's upload converts pixel by pixel.
-        const double loop = c.spec.frames * Pixels(c) * 4 / 4e9;
+        const double loop = c.recipe.frames * Pixels(c) * 4 / 4e9;
         for (bool plainHost : {true, false}) {
             const std::string name =
                 "cached/" + c.name + (plainHost ? "/module" : "/module_standin_upload");

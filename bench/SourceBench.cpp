@@ -126,7 +126,7 @@ void ApplyCommand(benchmark::State& state, GifCase* gif) {
     for (auto _ : state) {
         state.PauseTiming();
         ++commandId;
-        WriteCommand(Command(commandId, gif->path, gif->spec.width, 5 + commandId % 2));
+        WriteCommand(Command(commandId, gif->path, gif->recipe.width, 5 + commandId % 2));
         standin::ClearLog();
         platform::Simulation().ClearMessages();
         state.ResumeTiming();
