@@ -1,6 +1,3 @@
-#include <cstring>
-#include <new>
-
 #include "controller/Handshake.h"
 #include "host/Host.h"
 #include "plugin/Guid.h"
@@ -12,14 +9,12 @@ namespace vantrel {
 ImageSource* CreateBitmapSource(XElement* data) {
     if (!data)
         return nullptr;
-    void* memory = MainAllocator->Allocate(sizeof(VoteImageSource));
-    if (!memory) {
+    // The class's own new takes the memory from the host's allocator and clears it before the
+    // constructor runs: the command block's handle starts as null this way.
+    VoteImageSource* source = new VoteImageSource(data);
+    if (!source)
         AppWarning(L"CreateBitmapSource: Out of memory, the source was not created");
-        return nullptr;
-    }
-    // Cleared before construction: the command block's handle starts as null this way.
-    std::memset(memory, 0, sizeof(VoteImageSource));
-    return new (memory) VoteImageSource(data);
+    return source;
 }
 
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {

@@ -39,9 +39,7 @@ public:
 
     // Memory comes from the host's allocator, cleared; a failed allocation yields null.
     static void* operator new(size_t size) noexcept;
-    static void* operator new(size_t, void* place) noexcept { return place; }
     static void operator delete(void* block) noexcept;
-    static void operator delete(void*, void*) noexcept {}
 
     BitmapImage bitmap;
     XElement* data;
