@@ -50,6 +50,12 @@ bool CopyCommandText(const void* view, size_t viewBytes, char16_t* out) {
     return false;
 }
 
+void CloseCommandBlock(platform::MappingHandle mapping) {
+    if (!mapping)
+        return;
+    platform::Current().CloseHandle(mapping);
+}
+
 platform::MappingHandle OpenHandshakeBlock() {
     return platform::Current().CreateOrOpenMapping(kHandshakeBlockName, kHandshakeBlockSize);
 }

@@ -26,6 +26,8 @@ platform::MappingHandle OpenCommandBlock();
 // another program made it). Give it back with UnmapCommandView.
 const void* MapCommandView(platform::MappingHandle mapping);
 void UnmapCommandView(const void* view);
+// Lets go of the command block.
+void CloseCommandBlock(platform::MappingHandle mapping);
 
 // Copies the command text at the start of `view` (`viewBytes` long), its null included, into
 // `out` (kCommandTextCapacity units). False, with `out` empty, when there is no null within the

@@ -63,6 +63,11 @@ bool VoteImageSource::PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, 
         if (!viewFailureReported)
             AppWarning(L"VoteImageSource::Advance: Could not map view of file");
         viewFailureReported = true;
+        // Let go of the block: one that another program made too small would otherwise be kept
+        // alive by this handle for good. Once that program lets go too, the next poll makes a
+        // block of the full size.
+        CloseCommandBlock(commandMapping);
+        commandMapping = nullptr;
         return false;
     }
     viewFailureReported = false;

@@ -422,6 +422,16 @@ TEST_F(FaultInjection, CommandBlockHeldSmallerByAnotherProgram) {
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
     EXPECT_NE(source_->bitmap.frameCache[1], nullptr);  // it played
     ExpectSound(source_->bitmap);
+
+    // Once the other program lets go, the source no longer keeps the small block alive: the next
+    // poll makes a full one, and commands arrive.
+    sim_.ReleaseBlock(vantrel::kCommandBlockName);
+    Frames(2);
+    EXPECT_EQ(sim_.BlockSize(vantrel::kCommandBlockName), vantrel::kCommandBlockSize);
+    Command(1, png_);
+    Frames(2);
+    EXPECT_EQ(source_->lastCommandId, 1);
+    EXPECT_EQ(sim_.OpenMappingCount(), 1u);
 }
 
 // The view fails now and then: a warning for each spell of failures, the commands in between
