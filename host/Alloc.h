@@ -28,7 +28,8 @@ extern HOSTAPI Alloc* MainAllocator;
 struct MainAllocated {
     static void* operator new(size_t size) noexcept {
         void* block = MainAllocator->Allocate(size);
-        if (block) std::memset(block, 0, size);
+        if (block)
+            std::memset(block, 0, size);
         return block;
     }
     static void* operator new(size_t, void* place) noexcept { return place; }

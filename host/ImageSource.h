@@ -35,13 +35,25 @@ public:
     virtual void SetVector2(const wchar_t* name, const Vect2& value) { (void)name, (void)value; }
     virtual void SetVector4(const wchar_t* name, const Vect4& value) { (void)name, (void)value; }
     virtual void SetMatrix(const wchar_t* name, const Matrix& value) { (void)name, (void)value; }
-    virtual bool GetFloat(const wchar_t* name, float& value) const { return (void)name, (void)value, false; }
-    virtual bool GetInt(const wchar_t* name, int& value) const { return (void)name, (void)value, false; }
+    virtual bool GetFloat(const wchar_t* name, float& value) const {
+        return (void)name, (void)value, false;
+    }
+    virtual bool GetInt(const wchar_t* name, int& value) const {
+        return (void)name, (void)value, false;
+    }
     virtual bool GetString(const wchar_t* name, const wchar_t*& value) const {
         return (void)name, (void)value, false;
     }
-    virtual bool GetVector(const wchar_t* name, Vect& value) const { return (void)name, (void)value, false; }
-    virtual bool GetVector2(const wchar_t* name, Vect2& value) const { return (void)name, (void)value, false; }
-    virtual bool GetVector4(const wchar_t* name, Vect4& value) const { return (void)name, (void)value, false; }
-    virtual bool GetMatrix(const wchar_t* name, Matrix& value) const { return (void)name, (void)value, false; }
+    virtual bool GetVector(const wchar_t* name, Vect& value) const {
+        return (void)name, (void)value, false;
+    }
+    virtual bool GetVector2(const wchar_t* name, Vect2& value) const {
+        return (void)name, (void)value, false;
+    }
+    virtual bool GetVector4(const wchar_t* name, Vect4& value) const {
+        return (void)name, (void)value, false;
+    }
+    virtual bool GetMatrix(const wchar_t* name, Matrix& value) const {
+        return (void)name, (void)value, false;
+    }
 };

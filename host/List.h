@@ -41,8 +41,10 @@ public:
 
     // Appends one element. Returns false, leaving the list as it was, when no memory is to be had.
     bool Add(const T& value) {
-        void* grown = MainAllocator->ReAllocate(array_, (static_cast<size_t>(num_) + 1) * sizeof(T));
-        if (!grown) return false;
+        void* grown =
+            MainAllocator->ReAllocate(array_, (static_cast<size_t>(num_) + 1) * sizeof(T));
+        if (!grown)
+            return false;
         array_ = static_cast<T*>(grown);
         std::memcpy(static_cast<void*>(&array_[num_]), &value, sizeof(T));
         ++num_;

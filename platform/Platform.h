@@ -58,7 +58,8 @@ public:
     // A new GUID; false when none could be made.
     virtual bool NewGuid(Guid& guid) = 0;
     // Converts null-terminated text in the system's ANSI code page to UTF-16, its null included,
-    // into `out` (at most `outCount` units). Returns the units written, null included; 0 on failure.
+    // into `out` (at most `outCount` units). Returns the units written, null included; 0 on
+    // failure.
     virtual int AnsiToUtf16(const char* text, char16_t* out, int outCount) = 0;
     // Writes text to the process's standard output.
     virtual void PrintToStdout(const wchar_t* text) = 0;

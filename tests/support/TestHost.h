@@ -19,7 +19,8 @@ struct FatalError : std::runtime_error {
 // The texts of the log records so far, in order.
 inline std::vector<std::wstring> LogTexts() {
     std::vector<std::wstring> texts;
-    for (const auto& record : standin::LogRecords()) texts.push_back(record.text);
+    for (const auto& record : standin::LogRecords())
+        texts.push_back(record.text);
     return texts;
 }
 
@@ -27,7 +28,8 @@ inline std::vector<std::wstring> LogTexts() {
 inline size_t CountLog(const std::wstring& text) {
     size_t n = 0;
     for (const auto& record : standin::LogRecords())
-        if (record.text == text) ++n;
+        if (record.text == text)
+            ++n;
     return n;
 }
 

@@ -21,7 +21,9 @@ class FreshHost : public ::testing::EmptyTestEventListener {
     }
 };
 
-[[noreturn]] void ThrowFatal(const std::wstring& text) { throw testsupport::FatalError(text); }
+[[noreturn]] void ThrowFatal(const std::wstring& text) {
+    throw testsupport::FatalError(text);
+}
 
 }  // namespace
 
