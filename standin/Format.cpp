@@ -23,18 +23,18 @@ constexpr int kMaxField = 4096;
 
 enum class Length { None, hh, h, l, ll, L, j, z, t, w, I, I32, I64 };
 
-struct Spec {
+struct Directive {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = 0;
     int precision = -1;  // -1: none given
     Length length = Length::None;
 };
 
-void Field(std::wstring& out, const Spec& spec, const std::wstring& prefix,
+void Field(std::wstring& out, const Directive& directive, const std::wstring& prefix,
            const std::wstring& body, bool zeroPad) {
     size_t used = prefix.size() + body.size();
-    size_t pad = static_cast<size_t>(spec.width) > used ? spec.width - used : 0;
-    if (spec.left) {
+    size_t pad = static_cast<size_t>(directive.width) > used ? directive.width - used : 0;
+    if (directive.left) {
         out += prefix;
         out += body;
         out.append(pad, L' ');
@@ -113,48 +113,49 @@ uint64_t UnsignedArgument(Length length, va_list& args) {
     }
 }
 
-void Integer(std::wstring& out, const Spec& spec, wchar_t conversion, va_list& args) {
+void Integer(std::wstring& out, const Directive& directive, wchar_t conversion, va_list& args) {
     bool isSigned = conversion == L'd' || conversion == L'i';
     bool negative = false;
     uint64_t magnitude;
     if (isSigned) {
-        int64_t value = SignedArgument(spec.length, args);
+        int64_t value = SignedArgument(directive.length, args);
         negative = value < 0;
         magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     } else {
-        magnitude = UnsignedArgument(spec.length, args);
+        magnitude = UnsignedArgument(directive.length, args);
     }
     unsigned base = conversion == L'o' ? 8 : (conversion == L'x' || conversion == L'X') ? 16 : 10;
     std::wstring body;
-    if (!(spec.precision == 0 && magnitude == 0))
+    if (!(directive.precision == 0 && magnitude == 0))
         body = Digits(magnitude, base, conversion == L'X');
-    if (spec.precision > 0 && body.size() < static_cast<size_t>(spec.precision))
-        body.insert(0, spec.precision - body.size(), L'0');
+    if (directive.precision > 0 && body.size() < static_cast<size_t>(directive.precision))
+        body.insert(0, directive.precision - body.size(), L'0');
     std::wstring prefix;
     if (isSigned) {
         if (negative)
             prefix = L"-";
-        else if (spec.plus)
+        else if (directive.plus)
             prefix = L"+";
-        else if (spec.space)
+        else if (directive.space)
             prefix = L" ";
     }
-    if (spec.alt && base == 16 && magnitude != 0)
+    if (directive.alt && base == 16 && magnitude != 0)
         prefix = conversion == L'X' ? L"0X" : L"0x";
-    if (spec.alt && base == 8 && (body.empty() || body[0] != L'0'))
+    if (directive.alt && base == 8 && (body.empty() || body[0] != L'0'))
         body.insert(0, 1, L'0');
-    Field(out, spec, prefix, body, spec.zero && !spec.left && spec.precision < 0);
+    Field(out, directive, prefix, body,
+          directive.zero && !directive.left && directive.precision < 0);
 }
 
-void Text(std::wstring& out, const Spec& spec, bool wide, va_list& args) {
+void Text(std::wstring& out, const Directive& directive, bool wide, va_list& args) {
     std::wstring body;
     if (wide) {
         const wchar_t* text = va_arg(args, const wchar_t*);
         if (!text) {
             body = L"(null)";
-        } else if (spec.precision >= 0) {
+        } else if (directive.precision >= 0) {
             size_t n = 0;
-            while (n < static_cast<size_t>(spec.precision) && text[n])
+            while (n < static_cast<size_t>(directive.precision) && text[n])
                 ++n;
             body.assign(text, n);
         } else {
@@ -164,73 +165,74 @@ void Text(std::wstring& out, const Spec& spec, bool wide, va_list& args) {
         const char* text = va_arg(args, const char*);
         if (!text) {
             body = L"(null)";
-        } else if (spec.precision >= 0) {
+        } else if (directive.precision >= 0) {
             // The precision counts bytes of the narrow text, as the C library does.
             size_t n = 0;
-            while (n < static_cast<size_t>(spec.precision) && text[n])
+            while (n < static_cast<size_t>(directive.precision) && text[n])
                 ++n;
             body = standin::FromUtf8(std::string(text, n));
         } else {
             body = standin::FromUtf8(text);
         }
     }
-    if (spec.precision >= 0 && body.size() > static_cast<size_t>(spec.precision))
-        body.resize(spec.precision);
-    Field(out, spec, std::wstring(), body, false);
+    if (directive.precision >= 0 && body.size() > static_cast<size_t>(directive.precision))
+        body.resize(directive.precision);
+    Field(out, directive, std::wstring(), body, false);
 }
 
-void Character(std::wstring& out, const Spec& spec, bool wide, va_list& args) {
+void Character(std::wstring& out, const Directive& directive, bool wide, va_list& args) {
     int value = va_arg(args, int);
     wchar_t c = wide ? static_cast<wchar_t>(value)
                      : static_cast<wchar_t>(static_cast<unsigned char>(value));
-    Field(out, spec, std::wstring(), std::wstring(1, c), false);
+    Field(out, directive, std::wstring(), std::wstring(1, c), false);
 }
 
-void Floating(std::wstring& out, const Spec& spec, wchar_t conversion, va_list& args) {
+void Floating(std::wstring& out, const Directive& directive, wchar_t conversion, va_list& args) {
     // A narrow format of our own making: flags, then "*.*", the length and the conversion.
     char format[16];
     int n = 0;
     format[n++] = '%';
-    if (spec.left)
+    if (directive.left)
         format[n++] = '-';
-    if (spec.plus)
+    if (directive.plus)
         format[n++] = '+';
-    if (spec.space)
+    if (directive.space)
         format[n++] = ' ';
-    if (spec.zero)
+    if (directive.zero)
         format[n++] = '0';
-    if (spec.alt)
+    if (directive.alt)
         format[n++] = '#';
     format[n++] = '*';
     format[n++] = '.';
     format[n++] = '*';
-    if (spec.length == Length::L)
+    if (directive.length == Length::L)
         format[n++] = 'L';
     format[n++] = static_cast<char>(conversion);
     format[n] = '\0';
 
     std::string digits;
     auto print = [&](auto value) {
-        int size = std::snprintf(nullptr, 0, format, spec.width, spec.precision, value);
+        int size = std::snprintf(nullptr, 0, format, directive.width, directive.precision, value);
         if (size <= 0)
             return;
         digits.resize(static_cast<size_t>(size) + 1);
-        std::snprintf(&digits[0], digits.size(), format, spec.width, spec.precision, value);
+        std::snprintf(&digits[0], digits.size(), format, directive.width, directive.precision,
+                      value);
         digits.resize(static_cast<size_t>(size));
     };
-    if (spec.length == Length::L)
+    if (directive.length == Length::L)
         print(va_arg(args, long double));
     else
         print(va_arg(args, double));
     out.append(digits.begin(), digits.end());
 }
 
-void Pointer(std::wstring& out, const Spec& spec, va_list& args) {
+void Pointer(std::wstring& out, const Directive& directive, va_list& args) {
     auto value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
     std::wstring body = Digits(value, 16, true);
     if (body.size() < 2 * sizeof(void*))
         body.insert(0, 2 * sizeof(void*) - body.size(), L'0');
-    Field(out, spec, std::wstring(), body, false);
+    Field(out, directive, std::wstring(), body, false);
 }
 
 int ReadNumber(const wchar_t*& p) {
@@ -261,18 +263,18 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
             continue;
         }
         const wchar_t* start = p++;
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
             if (*p == L'-')
-                spec.left = true;
+                directive.left = true;
             else if (*p == L'+')
-                spec.plus = true;
+                directive.plus = true;
             else if (*p == L' ')
-                spec.space = true;
+                directive.space = true;
             else if (*p == L'0')
-                spec.zero = true;
+                directive.zero = true;
             else if (*p == L'#')
-                spec.alt = true;
+                directive.alt = true;
             else
                 break;
         }
@@ -280,58 +282,60 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
             ++p;
             int width = va_arg(list, int);
             if (width < 0) {
-                spec.left = true;
+                directive.left = true;
                 width = width == INT32_MIN ? kMaxField : -width;
             }
-            spec.width = width > kMaxField ? kMaxField : width;
+            directive.width = width > kMaxField ? kMaxField : width;
         } else {
-            spec.width = ReadNumber(p);
+            directive.width = ReadNumber(p);
         }
         if (*p == L'.') {
             ++p;
             if (*p == L'*') {
                 ++p;
                 int precision = va_arg(list, int);
-                spec.precision = precision < 0 ? -1 : precision > kMaxField ? kMaxField : precision;
+                directive.precision = precision < 0           ? -1
+                                      : precision > kMaxField ? kMaxField
+                                                              : precision;
             } else {
-                spec.precision = ReadNumber(p);
+                directive.precision = ReadNumber(p);
             }
         }
         switch (*p) {
             case L'h':
                 ++p;
-                spec.length = Length::h;
+                directive.length = Length::h;
                 if (*p == L'h')
-                    ++p, spec.length = Length::hh;
+                    ++p, directive.length = Length::hh;
                 break;
             case L'l':
                 ++p;
-                spec.length = Length::l;
+                directive.length = Length::l;
                 if (*p == L'l')
-                    ++p, spec.length = Length::ll;
+                    ++p, directive.length = Length::ll;
                 break;
             case L'L':
-                ++p, spec.length = Length::L;
+                ++p, directive.length = Length::L;
                 break;
             case L'j':
-                ++p, spec.length = Length::j;
+                ++p, directive.length = Length::j;
                 break;
             case L'z':
-                ++p, spec.length = Length::z;
+                ++p, directive.length = Length::z;
                 break;
             case L't':
-                ++p, spec.length = Length::t;
+                ++p, directive.length = Length::t;
                 break;
             case L'w':
-                ++p, spec.length = Length::w;
+                ++p, directive.length = Length::w;
                 break;
             case L'I':
                 ++p;
-                spec.length = Length::I;
+                directive.length = Length::I;
                 if (p[0] == L'6' && p[1] == L'4')
-                    p += 2, spec.length = Length::I64;
+                    p += 2, directive.length = Length::I64;
                 else if (p[0] == L'3' && p[1] == L'2')
-                    p += 2, spec.length = Length::I32;
+                    p += 2, directive.length = Length::I32;
                 break;
             default:
                 break;
@@ -339,8 +343,8 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
         wchar_t conversion = *p;
         if (conversion)
             ++p;
-        bool forcedNarrow = spec.length == Length::h || spec.length == Length::hh;
-        bool forcedWide = spec.length == Length::l || spec.length == Length::w;
+        bool forcedNarrow = directive.length == Length::h || directive.length == Length::hh;
+        bool forcedWide = directive.length == Length::l || directive.length == Length::w;
         switch (conversion) {
             case L'd':
             case L'i':
@@ -348,19 +352,19 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
             case L'o':
             case L'x':
             case L'X':
-                Integer(out, spec, conversion, list);
+                Integer(out, directive, conversion, list);
                 break;
             case L's':
-                Text(out, spec, !forcedNarrow, list);
+                Text(out, directive, !forcedNarrow, list);
                 break;
             case L'S':
-                Text(out, spec, forcedWide, list);
+                Text(out, directive, forcedWide, list);
                 break;
             case L'c':
-                Character(out, spec, !forcedNarrow, list);
+                Character(out, directive, !forcedNarrow, list);
                 break;
             case L'C':
-                Character(out, spec, forcedWide, list);
+                Character(out, directive, forcedWide, list);
                 break;
             case L'f':
             case L'F':
@@ -370,10 +374,10 @@ std::wstring FormatV(const wchar_t* format, va_list args) {
             case L'G':
             case L'a':
             case L'A':
-                Floating(out, spec, conversion, list);
+                Floating(out, directive, conversion, list);
                 break;
             case L'p':
-                Pointer(out, spec, list);
+                Pointer(out, directive, list);
                 break;
             case L'n':
                 (void)va_arg(list, void*);
