@@ -4,6 +4,7 @@ file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/image/*.cpp
   ${CMAKE_SOURCE_DIR}/source/*.cpp
   ${CMAKE_SOURCE_DIR}/controller/*.cpp
+  ${CMAKE_SOURCE_DIR}/identity/*.cpp
   ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
 

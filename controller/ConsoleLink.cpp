@@ -67,8 +67,8 @@ void* MapHandshakeView(platform::MappingHandle mapping) {
 }
 
 intptr_t LaunchConsole(const char* parameters) {
-    return platform::Current().ShellExecute(kConsoleOperation, kConsoleProgram, parameters,
-                                            kConsoleShowCommand);
+    return platform::Current().OpenWithShell(kConsoleOperation, kConsoleProgram, parameters,
+                                             kConsoleShowCommand);
 }
 
 }  // namespace vantrel

@@ -17,8 +17,11 @@ namespace {
 // that finds the console and kept for the life of the process.
 platform::MappingHandle handshakeMapping = nullptr;
 void* handshakeView = nullptr;
-// Calendar seconds of the previous call, truncated to 32 bits; compared wrap-safe.
+// Calendar seconds of the previous call, truncated to 32 bits; compared wrap-safe. Meaningless
+// until the first call: that one always goes on, whatever the clock says (from 2038 on, seconds
+// since 1970 read as negative in 32 bits).
 int32_t lastHandshakeTime = 0;
+bool handshakeCalled = false;
 
 constexpr int32_t kHandshakeIntervalSeconds = 2;
 
@@ -82,14 +85,23 @@ int Launch(platform::System& system, const String& sourceId, const String& scene
 }  // namespace
 
 int NotifyController(const String& sourceId, const String& sceneId) {
+    // An empty identifier would shift the console's fields ("9 4242 {SCENE}  2", "pid|scene|").
+    // Such a call is not one the guard counts, so the retry once both exist is not held back.
+    if (sourceId.IsEmpty() || sceneId.IsEmpty()) {
+        Log(L"NotifyController: Warning, the source or its scene has no identifier yet; the "
+            L"console was not told of it");
+        return -1;
+    }
     platform::System& system = platform::Current();
 
     const int32_t now = WrapToSigned32(static_cast<uint32_t>(system.CalendarSeconds()));
     const int32_t elapsed =
         WrapToSigned32(static_cast<uint32_t>(now) - static_cast<uint32_t>(lastHandshakeTime));
+    const bool first = !handshakeCalled;
     // Every call counts, skipped or not: a burst of calls goes on once, at its start.
     lastHandshakeTime = now;
-    if (elapsed < kHandshakeIntervalSeconds)
+    handshakeCalled = true;
+    if (!first && elapsed < kHandshakeIntervalSeconds)
         return -1;
 
     const platform::WindowHandle window = FindConsoleWindow();
@@ -102,6 +114,7 @@ void ResetHandshakeStateForTests() {
     handshakeMapping = nullptr;
     handshakeView = nullptr;
     lastHandshakeTime = 0;
+    handshakeCalled = false;
 }
 
 }  // namespace vantrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "PlatformExport.h"
@@ -49,8 +50,8 @@ public:
 
     // Shell execution with no owner window and no directory; returns the shell's result value
     // (greater than 32 on success).
-    virtual intptr_t ShellExecute(const char* operation, const char* file, const char* parameters,
-                                  int showCommand) = 0;
+    virtual intptr_t OpenWithShell(const char* operation, const char* file, const char* parameters,
+                                   int showCommand) = 0;
 
     virtual uint32_t ProcessId() = 0;
     // Calendar time in whole seconds since 1970.
@@ -63,6 +64,10 @@ public:
     virtual int AnsiToUtf16(const char* text, char16_t* out, int outCount) = 0;
     // Writes text to the process's standard output.
     virtual void PrintToStdout(const wchar_t* text) = 0;
+    // The process's working directory, against which the host resolves relative paths, written
+    // with its null into `out` (at most `outCount` units). Returns its length without the null; 0
+    // when it cannot be had or does not fit.
+    virtual size_t WorkingDirectory(wchar_t* out, size_t outCount) = 0;
 };
 
 // The system now in use.

@@ -5,6 +5,12 @@
 #include <mutex>
 #include <random>
 
+#if defined(_WIN32)
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -77,6 +83,51 @@ std::string ToUtf8(const std::wstring& text) {
     return out;
 }
 
+#if !defined(_WIN32)
+// UTF-8 to wide text (UTF-32 here); a byte that starts no well-formed sequence gives U+FFFD.
+std::wstring FromUtf8(const std::string& text) {
+    std::wstring out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        uint32_t c = lead;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            extra = 3, c = lead & 0x07;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            extra = 2, c = lead & 0x0F;
+        } else if (lead >= 0xC0 && lead < 0xE0) {
+            extra = 1, c = lead & 0x1F;
+        }
+        bool good = lead < 0x80 || extra > 0;
+        for (size_t k = 1; good && k <= extra; ++k) {
+            good = i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            if (good) {
+                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            }
+        }
+        if (!good || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += static_cast<wchar_t>(0xFFFD);
+            i += 1;
+            continue;
+        }
+        out += static_cast<wchar_t>(c);
+        i += extra + 1;
+    }
+    return out;
+}
+#endif
+
+std::wstring ProcessWorkingDirectory() {
+#if defined(_WIN32)
+    wchar_t buffer[4096];
+    return _wgetcwd(buffer, 4096) != nullptr ? std::wstring(buffer) : std::wstring();
+#else
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) != nullptr ? FromUtf8(buffer) : std::wstring();
+#endif
+}
+
 }  // namespace
 
 // A named (or anonymous) block of memory. Its bytes never move or change size, so every view
@@ -130,6 +181,7 @@ struct SimSystem::State {
     std::vector<std::wstring> stdoutLines;
     std::wstring stdoutPartial;
     bool stdoutEcho = false;
+    std::wstring workingDirectory = ProcessWorkingDirectory();
 
     // The block leaves the name table once no handle, view or other program holds it; a later
     // CreateOrOpenMapping then makes a new one.
@@ -178,6 +230,7 @@ struct SimSystem::State {
         stdoutLines.clear();
         stdoutPartial.clear();
         stdoutEcho = false;
+        workingDirectory = ProcessWorkingDirectory();
     }
 };
 
@@ -484,8 +537,8 @@ void SimSystem::CloseWindowAfterNextLookup(bool close) {
 
 // ---------------------------------------------------------------- launches
 
-intptr_t SimSystem::ShellExecute(const char* operation, const char* file, const char* parameters,
-                                 int showCommand) {
+intptr_t SimSystem::OpenWithShell(const char* operation, const char* file, const char* parameters,
+                                  int showCommand) {
     SimLaunch launch{operation != nullptr ? operation : "", file != nullptr ? file : "",
                      parameters != nullptr ? parameters : "", showCommand};
     std::function<void(const SimLaunch&)> handler;
@@ -611,6 +664,23 @@ void SimSystem::ClearStdout() {
 void SimSystem::SetStdoutEcho(bool echo) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->stdoutEcho = echo;
+}
+
+size_t SimSystem::WorkingDirectory(wchar_t* out, size_t outCount) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    const std::wstring& directory = state_->workingDirectory;
+    if (out == nullptr || directory.empty() || directory.size() >= outCount) {
+        state_->lastError = directory.empty() ? kErrorFileNotFound : kErrorInsufficientBuffer;
+        return 0;
+    }
+    std::copy(directory.begin(), directory.end(), out);
+    out[directory.size()] = L'\0';
+    return directory.size();
+}
+
+void SimSystem::SetWorkingDirectory(const std::wstring& directory) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->workingDirectory = directory;
 }
 
 void SimSystem::SetProcessId(uint32_t id) {

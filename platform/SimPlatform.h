@@ -12,7 +12,8 @@
 // An in-process simulation of the parts of Windows the module uses: named blocks that keep the
 // size they were created with and refuse a larger view, top-level windows found by title that
 // record the messages they receive, a settable clock, recorded shell launches with a settable
-// result, GUIDs, the ANSI code page (Windows-1252) and standard output.
+// result, GUIDs, the ANSI code page (Windows-1252), a settable working directory and standard
+// output.
 namespace platform {
 
 struct SimMessage {
@@ -42,13 +43,14 @@ public:
     WindowHandle FindWindowByTitle(const wchar_t* title) override;
     bool SendMessageTo(WindowHandle window, uint32_t code, uintptr_t wParam, intptr_t lParam,
                        uint32_t timeoutMs) override;
-    intptr_t ShellExecute(const char* operation, const char* file, const char* parameters,
-                          int showCommand) override;
+    intptr_t OpenWithShell(const char* operation, const char* file, const char* parameters,
+                           int showCommand) override;
     uint32_t ProcessId() override;
     int64_t CalendarSeconds() override;
     bool NewGuid(Guid& guid) override;
     int AnsiToUtf16(const char* text, char16_t* out, int outCount) override;
     void PrintToStdout(const wchar_t* text) override;
+    size_t WorkingDirectory(wchar_t* out, size_t outCount) override;
 
     // ----- named blocks, as another program (the console) sees them
     // Creates the block with `size` zero bytes unless it exists, and holds it; returns its bytes.
@@ -95,6 +97,8 @@ public:
     void SetProcessId(uint32_t id);
     void SetCalendarSeconds(int64_t seconds);
     void SetGuidFails(bool fails);
+    // The working directory reported (default: the process's real one; empty: none to be had).
+    void SetWorkingDirectory(const std::wstring& directory);
     // The next mappings or views fail with this last error (0 restores success).
     void SetMappingFailure(uint32_t error);
     void SetViewFailure(uint32_t error);

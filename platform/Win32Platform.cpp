@@ -54,8 +54,8 @@ public:
         return handled != 0;
     }
 
-    intptr_t ShellExecute(const char* operation, const char* file, const char* parameters,
-                          int showCommand) override {
+    intptr_t OpenWithShell(const char* operation, const char* file, const char* parameters,
+                           int showCommand) override {
         HINSTANCE result =
             ::ShellExecuteA(nullptr, operation, file, parameters, nullptr, showCommand);
         return reinterpret_cast<intptr_t>(result);
@@ -108,6 +108,16 @@ public:
         ::WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], bytes, nullptr, nullptr);
         std::fwrite(utf8.data(), 1, utf8.size(), stdout);
         std::fflush(stdout);
+    }
+
+    size_t WorkingDirectory(wchar_t* out, size_t outCount) override {
+        if (out == nullptr || outCount == 0) {
+            return 0;
+        }
+        const DWORD capacity = outCount > 32768 ? 32768 : static_cast<DWORD>(outCount);
+        // The length without the null when it fits, the size it needs (null included) when not.
+        const DWORD length = ::GetCurrentDirectoryW(capacity, out);
+        return length < capacity ? length : 0;
     }
 };
 

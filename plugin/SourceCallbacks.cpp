@@ -1,6 +1,6 @@
 #include "controller/Handshake.h"
 #include "host/Host.h"
-#include "plugin/Guid.h"
+#include "identity/Guid.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
 

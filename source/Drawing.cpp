@@ -35,8 +35,11 @@ void VoteImageSource::DrawKeyed(const Vect2& pos, const Vect2& size) {
     if (!colorKeyShader) {
         // Without its shader the key cannot be applied; the effect still shows, with its opacity.
         if (!missingShaderReported) {
-            Log(L"VoteImageSource::Draw: Warning, the colour-key shader is not loaded; drawing "
-                L"without the colour key");
+            wchar_t location[1024];
+            ColorKeyShaderLocation(location, sizeof(location) / sizeof(location[0]));
+            Log(L"VoteImageSource::Draw: Warning, the colour-key shader is not loaded from %s; "
+                L"drawing without the colour key",
+                location);
             missingShaderReported = true;
         }
         GS->DrawSprite(bitmap.texture, spriteColor, pos.x, pos.y, x2, y2);

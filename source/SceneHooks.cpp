@@ -1,7 +1,7 @@
 #include "controller/ConsoleLink.h"
 #include "controller/ConsoleProtocol.h"
 #include "controller/Handshake.h"
-#include "plugin/Guid.h"
+#include "identity/Guid.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {

@@ -2,13 +2,28 @@
 
 #include <cstring>
 
-#include "plugin/Guid.h"
+#include "identity/Guid.h"
 
 namespace vantrel {
 
 namespace {
 const wchar_t kColorKeyShaderPath[] = L"shaders\\ColorKey_RGB.pShader";
 }  // namespace
+
+void ColorKeyShaderLocation(wchar_t* out, size_t count) {
+    const size_t relative = sizeof(kColorKeyShaderPath) / sizeof(kColorKeyShaderPath[0]);
+    if (count < relative) {
+        if (count > 0)
+            out[0] = L'\0';
+        return;
+    }
+    // Room is kept for a separator and the relative path with its null; a directory too long
+    // for that leaves the relative path alone.
+    size_t length = platform::Current().WorkingDirectory(out, count - relative);
+    if (length > 0 && out[length - 1] != L'\\' && out[length - 1] != L'/')
+        out[length++] = L'\\';
+    std::memcpy(out + length, kColorKeyShaderPath, sizeof(kColorKeyShaderPath));
+}
 
 XElement* SourceElementOf(XElement* data) {
     return data ? data->GetParent() : nullptr;

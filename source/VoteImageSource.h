@@ -83,6 +83,11 @@ private:
 XElement* SourceElementOf(XElement* data);
 XElement* ContainerElementOf(XElement* data);
 
+// The colour-key shader's file as the host looks for it: its relative path resolves against the
+// host's working directory, not the plug-in's folder. Written with its null into `out` (`count`
+// units); the relative path alone when the directory cannot be had or is too long.
+void ColorKeyShaderLocation(wchar_t* out, size_t count);
+
 // Keeps the source's size in the scene in the same proportion to its effect's own size when the
 // effect changes: rewrites "cx", "cy", "orix" and "oriy" on the source element.
 void RescaleSourceSize(XElement* sourceElement, int32_t newWidth, int32_t newHeight);

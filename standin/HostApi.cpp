@@ -89,11 +89,17 @@ void Reset() {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().sourceClasses.clear();
     State().outputActive = false;
+    State().moduleHandle = nullptr;
 }
 
 void SetOutputActive(bool active) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().outputActive = active;
+}
+
+void* ColorControlHandle() {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    return State().moduleHandle;
 }
 
 std::vector<SourceClassRecord> SourceClasses() {

@@ -135,6 +135,8 @@ HOSTAPI bool ReadImage(const std::string& path, unsigned& width, unsigned& heigh
 
 // ---------------------------------------------------------------- host state, scenes
 HOSTAPI void SetOutputActive(bool active);
+// The handle the module gave InitColorControl; null before it did.
+HOSTAPI void* ColorControlHandle();
 struct SourceClassRecord {
     std::wstring className;
     std::wstring displayName;

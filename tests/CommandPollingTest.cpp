@@ -98,13 +98,21 @@ TEST_F(CommandPollingTest, ShowingCommandSetsPathSizeAndPlacement) {
 TEST_F(CommandPollingTest, NewEffectStopsTheOldOneFirst) {
     Command(L"1|" + small_ + L"|10|10|x|7|0|0");
     Polls(1);
+    // Each event with the image's width at that moment: the reload comes between the two logs.
+    auto width = [this] { return L" @" + std::to_wstring(int(source_->QuerySize().x)); };
+    sim_.SetMessageHandler([&](platform::WindowHandle, const platform::SimMessage& m) {
+        events_.push_back(L"msg " + std::to_wstring(m.code) + L" " +
+                          std::to_wstring(static_cast<intptr_t>(m.wParam)) + L" " +
+                          std::to_wstring(m.lParam) + width());
+    });
+    standin::SetLogListener(
+        [&](const standin::LogRecord& r) { events_.push_back(r.text + width()); });
     events_.clear();
     Command(L"2|" + big_ + L"|10|10|x|9|0|0");
     Polls(1);
-    std::vector<std::wstring> want = {L"msg 1056 7 -1", L"stop play.", L"start play.",
-                                      L"msg 1056 9 0"};
+    std::vector<std::wstring> want = {L"msg 1056 7 -1 @40", L"stop play. @40", L"start play. @300",
+                                      L"msg 1056 9 0 @300"};
     EXPECT_EQ(events_, want);
-    EXPECT_EQ(source_->QuerySize().x, 300.0f);  // the reload came in between
 }
 
 TEST_F(CommandPollingTest, ACommandIsAppliedOnceHoweverOftenItIsSeen) {
@@ -130,7 +138,7 @@ TEST_F(CommandPollingTest, FirstClearingIdMinusOneIsIgnoredAndMinusTwoClears) {
 }
 
 TEST_F(CommandPollingTest, ClearingReportsNothingAndTheNextEffectStopsTheClearedOne) {
-    Command(L"1|" + small_ + L"|10|10|x|7|0|0");
+    Command(L"1|" + small_ + L"|30|20|x|7|50|25");
     Polls(1);
     events_.clear();
     Command(L"2|x|1|1|x|1|1|1");
@@ -139,7 +147,14 @@ TEST_F(CommandPollingTest, ClearingReportsNothingAndTheNextEffectStopsTheCleared
     // Only the placeholder's own warning: no play message, no "start play.".
     std::vector<std::wstring> want = {L"BitmapImage::Init: Empty path"};
     EXPECT_EQ(events_, want);
+    // The cleared effect's id, size and placement stay.
     EXPECT_EQ(source_->effectId, 7);
+    EXPECT_EQ(source_->commandWidth, 30);
+    EXPECT_EQ(source_->commandHeight, 20);
+    EXPECT_EQ(source_->drawWidth, 30);
+    EXPECT_EQ(source_->drawHeight, 20);
+    EXPECT_EQ(source_->drawX, 960);
+    EXPECT_EQ(source_->drawY, 270);
     events_.clear();
     Command(L"6|" + big_ + L"|10|10|x|9|0|0");
     Polls(1);
@@ -147,11 +162,17 @@ TEST_F(CommandPollingTest, ClearingReportsNothingAndTheNextEffectStopsTheCleared
     EXPECT_EQ(events_[0], L"msg 1056 7 -1");
 }
 
-TEST_F(CommandPollingTest, EffectIdZeroAppliesSilently) {
+TEST_F(CommandPollingTest, EffectIdZeroOrNegativeAppliesSilently) {
     Command(L"1|" + small_ + L"|10|10|x|0|10|10");
     Polls(1);
     EXPECT_EQ(std::wstring(data_->GetString(L"path")), small_);
     EXPECT_EQ(source_->drawX, 192);
+    // A negative id neither starts nor, when the next effect comes, stops.
+    Command(L"2|" + big_ + L"|10|10|x|-3|10|10");
+    Polls(1);
+    Command(L"3|" + small_ + L"|10|10|x|-4|10|10");
+    Polls(1);
+    EXPECT_EQ(source_->lastCommandId, 3);
     EXPECT_TRUE(events_.empty());
 }
 
@@ -178,10 +199,17 @@ TEST_F(CommandPollingTest, LiveStateEveryTwoSecondsOnlyWithTheConsole) {
     EXPECT_EQ(messages[0].lParam, 1);
     EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 1u);
 
+    // The timer starts again from 0: with 0.9 s frames the next reports come on the third and
+    // sixth frames, not on the fifth as a carried-over remainder would have it.
+    for (int frame = 1; frame <= 6; ++frame) {
+        source_->Advance(0.9f);
+        EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 1u + frame / 3) << "frame " << frame;
+    }
+
     sim_.DestroyWindow(console_);
     for (int i = 0; i < 100; ++i)
         source_->Advance(0.021f);
-    EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 1u);
+    EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 1"), 3u);
 }
 
 TEST_F(CommandPollingTest, WithoutTheConsoleEffectsStillApplyAndLog) {
@@ -201,10 +229,9 @@ TEST_F(CommandPollingTest, SourceSizeFollowsTheEffectSize) {
     Polls(1);
     EXPECT_EQ(sourceElement_->GetInt(L"cx"), 300);
     EXPECT_EQ(sourceElement_->GetInt(L"cy"), 150);
-    standin::SceneItemState item;
-    ASSERT_TRUE(standin::InspectSceneItem(scene_, L"fx", item));
-    EXPECT_EQ(item.updates, 1u);
-    EXPECT_EQ(standin::SceneRefreshCount(scene_), 1u);
+    // The scene is refreshed before the item is looked up and takes its new size.
+    std::vector<std::wstring> scene = {L"refresh", L"item fx", L"update fx 300 150"};
+    EXPECT_EQ(standin::SceneEvents(), scene);
 
     // The user halves it; the next effect is 600 by 600.
     sourceElement_->SetInt(L"cx", 150);
@@ -286,12 +313,25 @@ TEST_F(CommandPollingTest, HungConsoleDoesNotHoldTheFrame) {
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(CommandPollingTest, NoSceneIdentifierNoPoll) {
-    tree_.container->SetString(L"sceneGuid", L"");
+// No scene identifier, no block or no view: the frame's update ends there, live report included.
+TEST_F(CommandPollingTest, APollThatEndsEarlyEndsTheFrame) {
+    standin::SetOutputActive(true);
     Command(L"1|" + small_ + L"|10|10|x|7|0|0");
-    Polls(3);
-    EXPECT_EQ(source_->lastCommandId, -1);
-    EXPECT_EQ(source_->commandMapping, nullptr);
+    for (int cause = 0; cause < 3; ++cause) {
+        SCOPED_TRACE(cause);
+        if (cause == 0)
+            tree_.container->SetString(L"sceneGuid", L"");
+        else
+            tree_.container->SetString(L"sceneGuid", L"scene");
+        sim_.SetMappingFailure(cause == 1 ? platform::kErrorAccessDenied : 0);
+        sim_.SetViewFailure(cause == 2 ? platform::kErrorAccessDenied : 0);
+        Polls(100);  // 2.5 s
+        EXPECT_EQ(source_->lastCommandId, -1);
+        EXPECT_TRUE(Messages().empty());
+        if (cause < 2) {
+            EXPECT_EQ(source_->commandMapping, nullptr);
+        }
+    }
 }
 
 TEST_F(CommandPollingTest, SceneEndTellsTheConsoleTheHostIsNotLive) {
@@ -307,6 +347,12 @@ TEST_F(CommandPollingTest, SceneEndTellsTheConsoleTheHostIsNotLive) {
 }
 
 TEST_F(CommandPollingTest, SceneBeginMakesTheSourceIdentifierAndHandsItToTheConsole) {
+    // Without a source identifier the console is not told, and the next scene start goes on.
+    sim_.SetCalendarSeconds(4999);
+    sim_.SetGuidFails(true);
+    source_->SceneBegin();
+    EXPECT_TRUE(Messages().empty());
+    sim_.SetGuidFails(false);
     sim_.SetCalendarSeconds(5000);
     source_->SceneBegin();
     std::wstring guid = data_->GetString(L"guid", L"");

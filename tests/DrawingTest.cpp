@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
 #include "support/SourceTree.h"
@@ -111,6 +112,7 @@ TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
 }
 
 TEST_F(DrawingTest, KeyedPathWithoutItsShaderDrawsUnkeyedAndSaysSoOnce) {
+    platform::Simulation().SetWorkingDirectory(L"C:\\Host");
     MakeSource(true, 50, 0x12345678);
     delete source_->colorKeyShader;
     source_->colorKeyShader = nullptr;
@@ -123,10 +125,14 @@ TEST_F(DrawingTest, KeyedPathWithoutItsShaderDrawsUnkeyedAndSaysSoOnce) {
         EXPECT_EQ(e.color, 0x7F345678u);
         ExpectRect(e, 1, 2, 4, 6);
     }
+    // Where the host looked, for a streamer who put the file elsewhere.
     size_t warnings = 0;
     for (const auto& r : standin::LogRecords())
-        if (r.text.find(L"colour-key shader") != std::wstring::npos)
+        if (r.text.find(L"colour-key shader") != std::wstring::npos) {
             ++warnings;
+            EXPECT_NE(r.text.find(L" C:\\Host\\shaders\\ColorKey_RGB.pShader;"), std::wstring::npos)
+                << standin::ToUtf8(r.text);
+        }
     EXPECT_EQ(warnings, 1u);
 }
 

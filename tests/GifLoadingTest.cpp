@@ -192,16 +192,19 @@ TEST(GifLoading, ExtensionsAfterTheLastImageAddNoFrame) {
 }
 
 // The canvas is libnsgif's after its scan, grown to cover every frame. Sides up to 4096 pass; a
-// longer side fails the dimension check; a canvas of more than 4096 x 4096 pixels in area is
-// refused already when libnsgif asks for its bitmap.
+// longer side fails the dimension check, a single frame's before it goes to the host's loader; a
+// canvas of more than 4096 x 4096 pixels in area is refused already when libnsgif asks for its
+// bitmap.
 TEST(GifLoading, CanvasLimits) {
     struct Case {
         uint16_t x, y;  // where the first one-pixel frame sits
         const wchar_t* log;
+        size_t frames = 2;
     } cases[] = {
         {4095, 0, nullptr},
         {0, 4095, nullptr},
         {4096, 0, L"BitmapImage: Warning, bad texture dimensions 4097 x 1 in "},
+        {0, 4096, L"BitmapImage: Warning, bad texture dimensions 1 x 4097 in ", 1},
         {4096, 4094, L"BitmapImage: Warning, bad texture dimensions 4097 x 4095 in "},
         {4096, 4096, L"BitmapImage: Warning, refused a gif canvas of 4097 x 4097 pixels"},
         {65535, 65535, L"BitmapImage: Warning, refused a gif canvas of 65536 x 65536 pixels"},
@@ -211,7 +214,7 @@ TEST(GifLoading, CanvasLimits) {
         standin::ClearLog();
         GifLoad load;
         BitmapImage image;
-        load.Load(image, "canvas.gif", TinyFramesAt(2, c.x, c.y));
+        load.Load(image, "canvas.gif", TinyFramesAt(c.frames, c.x, c.y));
         if (!c.log) {
             EXPECT_TRUE(image.isAnimated);
             EXPECT_EQ(image.width, c.x + 1.0f);

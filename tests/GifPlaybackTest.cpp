@@ -320,8 +320,9 @@ TEST_F(GifPlayback, AbsentTextureIsLeftAlone) {
 }
 
 // A change report starts a countdown of one second from the next call; a second report restarts it.
+// An animation that has finished playing is reloaded all the same.
 TEST_F(GifPlayback, ReloadComesOneSecondAfterTheLastChangeReport) {
-    Load(Animation({10, 10}));
+    Load(Animation({10, 10}, -1));
     image.fileMonitor = OSMonitorFileStart(image.filePath, false);
     const std::string resolved = standin::ResolvePath(path.c_str());
     image.Advance(0.125f);
@@ -338,6 +339,7 @@ TEST_F(GifPlayback, ReloadComesOneSecondAfterTheLastChangeReport) {
     image.Advance(0.75f);
     EXPECT_EQ(image.reloadCountdown, 0.25f);
     EXPECT_NE(image.frameTime, 0.0f);
+    EXPECT_EQ(image.loopsPlayed, 1u);  // finished
     image.Advance(0.25f);
     EXPECT_EQ(image.reloadCountdown, 0.0f);
     EXPECT_EQ(image.currentFrame, 0u);  // reloaded: back at frame 0

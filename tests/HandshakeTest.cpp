@@ -61,11 +61,14 @@ TEST_F(Handshake, TwoSourcesInOneSecondLaunchTheConsoleOnce) {
 }
 
 TEST_F(Handshake, GuardSurvivesTheClockWrapping) {
-    // The seconds pass 2^31 and 2^32; the difference is taken modulo 2^32.
+    // The first call goes on whatever the clock says, here past 2^31 (2038). Then the seconds
+    // pass 2^31 and 2^32; the difference is taken modulo 2^32.
     const struct {
         int64_t at;
         int want;
-    } calls[] = {{0x7FFFFFFFLL, 0},
+    } calls[] = {{0x80000005LL, 0},
+                 // A clock set back skips one call, which records the new time.
+                 {0x7FFFFFFFLL, -1},
                  {0x80000000LL, -1},
                  {0x80000002LL, 0},
                  {0xFFFFFFFFLL, 0},

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "identity/Guid.h"
 #include "platform/SimPlatform.h"
-#include "plugin/Guid.h"
 #include "plugin/PluginEntry.h"
 #include "support/SourceTree.h"
 #include "support/TestHost.h"
@@ -39,19 +39,31 @@ TEST(EnsureGuid, NonEmptyTextIsNeverReplacedAndEmptyCountsAsMissing) {
     XElement* data = tree.AddSource(L"fx");
     data->SetString(L"guid", L"not a guid at all");
     EXPECT_EQ(Text(vantrel::EnsureGuid(data, L"guid")), L"not a guid at all");
+    // Not even when its copy gets no memory: the text is there, only the copy is missing.
+    standin::FailAllocationAt(0);
+    EXPECT_TRUE(vantrel::EnsureGuid(data, L"guid").IsEmpty());
+    EXPECT_EQ(std::wstring(data->GetString(L"guid")), L"not a guid at all");
+    EXPECT_EQ(standin::LogRecords().size(), 1u);
     data->SetString(L"guid", L"");
     EXPECT_EQ(vantrel::EnsureGuid(data, L"guid").Length(), 38u);
 }
 
-TEST(EnsureGuid, NoGuidFromTheSystemStoresNothingAndRetriesLater) {
-    SourceTree tree;
-    XElement* data = tree.AddSource(L"fx");
-    platform::Simulation().SetGuidFails(true);
-    EXPECT_TRUE(vantrel::EnsureGuid(data, L"guid").IsEmpty());
-    EXPECT_FALSE(standin::HasKey(data, L"guid"));
-    EXPECT_EQ(standin::LogRecords().size(), 1u);
-    platform::Simulation().SetGuidFails(false);
-    EXPECT_EQ(vantrel::EnsureGuid(data, L"guid").Length(), 38u);
+TEST(EnsureGuid, NoGuidOrNoMemoryForItsTextStoresNothingAndRetriesLater) {
+    for (bool noMemory : {false, true}) {
+        SCOPED_TRACE(noMemory ? "no memory" : "no guid");
+        standin::ClearLog();
+        SourceTree tree;
+        XElement* data = tree.AddSource(L"fx");
+        if (noMemory)
+            standin::FailAllocationAt(0);
+        else
+            platform::Simulation().SetGuidFails(true);
+        EXPECT_TRUE(vantrel::EnsureGuid(data, L"guid").IsEmpty());
+        EXPECT_FALSE(standin::HasKey(data, L"guid"));
+        EXPECT_EQ(standin::LogRecords().size(), 1u);
+        platform::Simulation().SetGuidFails(false);
+        EXPECT_EQ(vantrel::EnsureGuid(data, L"guid").Length(), 38u);
+    }
 }
 
 TEST(LoadNotification, StoresTheHandleOnProcessAttachOnly) {
@@ -64,7 +76,10 @@ TEST(LoadNotification, StoresTheHandleOnProcessAttachOnly) {
 }
 
 TEST(LoadPlugin, RegistersOneClassUnderThePluginName) {
+    int marker = 0;
+    vantrel::OnModuleLoad(&marker, 1);
     EXPECT_TRUE(vantrel::LoadPlugin());
+    EXPECT_EQ(standin::ColorControlHandle(), &marker);
     auto classes = standin::SourceClasses();
     ASSERT_EQ(classes.size(), 1u);
     EXPECT_EQ(classes[0].className, L"Vantrel特效插件(zidi)");
@@ -92,6 +107,13 @@ TEST(ConfigureBitmapSource, CreatesDataAndIdentifiersAndNotifiesTheConsoleWithTh
     SourceTree tree;
     XElement* source = tree.container->CreateElement(L"fx");
     auto& sim = platform::Simulation();
+    // No identifier can be made yet: the console is not told of a source it could not address,
+    // and the next try, a second later, is not held back by the guard.
+    sim.SetCalendarSeconds(999);
+    sim.SetGuidFails(true);
+    EXPECT_TRUE(vantrel::ConfigureBitmapSource(source, true));
+    EXPECT_TRUE(sim.Launches().empty());
+    sim.SetGuidFails(false);
     sim.SetCalendarSeconds(1000);
 
     EXPECT_TRUE(vantrel::ConfigureBitmapSource(source, true));

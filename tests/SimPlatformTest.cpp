@@ -154,10 +154,10 @@ TEST(SimWindows, HungClosedAndMissingWindowsTakeNothing) {
 }
 
 TEST(SimLaunches, RecordedWithTheirResult) {
-    EXPECT_EQ(Sim().ShellExecute("open", "plugins\\DezGlintora\\Glintora.exe", "9 4242 a b 2", 5),
+    EXPECT_EQ(Sim().OpenWithShell("open", "plugins\\DezGlintora\\Glintora.exe", "9 4242 a b 2", 5),
               42);
     Sim().SetLaunchResult(2, platform::kErrorFileNotFound);
-    EXPECT_EQ(Sim().ShellExecute("open", "missing.exe", nullptr, 5), 2);
+    EXPECT_EQ(Sim().OpenWithShell("open", "missing.exe", nullptr, 5), 2);
     EXPECT_EQ(Sim().LastError(), platform::kErrorFileNotFound);
 
     std::vector<platform::SimLaunch> launches = Sim().Launches();
@@ -222,7 +222,7 @@ TEST(SimMisc, GuidsClockProcessIdStdoutAndReset) {
     EXPECT_TRUE(Sim().NewGuid(guid));
     EXPECT_EQ(Sim().ProcessId(), 4242u);
     EXPECT_TRUE(Sim().StdoutLines().empty());
-    EXPECT_EQ(Sim().ShellExecute("open", "x", "", 5), 42);
+    EXPECT_EQ(Sim().OpenWithShell("open", "x", "", 5), 42);
 }
 
 TEST(PlatformSwap, PutsASystemInUseAndRestoresTheDefault) {

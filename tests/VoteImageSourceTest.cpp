@@ -39,8 +39,8 @@ TEST(VoteImageSource, EmptyDataGivesTheDefaultsAndASceneIdentifier) {
     EXPECT_EQ(vote.keyBlend, 0);
     EXPECT_EQ(vote.bitmap.fileMonitor, nullptr);
     EXPECT_EQ(std::wstring(tree.container->GetString(L"sceneGuid", L"")).size(), 38u);
-    EXPECT_EQ(testsupport::CountLog(L"BitmapImage::Init: Empty path"), 1u);
-    EXPECT_EQ(testsupport::CountLog(L"Using bitmap image"), 1u);
+    std::vector<std::wstring> logs = {L"BitmapImage::Init: Empty path", L"Using bitmap image"};
+    EXPECT_EQ(testsupport::LogTexts(), logs);
 
     Vect2 size = source->QuerySize();
     EXPECT_EQ(size.x, 32.0f);
@@ -77,19 +77,20 @@ TEST(VoteImageSource, OnlyOpacityIsClamped) {
 }
 
 TEST(VoteImageSource, OnlyMonitorOneWatchesAndEveryApplyStopsTheOldWatch) {
+    testsupport::TempDir dir;
+    const std::wstring png =
+        standin::FromUtf8(testsupport::WriteSolidPng(dir.File("a.png"), 4, 4, 0xFF0000FF));
     for (int monitor : {0, 2, -1}) {
         SourceTree tree;
         XElement* data = tree.AddSource(L"fx");
+        data->SetString(L"path", png.c_str());  // a file the host would watch
         data->SetInt(L"monitor", monitor);
         SourcePtr source = Create(data);
         EXPECT_EQ(Vote(source).bitmap.fileMonitor, nullptr) << "monitor " << monitor;
     }
-    testsupport::TempDir dir;
     SourceTree tree;
     XElement* data = tree.AddSource(L"fx");
-    data->SetString(
-        L"path",
-        standin::FromUtf8(testsupport::WriteSolidPng(dir.File("a.png"), 4, 4, 0xFF0000FF)).c_str());
+    data->SetString(L"path", png.c_str());
     data->SetInt(L"monitor", 1);
     SourcePtr source = Create(data);
     EXPECT_NE(Vote(source).bitmap.fileMonitor, nullptr);

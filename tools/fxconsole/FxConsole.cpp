@@ -200,6 +200,12 @@ bool Console::MakeBlock(const wchar_t* name, HANDLE& mapping, void*& view) {
 }
 
 bool Console::Open() {
+    // Both blocks before the window: a module that finds the window makes the handshake block
+    // itself when it does not exist yet, at a size our view of it would then be refused.
+    if (!MakeBlock(kCommandBlockName, commandMapping_, commandView_) ||
+        !MakeBlock(kHandshakeBlockName, handshakeMapping_, handshakeView_)) {
+        return false;
+    }
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = &Console::WindowProc;
@@ -219,10 +225,6 @@ bool Console::Open() {
         return false;
     }
     theWindow = window_;
-    if (!MakeBlock(kCommandBlockName, commandMapping_, commandView_) ||
-        !MakeBlock(kHandshakeBlockName, handshakeMapping_, handshakeView_)) {
-        return false;
-    }
     inputEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     return inputEvent_ != nullptr;
 }

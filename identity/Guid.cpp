@@ -1,4 +1,4 @@
-#include "plugin/Guid.h"
+#include "identity/Guid.h"
 
 #include <cstdio>
 
@@ -16,9 +16,16 @@ String FormatGuid(const platform::Guid& guid) {
 }
 
 String EnsureGuid(XElement* element, const wchar_t* key) {
-    String stored(element->GetString(key, L""));
-    if (!stored.IsEmpty())
-        return stored;
+    // Whether one is stored is decided on the element's own text: a copy that got no memory is
+    // empty too, and taking that for "missing" would replace an identifier the console knows.
+    const wchar_t* stored = element->GetString(key, L"");
+    if (stored && stored[0]) {
+        String copy(stored);
+        if (copy.IsEmpty())
+            Log(L"EnsureGuid: Warning, no memory to read the identifier \"%s\"; will try again",
+                key);
+        return copy;
+    }
 
     platform::Guid guid = {};
     if (!platform::Current().NewGuid(guid)) {
@@ -26,6 +33,10 @@ String EnsureGuid(XElement* element, const wchar_t* key) {
         return String();
     }
     String made = FormatGuid(guid);
+    if (made.IsEmpty()) {
+        Log(L"EnsureGuid: Warning, no memory for a new identifier \"%s\"; will try again", key);
+        return String();
+    }
     element->SetString(key, made.Array());
     return made;
 }
