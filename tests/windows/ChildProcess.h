@@ -53,6 +53,7 @@ public:
             return;
         }
         process_ = info.hProcess;
+        threadId_ = info.dwThreadId;
         CloseHandle(info.hThread);
         reader_ = std::thread([this, outRead] { Gather(outRead); });
     }
@@ -72,6 +73,9 @@ public:
     }
 
     bool Started() const { return started_; }
+    HANDLE Process() const { return process_; }
+    // The program's first thread.
+    DWORD ThreadId() const { return threadId_; }
 
     void Write(const std::string& text) {
         DWORD written = 0;
@@ -145,6 +149,7 @@ private:
 
     bool started_ = false;
     HANDLE process_ = nullptr;
+    DWORD threadId_ = 0;
     HANDLE input_ = nullptr;
     std::thread reader_;
     std::mutex lock_;

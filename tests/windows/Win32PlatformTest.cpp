@@ -1,8 +1,12 @@
 // The Win32 platform against real Windows (or Wine): a named block that another process reads and
 // writes, and messages delivered to fxconsole's window found by its title.
 #include <gtest/gtest.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>  // before our interface: none of its names may be a Windows macro
+// clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -136,6 +140,46 @@ TEST_F(Win32Test, MessagesReachFxconsoleFoundByItsTitle) {
     Os().CloseHandle(handshake);
 }
 
+// Threads of other processes that made a window, as the event hook reports them.
+std::vector<DWORD> windowMakers;
+void CALLBACK OnWindowMade(HWINEVENTHOOK, DWORD, HWND, LONG object, LONG, DWORD thread, DWORD) {
+    if (object == OBJID_WINDOW) {
+        windowMakers.push_back(thread);
+    }
+}
+
+// fxconsole makes both blocks before its window: a module that finds the window never makes the
+// handshake block first, at a size the console's view would be refused. With that block held too
+// small here, the console gives up before any window of it has existed.
+TEST_F(Win32Test, FxconsoleMakesItsBlocksBeforeItsWindow) {
+    HANDLE small = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 128,
+                                      vantrel::kHandshakeBlockName);
+    ASSERT_NE(small, nullptr);
+    windowMakers.clear();
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, &OnWindowMade, 0, 0,
+                        WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    ASSERT_NE(hook, nullptr);
+    {
+        Child console(L"\"" + ProgramPath(L"fxconsole.exe") + L"\" --script - --quit-after 60");
+        ASSERT_TRUE(console.Started());
+        // The events arrive as messages to this thread.
+        HANDLE process = console.Process();
+        MSG message;
+        DWORD woke;
+        do {
+            woke = MsgWaitForMultipleObjects(1, &process, FALSE, 20000, QS_ALLINPUT);
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&message);
+            }
+        } while (woke == WAIT_OBJECT_0 + 1);
+        EXPECT_EQ(console.ExitCode(), 1);
+        EXPECT_EQ(std::count(windowMakers.begin(), windowMakers.end(), console.ThreadId()), 0);
+    }
+    UnhookWinEvent(hook);
+    CloseHandle(small);
+}
+
 TEST_F(Win32Test, AConsoleThatDoesNotAnswerHoldsTheSenderOnlyUntilTheTimeout) {
     Child console(L"\"" + ProgramPath(L"fxconsole.exe") +
                   L"\" --script - --stall-on 1057 2 --quit-after 60");
@@ -154,7 +198,24 @@ TEST_F(Win32Test, AConsoleThatDoesNotAnswerHoldsTheSenderOnlyUntilTheTimeout) {
     EXPECT_EQ(console.ExitCode(), 0);
 }
 
-TEST_F(Win32Test, AnsiTextAndGuids) {
+TEST_F(Win32Test, AShellLaunchReportsSuccessOrTheError) {
+    EXPECT_LE(Os().OpenWithShell("open", "no-such-program.exe", "9 1 a b 2", SW_SHOW), 32);
+    EXPECT_EQ(Os().LastError(), platform::kErrorFileNotFound);
+    // blockreader finds no such block and ends at once.
+    char reader[2 * MAX_PATH] = {};
+    WideCharToMultiByte(CP_ACP, 0, ProgramPath(L"blockreader.exe").c_str(), -1, reader,
+                        sizeof reader, nullptr, nullptr);
+    EXPECT_GT(Os().OpenWithShell("open", reader, "VantrelNoSuchBlock 16", SW_HIDE), 32);
+}
+
+TEST_F(Win32Test, AnsiTextGuidsAndTheWorkingDirectory) {
+    wchar_t want[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, want);
+    wchar_t have[MAX_PATH] = {};
+    EXPECT_EQ(Os().WorkingDirectory(have, MAX_PATH), length);
+    EXPECT_EQ(std::wstring(have), std::wstring(want));
+    EXPECT_EQ(Os().WorkingDirectory(have, length), 0u);  // no room for the null
+
     // The module's identifiers travel as UTF-8 read in the ANSI code page; on a Western system
     // that is Windows-1252, as the simulation assumes.
     if (GetACP() == 1252) {
