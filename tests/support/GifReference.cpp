@@ -23,21 +23,25 @@ public:
     }
     std::vector<uint8_t> Bytes(size_t n) {
         std::vector<uint8_t> out;
-        for (size_t i = 0; i < n && !failed_; ++i)
-            out.push_back(Byte());
+        Append(out, n);
         return out;
     }
     // A run of data sub-blocks up to its empty terminator, joined.
     std::vector<uint8_t> SubBlocks() {
         std::vector<uint8_t> out;
-        for (unsigned n = Byte(); n != 0 && !failed_; n = Byte()) {
-            const std::vector<uint8_t> block = Bytes(n);
-            out.insert(out.end(), block.begin(), block.end());
-        }
+        for (unsigned n = Byte(); n != 0 && !failed_; n = Byte())
+            Append(out, n);
         return out;
     }
 
 private:
+    void Append(std::vector<uint8_t>& out, size_t n) {
+        failed_ = failed_ || n > size_ - at_;
+        n = std::min(n, size_ - at_);
+        out.insert(out.end(), data_ + at_, data_ + at_ + n);
+        at_ += n;
+    }
+
     const uint8_t* data_;
     size_t size_;
     size_t at_ = 0;
@@ -57,14 +61,18 @@ bool Unpack(const std::vector<uint8_t>& data, unsigned minSize, size_t count,
     for (unsigned i = 0; i < clear; ++i)
         suffix[i] = static_cast<uint8_t>(i);
     int previous = -1;
-    size_t bit = 0;
+    size_t at = 0;
+    uint32_t bits = 0, held = 0;  // bits not yet used, lowest first
     std::vector<uint8_t> string;
+    out.reserve(count);
     while (out.size() < count) {
-        if (bit + width > data.size() * 8)
+        for (; held < width && at < data.size(); held += 8)
+            bits |= uint32_t{data[at++]} << held;
+        if (held < width)
             return false;
-        unsigned code = 0;
-        for (unsigned b = 0; b < width; ++b, ++bit)
-            code |= ((data[bit / 8] >> (bit % 8)) & 1u) << b;
+        const unsigned code = bits & ((1u << width) - 1);
+        bits >>= width;
+        held -= width;
         if (code == clear) {
             width = minSize + 1;
             next = clear + 2;
