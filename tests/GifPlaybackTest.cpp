@@ -94,9 +94,11 @@ std::string Difference(const std::vector<uint8_t>& have, const std::vector<uint8
                        uint32_t width) {
     if (have.size() != want.size())
         return "sizes " + std::to_string(have.size()) + " and " + std::to_string(want.size());
+    auto rgba = [](const uint8_t* p) {
+        return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+    };
     for (size_t i = 0; i < have.size(); i += 4) {
-        const uint32_t h = have[i] << 24u | have[i + 1] << 16u | have[i + 2] << 8u | have[i + 3];
-        const uint32_t w = want[i] << 24u | want[i + 1] << 16u | want[i + 2] << 8u | want[i + 3];
+        const uint32_t h = rgba(&have[i]), w = rgba(&want[i]);
         if (h != w)
             return (testing::Message() << "pixel " << i / 4 % width << "," << i / 4 / width
                                        << ": have RGBA " << std::hex << h << ", want " << w)
