@@ -1,7 +1,9 @@
 // Any bytes as a GIF effect file: loaded by BitmapImage on the stand-in host, played with frame
 // times of every kind (including those the host should never pass), loaded again over itself, and
-// destroyed. The holder must stay in a sound state throughout, playback must not log, and every
-// block, texture and the decoder's bitmap must be given back.
+// destroyed. The holder must stay in a sound state throughout, playback must not log, every block,
+// texture and the decoder's bitmap must be given back, and wherever the GIF89a reference of the
+// tests defines the frames, the texture must show the reference's frame for the frame the holder
+// says it shows.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
+#include "support/GifReference.h"
 
 namespace {
 
@@ -29,11 +32,39 @@ const float kSeconds[] = {0.016f,
                           1e9f,
                           0.016f};
 
-void Play(BitmapImage& image, size_t steps) {
+// The reference's frames when the holder's picture is held against them, else null. Not held: a
+// load that made no animation or said anything (a frame that fails to decode is passed over by
+// design, and libnsgif leaves on the canvas what it could make of it); a file whose frames the
+// reference does not define (GifReference.h lists them: among others image data cut short, which
+// libnsgif draws in part, colour indices past their table, and the reserved disposal 4, which
+// libnsgif reads as 3); and a canvas of another size (libnsgif takes some logical screens, such as
+// 640 x 480 or any side above 2048, for the extent of the frames alone).
+bool Reference(const BitmapImage& image, const uint8_t* data, size_t size,
+               testsupport::ReferenceGif& reference) {
+    if (!image.isAnimated || !image.texture || !standin::LogRecords().empty())
+        return false;
+    reference = testsupport::ComposeGif(data, size);
+    if (!reference.error.empty() || reference.width != image.animation.width ||
+        reference.height != image.animation.height)
+        return false;
+    FUZZ_CHECK(reference.frames.size() == image.frameCount);
+    return true;
+}
+
+void CheckPicture(const BitmapImage& image, const testsupport::ReferenceGif* want) {
+    if (!want)
+        return;
+    const standin::TextureInfo* info = standin::InspectTexture(image.texture);
+    FUZZ_CHECK(info && info->rgba == want->frames[image.currentFrame]);
+}
+
+void Play(BitmapImage& image, size_t steps, const testsupport::ReferenceGif* want) {
     const size_t logged = standin::LogRecords().size();
+    CheckPicture(image, want);
     for (size_t i = 0; i < steps; ++i) {
         image.Advance(kSeconds[i % (sizeof(kSeconds) / sizeof(kSeconds[0]))]);
         fuzzsupport::CheckImage(image);
+        CheckPicture(image, want);
     }
     // Playback never logs: the load has already reported every bad frame.
     FUZZ_CHECK(standin::LogRecords().size() == logged);
@@ -54,13 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A bad file leaves a line or two for the load (what was refused, and the outcome), plus
         // one per bad frame.
         FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.frameCount);
-        Play(image, sizeof(kSeconds) / sizeof(kSeconds[0]));
+        testsupport::ReferenceGif reference;
+        const bool compare = Reference(image, data, size, reference);
+        Play(image, sizeof(kSeconds) / sizeof(kSeconds[0]), compare ? &reference : nullptr);
 
         // Loading over an animation releases everything first.
         standin::ClearLog();
         image.Init();
         fuzzsupport::CheckImage(image);
-        Play(image, 4);
+        Play(image, 4, compare && image.isAnimated ? &reference : nullptr);
     }
     fuzzsupport::CheckBackAt(baseline);
     return 0;

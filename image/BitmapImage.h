@@ -73,7 +73,7 @@ private:
 
     // Playback (Playback.cpp).
     void AdvanceAnimation(float seconds);
-    bool DecodeIntoCache(uint32_t frame);
+    void DecodeIntoCache(uint32_t frame);
     void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
 };

@@ -66,8 +66,8 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     if (frame == shown)
         return;
 
-    if (!frameCache[frame] && !DecodeIntoCache(frame))
-        return;
+    if (!frameCache[frame])
+        DecodeIntoCache(frame);
     if (frameCache[frame] && texture)
         texture->UploadPixels(frameCache[frame], GS_RGBA, animation.width * 4u);
     // When the frame failed to decode the texture keeps the previous one; the frame is tried again
@@ -76,13 +76,16 @@ void BitmapImage::AdvanceAnimation(float seconds) {
 }
 
 // libnsgif builds each frame on the one before it, so the frames between the last decoded one and
-// `frame` are decoded first (from frame 0 when going back). Only `frame` is cached. False when a
-// frame on the way fails: playback then stays where it was and tries again on the next call.
-bool BitmapImage::DecodeIntoCache(uint32_t frame) {
-    const uint32_t first = frame >= lastDecodedFrame ? lastDecodedFrame + 1 : 0;
+// `frame` are decoded first (from frame 0 when going back). Only `frame` is cached, and only when
+// it decodes. A frame on the way that fails is passed over: libnsgif leaves on the canvas what it
+// could decode and the next frames are drawn over it, just as when the broken frame is itself the
+// one due. Stopping there instead would meet the same frame again at every call and freeze the
+// picture. An uncached frame that libnsgif decoded last is one that failed; asked for it again,
+// libnsgif would call the half-drawn canvas done, so it is decoded afresh from frame 0.
+void BitmapImage::DecodeIntoCache(uint32_t frame) {
+    const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
     for (uint32_t i = first; i < frame; ++i)
-        if (gif_decode_frame(&animation, i) != GIF_OK)
-            return false;
+        gif_decode_frame(&animation, i);
     if (gif_decode_frame(&animation, frame) == GIF_OK) {
         const uint32_t bytes = FrameBytes();
         frameCache[frame] = frameStore + frame * bytes;
@@ -90,7 +93,6 @@ bool BitmapImage::DecodeIntoCache(uint32_t frame) {
                     bytes);
     }
     lastDecodedFrame = frame;
-    return true;
 }
 
 // Takes away whole passes through the animation, all but the last one, counting them as loops. A

@@ -106,7 +106,8 @@ TEST(GifLoading, GifWithoutFramesIsLeftToTheHostLoader) {
 }
 
 TEST(GifLoading, AnimationStartsAtFrameZeroWithAnEmptyCache) {
-    // A canvas larger than its frames: the rest of it stays transparent.
+    // Frame 0's pixels are compared with the reference by
+    // GifPlayback.RandomGifsShowTheReferenceFrames.
     GifFrame first = GifFrame::Solid(2, 2, 2, 10);
     GifFrame second = GifFrame::Solid(2, 2, 3, 20);
     second.left = 2;
@@ -139,13 +140,6 @@ TEST(GifLoading, AnimationStartsAtFrameZeroWithAnEmptyCache) {
     EXPECT_FALSE(info->isStatic);
     EXPECT_EQ(info->width, 4u);
     EXPECT_EQ(info->height, 3u);
-    const std::vector<uint8_t> red = {255, 0, 0, 255}, clear = {0, 0, 0, 0};
-    for (unsigned y = 0; y < 3; ++y)
-        for (unsigned x = 0; x < 4; ++x) {
-            const uint8_t* pixel = &info->rgba[(y * 4 + x) * 4];
-            EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 4), (x < 2 && y < 2) ? red : clear)
-                << x << "," << y;
-        }
     EXPECT_TRUE(standin::LogRecords().empty());
 }
 

@@ -49,6 +49,17 @@ void PutControl(Bytes& out, const GifFrame& frame) {
     out.push_back(0);
 }
 
+std::vector<uint8_t> InterlacedOrder(const std::vector<uint8_t>& indices, size_t width,
+                                     size_t height) {
+    std::vector<uint8_t> out;
+    const size_t passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+    for (const auto& pass : passes)
+        for (size_t y = pass[0]; y < height; y += pass[1])
+            out.insert(out.end(), indices.begin() + static_cast<long>(y * width),
+                       indices.begin() + static_cast<long>((y + 1) * width));
+    return out;
+}
+
 }  // namespace
 
 GifFrame GifFrame::Solid(uint16_t width, uint16_t height, uint8_t index, int delayCs) {
@@ -131,7 +142,8 @@ Bytes GifBuilder::Build() const {
         Put16(out, frame.height);
         bool local = !frame.localPalette.empty();
         uint8_t localField = PaletteSizeField(frame.localPalette.size() / 3);
-        out.push_back(static_cast<unsigned char>(local ? 0x80 | localField : 0));
+        out.push_back(static_cast<unsigned char>((local ? 0x80 | localField : 0) |
+                                                 (frame.interlaced ? 0x40 : 0)));
         if (local)
             PutPalette(out, frame.localPalette);
 
@@ -144,6 +156,8 @@ Bytes GifBuilder::Build() const {
         }
         std::vector<uint8_t> indices = frame.indices;
         indices.resize(static_cast<size_t>(frame.width) * frame.height, 0);
+        if (frame.interlaced)
+            indices = InterlacedOrder(indices, frame.width, frame.height);
         PutSubBlocks(out, LzwEncode(indices, codeSize));
     }
 

@@ -19,6 +19,9 @@ struct GifFrame {
     std::vector<uint8_t> indices;
     // R,G,B triples; empty uses the global palette.
     std::vector<uint8_t> localPalette;
+    // Rows written in the interlaced order (every 8th from 0, every 8th from 4, every 4th from 2,
+    // every 2nd from 1), with the interlace flag set.
+    bool interlaced = false;
 
     // The graphic control extension is written only when `delayCs` is 0 or more.
     int delayCs = -1;
