@@ -6,10 +6,10 @@
 //   colorkey-rgb  (shaders/ColorKey_RGB.pShader) uniforms: 0 Texture2D (the texture), 1 float4
 //                 (the sprite colour), 2 float4 colorKey, 3 float similarity, 4 float blend.
 //                 Distance: the Euclidean distance between the pixel's RGB and the key's RGB, each
-//                 channel in 0..1 (so from 0 to about 1.73). Below similarity the pixel's alpha
-//                 becomes 0; from similarity to similarity + blend it ramps up linearly to the
-//                 pixel's own alpha; with blend 0 the edge is hard. The sprite colour then
-//                 multiplies the result (alpha by alpha, rgb by rgb).
+//                 channel in 0..1 (so from 0 to about 1.73). At or below similarity the pixel's
+//                 alpha becomes 0, whatever the blend; above it the alpha ramps up linearly to the
+//                 pixel's own over the blend width (blend 0: kept at once). The sprite colour
+//                 then multiplies the result (alpha by alpha, rgb by rgb).
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -210,7 +210,7 @@ float ColorKeyCoverage(const PixelProgram& program, float r, float g, float b) {
             return 0.0f;  // NaN too, as the GPU's saturate gives
         return keep < 1.0f ? keep : 1.0f;
     }
-    return distance >= program.similarity ? 1.0f : 0.0f;
+    return distance > program.similarity ? 1.0f : 0.0f;
 }
 
 }  // namespace standin::detail
