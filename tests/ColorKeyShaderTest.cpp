@@ -240,4 +240,28 @@ TEST_F(ColorKeyShader, GpuMatchesTheStandinAtTexelCentres) {
                     {sprites[n++ % std::size(sprites)], key, pair[0], pair[1]});
 }
 
+// An effect on the key colour, enlarged and shrunk: the linear filter, and the fringe the key
+// leaves where the effect's colours blend into the key's.
+TEST_F(ColorKeyShader, GpuMatchesTheStandinStretched) {
+    RgbaImage texture;
+    texture.width = 6, texture.height = 5;
+    const char* rows[] = {"gggggg", "grrwgg", "gwbbtg", "gghrgg", "gggggg"};
+    for (const char* row : rows)
+        for (const char* p = row; *p; ++p) {
+            uint32_t rgba = *p == 'g'   ? 0x00FF00FF
+                            : *p == 'r' ? 0xE02010FF
+                            : *p == 'w' ? 0xFFFFFFFF
+                            : *p == 'b' ? 0x2040C0FF
+                            : *p == 'h' ? 0x80008080
+                                        : 0x00000000;
+            for (int shift = 24; shift >= 0; shift -= 8)
+                texture.pixels.push_back(uint8_t(rgba >> shift));
+        }
+    const uint32_t pairs[][2] = {{0, 0}, {10, 0}, {10, 20}, {40, 60}, {0, 100}};
+    const unsigned sizes[][2] = {{23, 17}, {40, 40}, {4, 3}};
+    for (const auto& size : sizes)
+        for (const auto& pair : pairs)
+            Compare(texture, size[0], size[1], {0xFFFFFFFFu, 0xFF00FF00u, pair[0], pair[1]});
+}
+
 }  // namespace
