@@ -125,6 +125,8 @@ protected:
         std::map<std::string, std::string> states;
         std::string hlsl = PlainHlsl(ReadFile(SHADER_FILE), states);
         samplerStates_ = new std::map<std::string, std::string>(states);
+        linear_ = states["Filter"] == "Linear";
+        log_ = new std::string;
         testsupport::TempDir dir;
         vertex_ = new std::vector<uint32_t>(Compile(dir, "vertex", kVertexShader, "vert", *log_));
         pixel_ = new std::vector<uint32_t>(Compile(dir, "pixel", hlsl, "frag", *log_));
@@ -135,6 +137,7 @@ protected:
         delete vertex_;
         delete pixel_;
         delete samplerStates_;
+        delete log_;
     }
 
     void SetUp() override {
@@ -160,8 +163,7 @@ protected:
         RgbaImage gpu;
         gpu.width = width, gpu.height = height;
         std::string error;
-        ASSERT_TRUE(gpu_->Draw(*vertex_, *pixel_, texture, Uniforms(s),
-                               (*samplerStates_)["Filter"] == "Linear", gpu, error))
+        ASSERT_TRUE(gpu_->Draw(*vertex_, *pixel_, texture, Uniforms(s), linear_, gpu, error))
             << error;
 
         Texture* cpuTexture = GS->CreateTexture(texture.width, texture.height, GS_RGBA,
@@ -192,6 +194,7 @@ protected:
     }
 
     static std::map<std::string, std::string>* samplerStates_;
+    static bool linear_;
     static std::vector<uint32_t>* vertex_;
     static std::vector<uint32_t>* pixel_;
     static std::string* log_;
@@ -202,7 +205,8 @@ protected:
 std::map<std::string, std::string>* ColorKeyShader::samplerStates_ = nullptr;
 std::vector<uint32_t>* ColorKeyShader::vertex_ = nullptr;
 std::vector<uint32_t>* ColorKeyShader::pixel_ = nullptr;
-std::string* ColorKeyShader::log_ = new std::string;
+bool ColorKeyShader::linear_ = false;
+std::string* ColorKeyShader::log_ = nullptr;
 testsupport::Lavapipe* ColorKeyShader::gpu_ = nullptr;
 
 TEST_F(ColorKeyShader, DeclaresTheSamplingTheStandinDoes) {
