@@ -2,13 +2,18 @@
 //
 // DrawSprite covers the canvas pixels whose centres lie inside [x, x2) by [y, y2), clipped to the
 // canvas; an empty, inverted or non-finite rectangle covers none. Each covered pixel samples the
-// texture's nearest texel. The sprite colour 0xAARRGGBB multiplies the texel: its alpha the
-// texel's alpha, its red, green and blue the texel's channels (c * mod / 255). A bound colour-key
-// shader multiplies the alpha by its coverage first. The result goes over the canvas source-over
-// with straight alpha, as a Direct3D host blends (SRCALPHA, INVSRCALPHA):
+// texture where its centre falls, as the colour-key shader's sampler declares and a GPU does:
+// linear filtering between the four nearest texel centres, clamped at the edges, on the stored
+// (straight-alpha) values. A sprite drawn at its own size on whole pixels hits texel centres and
+// shows its texels unchanged; an enlarged one is smooth, and a keyed one has the soft fringe the
+// host shows. The sprite colour 0xAARRGGBB multiplies the sample: its alpha the sample's alpha,
+// its red, green and blue the sample's channels (c * mod / 255). A bound colour-key shader
+// multiplies the alpha by its coverage of the sample first. The result goes over the canvas
+// source-over with straight alpha, as a Direct3D host blends (SRCALPHA, INVSRCALPHA):
 //   rgb = src.rgb * a + dst.rgb * (1 - a),  alpha = a + dst.alpha * (1 - a).
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -54,21 +59,87 @@ void Span(double a, double b, uint32_t extent, int64_t& first, int64_t& end) {
     end = static_cast<int64_t>(hi > 0 ? hi : 0);
 }
 
-// For each covered pixel along one axis, the nearest texel.
-std::vector<unsigned> Samples(int64_t first, int64_t end, double a, double b, unsigned texels) {
-    std::vector<unsigned> samples;
-    samples.reserve(static_cast<size_t>(end - first));
+// Where one covered pixel samples along one axis: texels `first` and `second`, the second with
+// `weight` 256ths (0 when the pixel's centre falls on a texel centre or past the edge). GPUs place
+// samples to 8 bits below a texel (Direct3D's subtexel precision; lavapipe's too).
+struct Tap {
+    unsigned first, second;
+    unsigned weight;
+};
+
+std::vector<Tap> Taps(int64_t first, int64_t end, double a, double b, unsigned texels) {
+    std::vector<Tap> taps;
+    taps.reserve(static_cast<size_t>(end - first));
     double scale = texels / (b - a);
     for (int64_t p = first; p < end; ++p) {
-        double t = std::floor((static_cast<double>(p) + 0.5 - a) * scale);
-        if (t < 0)
-            t = 0;
-        if (t > texels - 1)
-            t = texels - 1;
-        samples.push_back(static_cast<unsigned>(t));
+        double at = (static_cast<double>(p) + 0.5 - a) * scale - 0.5;  // in texel centres
+        double whole = std::floor(at);
+        if (!(whole >= 0)) {
+            taps.push_back({0, 0, 0});
+            continue;
+        }
+        if (whole >= texels - 1) {
+            taps.push_back({texels - 1, texels - 1, 0});
+            continue;
+        }
+        auto texel = static_cast<unsigned>(whole);
+        auto weight = static_cast<unsigned>(std::lround((at - whole) * 256));
+        if (weight == 256)
+            taps.push_back({texel + 1, texel + 1, 0});
+        else
+            taps.push_back({texel, texel + 1, weight});
     }
-    return samples;
+    return taps;
 }
+
+// Two texels (four 8-bit channels each, packed) mixed channel by channel with `weight` 256ths of
+// the second, each channel rounded to 8 bits. Two channels share each multiply: a channel's sum
+// stays below 2^16, so it never carries into the next.
+uint32_t Lerp(uint32_t first, uint32_t second, unsigned weight) {
+    const uint32_t keep = 256 - weight;
+    uint32_t even =
+        (((first & 0x00FF00FFu) * keep + (second & 0x00FF00FFu) * weight + 0x00800080u) >> 8) &
+        0x00FF00FFu;
+    uint32_t odd = (((first >> 8) & 0x00FF00FFu) * keep + ((second >> 8) & 0x00FF00FFu) * weight +
+                    0x00800080u) &
+                   0xFF00FF00u;
+    return even | odd;
+}
+
+uint32_t Texel(const uint8_t* row, unsigned column) {
+    uint32_t texel;
+    std::memcpy(&texel, row + static_cast<size_t>(column) * 4, 4);
+    return texel;
+}
+
+// The texture at one pixel, between two rows (`lower` with `down` 256ths) and two columns. Each
+// step is rounded to 8 bits, as a fixed-point texture unit does with an 8-bit texture (lavapipe,
+// which the tests hold this to): the colour key, which scales small differences up by
+// 1 / blend, then sees the same texel on both.
+void Sample(const uint8_t* upper, const uint8_t* lower, unsigned down, const Tap& column,
+            uint8_t* out) {
+    uint32_t texel = Texel(upper, column.first);
+    if (column.weight != 0 || down != 0) {
+        uint32_t top = Lerp(texel, Texel(upper, column.second), column.weight);
+        uint32_t bottom =
+            Lerp(Texel(lower, column.first), Texel(lower, column.second), column.weight);
+        texel = Lerp(top, bottom, down);
+    }
+    std::memcpy(out, &texel, 4);
+}
+
+// c / 255 for every byte value: the same floats the per-pixel loop would get by dividing there,
+// without a division per pixel.
+struct UnitTable {
+    float of[256];
+};
+constexpr UnitTable MakeUnitTable() {
+    UnitTable table{};
+    for (int i = 0; i < 256; ++i)
+        table.of[i] = static_cast<float>(i) / 255.0f;
+    return table;
+}
+constexpr UnitTable kUnit = MakeUnitTable();
 
 uint8_t ToByte(float value) {
     if (!(value > 0.0f))
@@ -101,11 +172,11 @@ void Composite(const TextureInfo& texture, uint32_t color, float x, float y, flo
     if (left >= right || top >= bottom)
         return;
     std::vector<uint8_t>* pixels;
-    std::vector<unsigned> columns, rows;
+    std::vector<Tap> columns, rows;
     try {
         pixels = &Pixels(canvas);
-        columns = Samples(left, right, x, x2, texture.width);
-        rows = Samples(top, bottom, y, y2, texture.height);
+        columns = Taps(left, right, x, x2, texture.width);
+        rows = Taps(top, bottom, y, y2, texture.height);
     } catch (const std::bad_alloc&) {
         return;
     }
@@ -115,16 +186,19 @@ void Composite(const TextureInfo& texture, uint32_t color, float x, float y, flo
                                static_cast<float>((color >> 8) & 0xFF) / 255.0f,
                                static_cast<float>(color & 0xFF) / 255.0f};
     const bool keyed = program.kind == PixelProgram::Kind::ColorKeyRgb;
+    const size_t rowBytes = static_cast<size_t>(texture.width) * 4;
     for (int64_t py = top; py < bottom; ++py) {
-        const uint8_t* textureRow =
-            texture.rgba.data() + static_cast<size_t>(rows[py - top]) * texture.width * 4;
+        const Tap& row = rows[py - top];
+        const uint8_t* upper = texture.rgba.data() + row.first * rowBytes;
+        const uint8_t* lower = texture.rgba.data() + row.second * rowBytes;
         uint8_t* out = pixels->data() + (static_cast<size_t>(py) * canvas.width + left) * 4;
         for (int64_t px = left; px < right; ++px, out += 4) {
-            const uint8_t* texel = textureRow + static_cast<size_t>(columns[px - left]) * 4;
-            float alpha = static_cast<float>(texel[3]) / 255.0f * spriteAlpha;
+            uint8_t texel[4];
+            Sample(upper, lower, row.weight, columns[px - left], texel);
+            float alpha = kUnit.of[texel[3]] * spriteAlpha;
             if (keyed && alpha > 0.0f)
-                alpha *= ColorKeyCoverage(program, texel[0] / 255.0f, texel[1] / 255.0f,
-                                          texel[2] / 255.0f);
+                alpha *= ColorKeyCoverage(program, kUnit.of[texel[0]], kUnit.of[texel[1]],
+                                          kUnit.of[texel[2]]);
             if (!(alpha > 0.0f))
                 continue;
             float keep = 1.0f - alpha;

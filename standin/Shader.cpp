@@ -6,10 +6,12 @@
 //   colorkey-rgb  (shaders/ColorKey_RGB.pShader) uniforms: 0 Texture2D (the texture), 1 float4
 //                 (the sprite colour), 2 float4 colorKey, 3 float similarity, 4 float blend.
 //                 Distance: the Euclidean distance between the pixel's RGB and the key's RGB, each
-//                 channel in 0..1 (so from 0 to about 1.73). Below similarity the pixel's alpha
-//                 becomes 0; from similarity to similarity + blend it ramps up linearly to the
-//                 pixel's own alpha; with blend 0 the edge is hard. The sprite colour then
-//                 multiplies the result (alpha by alpha, rgb by rgb).
+//                 channel in 0..1 (so from 0 to about 1.73). At or below similarity the pixel's
+//                 alpha becomes 0, whatever the blend; above it the alpha ramps up linearly to the
+//                 pixel's own over the blend width (blend 0: kept at once). A distance within
+//                 kKeyRounding of the similarity counts as at it, as in the shader file (a GPU's
+//                 conversions of texel and key may differ in their last bits). The sprite colour
+//                 then multiplies the result (alpha by alpha, rgb by rgb).
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -26,6 +28,8 @@ using standin::detail::PixelProgram;
 
 constexpr size_t kMaxShaderFile = 1u << 20;
 constexpr unsigned kMaxParameters = 16;
+// The shader file's keyRounding.
+constexpr float kKeyRounding = 0.00001f;
 
 struct Uniform {
     std::string type;
@@ -203,14 +207,14 @@ PixelProgram ProgramOf(const Shader* shader) {
 
 float ColorKeyCoverage(const PixelProgram& program, float r, float g, float b) {
     float dr = r - program.key[0], dg = g - program.key[1], db = b - program.key[2];
-    float distance = std::sqrt(dr * dr + dg * dg + db * db);
+    float beyond = std::sqrt(dr * dr + dg * dg + db * db) - program.similarity - kKeyRounding;
     if (program.blend > 0.0f) {
-        float keep = (distance - program.similarity) / program.blend;
+        float keep = beyond / program.blend;
         if (!(keep > 0.0f))
             return 0.0f;  // NaN too, as the GPU's saturate gives
         return keep < 1.0f ? keep : 1.0f;
     }
-    return distance >= program.similarity ? 1.0f : 0.0f;
+    return beyond > 0.0f ? 1.0f : 0.0f;
 }
 
 }  // namespace standin::detail

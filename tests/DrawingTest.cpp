@@ -197,31 +197,50 @@ TEST_F(DrawingTest, NothingToShowDrawsNothingAndTouchesNoShader) {
 }
 
 TEST_F(DrawingTest, ColourKeyOnRealPixels) {
-    // A 3-pixel image: the key colour, a colour far from it, and one just outside the similarity.
-    std::vector<uint8_t> rgba = {0, 255, 0, 255, 255, 0, 255, 255, 0, 200, 0, 255};
+    // Over opaque black, from the left: cyan; blue, exactly 1.0 from cyan (100 * 0.01f is 1.0f);
+    // yellow, cyan with red and blue swapped; cyan one step off; cyan 55/255 off (inside the
+    // ramp of case 3). The key is cyan, whose red and blue differ.
+    const std::vector<uint8_t> rgba = {0, 255, 255, 255, 0,   0,   255, 255, 255, 255,
+                                       0, 255, 0,   254, 255, 255, 0,   200, 255, 255};
     std::string path = dir_.File("keyed.png");
-    standin::WritePng(path, 3, 1, rgba);
+    ASSERT_TRUE(standin::WritePng(path, 5, 1, rgba));
+    // Per pixel: k keyed (black shows), s shown as it is, p partly.
+    struct Case {
+        int similarity, blend;
+        const char* want;
+    } cases[] = {
+        {100, 0, "kkskk"},  // the boundary is keyed with blend 0 too; yellow is not the key
+        {0, 0, "kssss"},    // similarity 0 keys the key colour itself
+        {10, 40, "ksskp"},
+        {static_cast<int>(0x80000000u), 0, "kkkkk"},  // both taken as unsigned: huge, not negative
+        {0, static_cast<int>(0x80000000u), "kkkkk"},
+    };
     data_ = tree_.AddSource(L"keyed");
     data_->SetString(L"path", standin::FromUtf8(path).c_str());
     data_->SetInt(L"useColorKey", 1);
-    data_->SetInt(L"keyColor", static_cast<int>(0xFF00FF00u));
-    data_->SetInt(L"keySimilarity", 10);
-    data_->SetInt(L"keyBlend", 40);
+    data_->SetInt(L"keyColor", static_cast<int>(0xFF00FFFFu));
     source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
     ASSERT_NE(source_->colorKeyShader, nullptr);
-
-    standin::SetCanvasSize(3, 1);
-    standin::ClearCanvas(0x000000FFu);
-    source_->Draw(Vect2(0, 0), Vect2(3, 1));
-    const auto& canvas = standin::CanvasPixels();
-    // The key colour vanishes: the black background shows.
-    EXPECT_EQ(canvas[1], 0);
-    // The far colour stays as it is.
-    EXPECT_EQ(canvas[4], 255);
-    EXPECT_EQ(canvas[6], 255);
-    // Inside the blend range: partly transparent.
-    EXPECT_GT(canvas[9], 0);
-    EXPECT_LT(canvas[9], 200);
+    standin::SetCanvasSize(5, 1);
+    for (const Case& c : cases) {
+        source_->keySimilarity = c.similarity;
+        source_->keyBlend = c.blend;
+        standin::ClearCanvas(0x000000FFu);
+        source_->Draw(Vect2(0, 0), Vect2(5, 1));
+        const auto& canvas = standin::CanvasPixels();
+        for (size_t i = 0; i < 5; ++i) {
+            SCOPED_TRACE(testing::Message() << "similarity " << c.similarity << " blend " << c.blend
+                                            << " pixel " << i);
+            int shown = canvas[4 * i] + canvas[4 * i + 1] + canvas[4 * i + 2];
+            int own = rgba[4 * i] + rgba[4 * i + 1] + rgba[4 * i + 2];
+            if (c.want[i] == 'k')
+                EXPECT_EQ(shown, 0);
+            else if (c.want[i] == 's')
+                EXPECT_EQ(shown, own);
+            else
+                EXPECT_TRUE(shown > 0 && shown < own) << shown;
+        }
+    }
 }
 
 }  // namespace

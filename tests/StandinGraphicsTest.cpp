@@ -133,15 +133,17 @@ TEST_F(StandinGraphics, HalfAlphaSpriteBlendsOverTheCanvas) {
     delete halfWhite;
 }
 
-TEST_F(StandinGraphics, SpriteColourModulatesAndSamplingIsNearest) {
+TEST_F(StandinGraphics, SpriteColourModulatesAndSamplingIsLinear) {
     Texture* white = RgbaTexture(1, 1, {0xFFFFFFFF});
     GS->DrawSprite(white, 0xFF336699, 0, 0, 1, 1);
     ExpectNear(CanvasAt(0, 0), {0x33, 0x66, 0x99, 255}, "modulated");
+    // Stretched to 4 pixels, whose centres fall a quarter and three quarters between the two
+    // texel centres, and clamped past them.
     Texture* stripes = RgbaTexture(2, 1, {0xFF0000FF, 0x00FF00FF});
-    GS->DrawSprite(stripes, 0xFFFFFFFF, 0, 1, 4, 2);  // stretched to 4 pixels
+    GS->DrawSprite(stripes, 0xFFFFFFFF, 0, 1, 4, 2);
     ExpectNear(CanvasAt(0, 1), {255, 0, 0, 255}, "0");
-    ExpectNear(CanvasAt(1, 1), {255, 0, 0, 255}, "1");
-    ExpectNear(CanvasAt(2, 1), {0, 255, 0, 255}, "2");
+    ExpectNear(CanvasAt(1, 1), {191, 64, 0, 255}, "1");
+    ExpectNear(CanvasAt(2, 1), {64, 191, 0, 255}, "2");
     ExpectNear(CanvasAt(3, 1), {0, 255, 0, 255}, "3");
     GS->DrawSprite(white, 0x00FFFFFF, 0, 2, 4, 3);  // alpha 0 draws nothing
     ExpectNear(CanvasAt(0, 2), {0, 0, 255, 255}, "invisible");
