@@ -86,9 +86,17 @@ void Reset() {
     detail::ResetScenes();
     ClearAllocationFailures();
     OnNextFileSize(nullptr);
+    SetFileReadListener(nullptr);
+    SetFileWatchesPollDisk(true);
     std::lock_guard<std::mutex> lock(State().mutex);
     State().sourceClasses.clear();
     State().outputActive = false;
+}
+
+void ClearRecords() {
+    ClearLog();
+    ClearGraphicsEvents();
+    detail::ClearSceneEvents();
 }
 
 void SetOutputActive(bool active) {

@@ -2,8 +2,8 @@
 
 #include "Files.h"
 #include "ModuleLoader.h"
-#include "Numbers.h"
 #include "Player.h"
+#include "SourceSettings.h"
 #include "host/ImageSource.h"
 #include "host/XElement.h"
 
@@ -11,9 +11,8 @@ namespace fxplayer {
 
 namespace {
 
-// Keys that belong to the source element (the item's size in the scene), not to the settings.
-const char* const kSourceElementKeys[] = {"cx", "cy", "orix", "oriy"};
-// The scene item, named after its source element, as the host names items.
+// The first source element's name; the host names items after their source elements, and a
+// second source of the same kind gets a number.
 const wchar_t kSourceName[] = L"Effect";
 
 std::wstring Wide(const std::string& text) {
@@ -25,29 +24,29 @@ XElement* ChildOf(XElement* parent, const wchar_t* name) {
     return child ? child : parent->CreateElement(name);
 }
 
-// Source settings from --set: whole numbers (decimal or 0x hex) as integers, the rest as text.
-void ApplySettingsFromOptions(const Options& options, XElement* source, XElement* data) {
-    for (const auto& setting : options.settings) {
-        XElement* element = data;
-        for (const char* key : kSourceElementKeys)
-            if (setting.first == key)
-                element = source;
-        std::wstring key = Wide(setting.first);
-        int32_t number = 0;
-        if (ParseSettingInteger(setting.second, number)) {
-            element->SetInt(key.c_str(), number);
-        } else if (setting.first == "path") {
-            // The host resolves relative paths against its own folder; the user meant ours.
-            element->SetString(key.c_str(), Wide(AbsoluteAgainst(setting.second, ".")).c_str());
-        } else {
-            element->SetString(key.c_str(), Wide(setting.second).c_str());
-        }
-    }
+std::wstring SourceName(int source) {
+    return source == 1 ? kSourceName : kSourceName + (L" " + std::to_wstring(source));
 }
 
 }  // namespace
 
-HostScene::HostScene(LoadedModule& module, Note note) : module_(module), note_(std::move(note)) {}
+void StoreSetting(const Setting& setting, XElement* sourceElement, XElement* data,
+                  const std::string& folder) {
+    XElement* element = setting.onSourceElement ? sourceElement : data;
+    std::wstring key = Wide(setting.key);
+    if (!setting.isText) {
+        element->SetInt(key.c_str(), setting.number);
+        return;
+    }
+    // The host resolves relative paths against its own folder; the user meant ours.
+    std::string text = setting.key == "path" && !setting.text.empty()
+                           ? AbsoluteAgainst(setting.text, folder)
+                           : setting.text;
+    element->SetString(key.c_str(), Wide(text).c_str());
+}
+
+HostScene::HostScene(LoadedModule& module, Note note, Calling calling)
+    : module_(module), note_(std::move(note)), calling_(std::move(calling)) {}
 
 HostScene::~HostScene() {
     Teardown();
@@ -55,6 +54,7 @@ HostScene::~HostScene() {
 
 void HostScene::Teardown() {
     standin::SetLogListener(nullptr);
+    standin::SetFileReadListener(nullptr);
     for (Source& source : sources_)
         delete source.source;
     sources_.clear();
@@ -73,9 +73,15 @@ void HostScene::Teardown() {
     sceneRunning_ = false;
 }
 
+HostScene::Source* HostScene::Find(int source) {
+    return source >= 1 && source <= Sources() ? &sources_[static_cast<size_t>(source - 1)]
+                                              : nullptr;
+}
+
 bool HostScene::Open(const RunPlan& plan, std::string& error) {
     standin::SetLogListener(
         [this](const standin::LogRecord& record) { note_("log", standin::ToUtf8(record.text)); });
+    standin::SetFileReadListener([this](const std::string& path) { note_("read", path); });
     standin::SetCanvasSize(plan.options.canvasWidth, plan.options.canvasHeight);
     standin::SetOutputActive(false);
     // The host's folder, where shaders/ lies beside the module.
@@ -104,77 +110,115 @@ bool HostScene::Open(const RunPlan& plan, std::string& error) {
         error = "cannot read the configuration " + plan.options.config;
         return false;
     }
-    // The container holds the scene's identifier, the source element the item's size, and its
+    // The container holds the scene's identifier, each source element its item's size, and its
     // "data" child the source's settings.
     XElement* container = ChildOf(root, L"scene");
     scene_ = standin::NewScene();
     standin::SetCurrentScene(scene_);
-
-    Source source;
-    source.element = ChildOf(container, kSourceName);
-    source.data = ChildOf(source.element, L"data");
-    ApplySettingsFromOptions(plan.options, source.element, source.data);
-    standin::AddSceneItem(scene_, source.element);
-    source.source = registered->create(source.data);
-    if (!source.source) {
-        error = "the module's create callback made no source";
-        return false;
-    }
-    sources_.push_back(source);
-    // A new item takes its source's own size, as the host does when a source is added.
-    if (!standin::HasKey(source.element, L"cx") || !standin::HasKey(source.element, L"cy")) {
-        Vect2 size = source.source->QuerySize();
-        source.element->SetInt(L"cx", static_cast<int>(size.x));
-        source.element->SetInt(L"cy", static_cast<int>(size.y));
+    for (int number = 1; number <= plan.sources; ++number) {
+        Source source;
+        source.element = ChildOf(container, SourceName(number).c_str());
+        source.data = ChildOf(source.element, L"data");
+        for (const Setting& setting : plan.options.settings)
+            StoreSetting(setting, source.element, source.data, ".");
+        standin::AddSceneItem(scene_, source.element);
+        calling_(number);
+        source.source = registered->create(source.data);
+        calling_(0);
+        if (!source.source) {
+            error = "the module's create callback made no source";
+            return false;
+        }
+        sources_.push_back(source);
+        // A new item takes its source's own size, as the host does when a source is added.
+        if (!standin::HasKey(source.element, L"cx") || !standin::HasKey(source.element, L"cy")) {
+            Vect2 size = source.source->QuerySize();
+            source.element->SetInt(L"cx", static_cast<int>(size.x));
+            source.element->SetInt(L"cy", static_cast<int>(size.y));
+        }
     }
     return true;
 }
 
 void HostScene::BeginScene() {
     note_("scene", "begin");
-    for (Source& source : sources_)
-        source.source->SceneBegin();
+    for (int number = 1; number <= Sources(); ++number) {
+        calling_(number);
+        Find(number)->source->SceneBegin();
+    }
+    calling_(0);
     sceneRunning_ = true;
 }
 
 void HostScene::EndScene() {
     note_("scene", "end");
-    for (Source& source : sources_)
-        source.source->SceneEnd();
+    for (int number = 1; number <= Sources(); ++number) {
+        calling_(number);
+        Find(number)->source->SceneEnd();
+    }
+    calling_(0);
     sceneRunning_ = false;
+}
+
+void HostScene::ChangeSetting(int number, const Setting& setting, const std::string& folder) {
+    Source* source = Find(number);
+    if (!source)
+        return;
+    StoreSetting(setting, source->element, source->data, folder);
+    calling_(number);
+    source->source->ApplySettings();
+    calling_(0);
+}
+
+void HostScene::PlaceItem(int number, float x, float y, int width, int height) {
+    Source* source = Find(number);
+    if (!source)
+        return;
+    source->position = Vect2(x, y);
+    source->element->SetInt(L"cx", width);
+    source->element->SetInt(L"cy", height);
 }
 
 void HostScene::Advance(float seconds) {
     if (!sceneRunning_)
         return;
-    for (Source& source : sources_)
-        source.source->Advance(seconds);
+    for (int number = 1; number <= Sources(); ++number) {
+        calling_(number);
+        Find(number)->source->Advance(seconds);
+    }
+    calling_(0);
 }
 
 void HostScene::Draw(const std::vector<uint8_t>& background) {
     standin::SetCanvasPixels(background);
-    // While its scene is not running the host neither updates nor draws the source.
+    // While its scene is not running the host neither updates nor draws the sources.
     if (!sceneRunning_)
         return;
-    for (Source& source : sources_) {
+    for (int number = 1; number <= Sources(); ++number) {
+        Source& source = *Find(number);
         // The item's place, at the size the scene keeps for it.
         Vect2 own = source.source->QuerySize();
         Vect2 size(source.element->GetFloat(L"cx", own.x), source.element->GetFloat(L"cy", own.y));
+        calling_(number);
         source.source->Draw(source.position, size);
     }
+    calling_(0);
 }
 
 bool HostScene::Close(const std::string& configPath, std::string& error) {
     // After the last frame the host stops: the scene ends and the sources go.
     if (sceneRunning_)
         EndScene();
-    for (Source& source : sources_) {
-        delete source.source;
-        source.source = nullptr;
+    for (int number = 1; number <= Sources(); ++number) {
+        calling_(number);
+        delete Find(number)->source;
+        Find(number)->source = nullptr;
     }
+    calling_(0);
     module_.Exports().UnloadPlugin();
     pluginLoaded_ = false;
     standin::SetLogListener(nullptr);
+    standin::SetFileReadListener(nullptr);
     if (!standin::SaveConfig(standin::AsXElement(root_), configPath)) {
         error = "cannot write " + configPath;
         return false;

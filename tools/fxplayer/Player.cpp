@@ -4,12 +4,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "ConsoleSide.h"
+#include "FileChanges.h"
 #include "Files.h"
 #include "FrameKeeper.h"
 #include "HostScene.h"
+#include "Interrupt.h"
 #include "ModuleLoader.h"
 #include "OutputFolder.h"
 #include "Progress.h"
@@ -20,15 +24,38 @@ namespace fxplayer {
 
 namespace {
 
+// A run that keeps at least this many frames, or about this many bytes, says so before it starts.
+constexpr long long kLargeRunFrames = 500;
+constexpr double kLargeRunBytes = 250e6;
+
 // Where a fatal report from the host finds the run's working folder.
 OutputFolder* activeOutput = nullptr;
+
+// And the files the script changed, to put back.
+FileChanges* activeFiles = nullptr;
 
 [[noreturn]] void OnFatal(const std::wstring& text) {
     std::fprintf(stderr, "fxplayer: the host stopped on a fatal error: %s\n",
                  standin::ToUtf8(text).c_str());
     if (activeOutput)
         activeOutput->Discard();
+    std::string ignored;
+    if (activeFiles)
+        activeFiles->Restore(ignored);
     std::exit(1);
+}
+
+// Nothing but the signal's own report: the caller ends the process.
+constexpr int kInterrupted = -1;
+
+std::string Bytes(double bytes) {
+    char text[32];
+    if (bytes >= 1e9) {
+        std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
+    }
+    return text;
 }
 
 int Fail(const std::string& error) {
@@ -48,12 +75,17 @@ public:
 
 private:
     bool Begin(std::string& error);
+    // Says before a large run how much it will write.
+    void AnnounceLargeRun();
     // Applies the script's events due before `frame`.
     bool ApplyEventsBefore(long long frame, std::string& error);
     bool ApplyEvent(const ScriptEvent& event, std::string& error);
     bool Finish(std::string& error);
     // A line of the player's own, after whatever the console side has to say first.
     void Note(const char* kind, const std::string& text);
+    // The host is about to call into source `source` (0: done with the sources).
+    void Calling(int source);
+    int Interrupted();
 
     // Members are destroyed in reverse: the host's side goes before the console and the module.
     const RunPlan& plan_;
@@ -63,6 +95,7 @@ private:
     Transcript transcript_;
     std::unique_ptr<ConsoleSide> console_;
     bool consoleRunning_ = false;
+    FileChanges files_;
     std::unique_ptr<HostScene> host_;
     std::unique_ptr<FrameKeeper> frames_;
     size_t nextEvent_ = 0;
@@ -77,12 +110,28 @@ Session::~Session() {
     console_.reset();
     module_.Close();
     activeOutput = nullptr;
+    activeFiles = nullptr;
 }
 
 void Session::Note(const char* kind, const std::string& text) {
     if (console_)
         console_->Collect();
     transcript_.Add(kind, text);
+}
+
+void Session::Calling(int source) {
+    // With one source every line is its own; naming it would only make the lines longer.
+    if (plan_.sources == 1)
+        return;
+    // What came before belongs to the source called before.
+    console_->Collect();
+    transcript_.SetSource(source);
+}
+
+int Session::Interrupted() {
+    std::fprintf(stderr, "\nfxplayer: interrupted; %s was left as it was\n",
+                 plan_.options.out.c_str());
+    return kInterrupted;
 }
 
 int Session::Play() {
@@ -93,29 +142,37 @@ int Session::Play() {
     if (!output_.Prepare(plan_.options.out, error))
         return Fail(error);
     activeOutput = &output_;
+    activeFiles = &files_;
     if (!transcript_.Open(output_.Path("transcript.txt")))
         return Fail("cannot write " + output_.Path("transcript.txt"));
     if (!Begin(error))
         return Fail(error);
 
+    AnnounceLargeRun();
     Progress progress(plan_.frameCount);
     const float frameSeconds = 1.0f / static_cast<float>(fps_);
     for (long long frame = 0; frame < plan_.frameCount; ++frame) {
+        if (InterruptSignal())
+            return Interrupted();
         double seconds = TimeOf(frame, fps_);
         transcript_.SetTime(seconds);
+        console_->FollowRunTime(seconds);
         if (!ApplyEventsBefore(frame, error))
             return Fail(error);
         // Frame 0 is time 0: no time has passed yet.
         host_->Advance(frame == 0 ? 0.0f : frameSeconds);
         host_->Draw(plan_.background.rgba);
         console_->Collect();
+        // What the host and the desktop recorded this frame is in the transcript by now; kept,
+        // it would grow with every frame of a long run.
+        standin::ClearRecords();
         if (frames_->Wanted(frame) && !frames_->Keep(frame, seconds, error))
             return Fail(error);
         progress.Update(frame, seconds);
     }
     progress.Done();
     if (!Finish(error))
-        return Fail(error);
+        return InterruptSignal() ? Interrupted() : Fail(error);
 
     const auto& events = plan_.script.events;
     std::string unplayed;
@@ -135,12 +192,15 @@ bool Session::Begin(std::string& error) {
     standin::Reset();
     standin::SetLogEcho(false);
     standin::SetFatalHandler(&OnFatal);
+    // Files change only as the script says, at the frame it says: runs repeat exactly.
+    standin::SetFileWatchesPollDisk(false);
     console_ = MakeConsoleSide(transcript_, plan_.playerDirectory);
     frames_ = std::make_unique<FrameKeeper>(output_, plan_.options.canvasWidth,
                                             plan_.options.canvasHeight, plan_.frameCount,
                                             plan_.options.every);
     host_ = std::make_unique<HostScene>(
-        module_, [this](const char* kind, const std::string& text) { Note(kind, text); });
+        module_, [this](const char* kind, const std::string& text) { Note(kind, text); },
+        [this](int source) { Calling(source); });
     if (!host_->Open(plan_, error))
         return false;
     // Events at 0 come before the scene starts.
@@ -149,6 +209,28 @@ bool Session::Begin(std::string& error) {
     host_->BeginScene();
     console_->Collect();
     return true;
+}
+
+void Session::AnnounceLargeRun() {
+    const long long frames = frames_->ToKeep();
+    if (frames < kLargeRunFrames / 5)
+        return;
+    // A kept frame is about as large as the picture under the effect, as a PNG.
+    std::string probe = output_.Path("size-probe.png");
+    double bytesPerFrame = 0.0;
+    std::error_code ec;
+    if (standin::WritePng(probe, plan_.options.canvasWidth, plan_.options.canvasHeight,
+                          plan_.background.rgba))
+        bytesPerFrame = static_cast<double>(std::filesystem::file_size(PathFromUtf8(probe), ec));
+    std::filesystem::remove(PathFromUtf8(probe), ec);
+    const double bytes = bytesPerFrame * static_cast<double>(frames);
+    if (frames < kLargeRunFrames && bytes < kLargeRunBytes)
+        return;
+    std::fprintf(stderr,
+                 "fxplayer: %lld frames to run, %lld of them written as %ux%u PNGs, about %s "
+                 "(--every keeps fewer)\n",
+                 plan_.frameCount, frames, plan_.options.canvasWidth, plan_.options.canvasHeight,
+                 Bytes(bytes).c_str());
 }
 
 bool Session::ApplyEventsBefore(long long frame, std::string& error) {
@@ -192,6 +274,38 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
             }
             consoleRunning_ = event.on;
             return true;
+        case EventKind::Set: {
+            std::string text = event.text;
+            if (event.setting.isText && event.setting.key == "path" && !event.setting.text.empty())
+                text = "path=" + AbsoluteAgainst(event.setting.text, plan_.scriptDirectory);
+            Calling(event.source);
+            Note("set", text);
+            host_->ChangeSetting(event.source, event.setting, plan_.scriptDirectory);
+            console_->Collect();
+            return true;
+        }
+        case EventKind::Item:
+            Calling(event.source);
+            Note("item", std::to_string(event.x) + " " + std::to_string(event.y) + " " +
+                             std::to_string(event.width) + " " + std::to_string(event.height));
+            Calling(0);
+            host_->PlaceItem(event.source, static_cast<float>(event.x), static_cast<float>(event.y),
+                             static_cast<int>(event.width), static_cast<int>(event.height));
+            return true;
+        case EventKind::Replace:
+        case EventKind::Touch: {
+            const bool replace = event.kind == EventKind::Replace;
+            std::string file = AbsoluteAgainst(event.text, plan_.scriptDirectory);
+            std::string other = replace ? AbsoluteAgainst(event.other, plan_.scriptDirectory) : "";
+            Note(replace ? "replace" : "touch", replace ? file + " with " + other : file);
+            if (!(replace ? files_.Replace(file, other, error) : files_.Touch(file, error))) {
+                error = "script line " + std::to_string(event.line) + ": " + error;
+                return false;
+            }
+            // The watches follow the script, not the disk: the change is seen at this frame.
+            standin::TouchWatchedFile(standin::ResolvePath(standin::FromUtf8(file).c_str()));
+            return true;
+        }
     }
     return true;
 }
@@ -207,6 +321,11 @@ bool Session::Finish(std::string& error) {
         error = "cannot write " + output_.Path("transcript.txt");
         return false;
     }
+    if (!files_.Restore(error))
+        return false;
+    // Past this point the output is put in place: an interruption now still leaves the old one.
+    if (InterruptSignal())
+        return false;
     if (!output_.Commit(error))
         return false;
     // Kept for the next run; written last, since the file may lie in the folder just replaced.
@@ -220,8 +339,16 @@ bool Session::Finish(std::string& error) {
 }  // namespace
 
 int Run(const RunPlan& plan) {
-    Session session(plan);
-    return session.Play();
+    CatchInterrupts();
+    int status = 0;
+    {
+        Session session(plan);
+        status = session.Play();
+    }
+    // The session has cleaned up after itself by now.
+    if (status == kInterrupted)
+        EndAsInterrupted();
+    return status;
 }
 
 }  // namespace fxplayer

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "ConsoleSide.h"
@@ -68,6 +69,37 @@ bool CheckConfig(const std::string& path, bool& exists, std::string& error) {
     return true;
 }
 
+// The files that replace others must be there to read, and a touched file must exist by then.
+bool CheckFileChanges(const Script& script, const std::string& folder, std::string& error) {
+    std::set<std::string> made;
+    for (const ScriptEvent& event : script.events) {
+        if (event.kind != EventKind::Replace && event.kind != EventKind::Touch)
+            continue;
+        std::string where = "script line " + std::to_string(event.line) + ": ";
+        std::error_code ec;
+        fs::path file = PathFromUtf8(AbsoluteAgainst(event.text, folder));
+        if (fs::is_directory(file, ec)) {
+            error = where + event.text + " is a folder";
+            return false;
+        }
+        if (event.kind == EventKind::Replace) {
+            if (!fs::is_regular_file(PathFromUtf8(AbsoluteAgainst(event.other, folder)), ec)) {
+                error = where + "cannot find " + event.other;
+                return false;
+            }
+            if (!fs::is_directory(file.parent_path(), ec)) {
+                error = where + "the folder of " + event.text + " does not exist";
+                return false;
+            }
+            made.insert(PathToUtf8(file));
+        } else if (!fs::is_regular_file(file, ec) && !made.count(PathToUtf8(file))) {
+            error = where + "cannot find " + event.text + " to touch";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool PlanRun(const Options& options, RunPlan& plan, std::string& error) {
@@ -88,9 +120,18 @@ bool PlanRun(const Options& options, RunPlan& plan, std::string& error) {
     double seconds = options.seconds;
     if (seconds <= 0.0) {
         double last = plan.script.events.empty() ? 0.0 : plan.script.events.back().seconds;
-        seconds = std::max(5.0, last + 1.0);
+        seconds = std::min<double>(kMaxRunSeconds, std::max(5.0, last + 1.0));
     }
     plan.frameCount = std::max(1LL, std::llround(seconds * options.fps));
+
+    plan.sources = options.sources > 0 ? options.sources : plan.script.sources;
+    if (plan.script.sources > plan.sources) {
+        error = "the script names source " + std::to_string(plan.script.sources) +
+                ", but --sources is " + std::to_string(plan.sources);
+        return false;
+    }
+    if (!CheckFileChanges(plan.script, plan.scriptDirectory, error))
+        return false;
 
     plan.modulePath = options.module.empty()
                           ? PathToUtf8(PathFromUtf8(plan.playerDirectory) / DefaultModuleName())
