@@ -213,7 +213,10 @@ bool Session::Begin(std::string& error) {
 
 void Session::AnnounceLargeRun() {
     const long long frames = frames_->ToKeep();
-    if (frames < kLargeRunFrames / 5)
+    // Uncompressed pixels bound a PNG's size from above (near enough): below both marks there is
+    // nothing to say, and no need to measure.
+    const double raw = 4.0 * plan_.options.canvasWidth * plan_.options.canvasHeight * frames;
+    if (frames < kLargeRunFrames && raw < kLargeRunBytes)
         return;
     // A kept frame is about as large as the picture under the effect, as a PNG.
     std::string probe = output_.Path("size-probe.png");
