@@ -1,9 +1,13 @@
 // The effect player as a user runs it: a small run end to end (frames, transcript, identifiers kept
-// across runs), and bad input refused with one line and the output folder left as it was.
+// across runs), each live event of the script, an interrupted run, and bad input refused with one
+// line and the output folder left as it was.
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
