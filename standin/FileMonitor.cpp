@@ -27,6 +27,7 @@ namespace {
 struct Watches {
     std::mutex mutex;
     std::vector<OSFileChangeData*> live;
+    bool pollDisk = true;
 };
 
 Watches& State() {
@@ -62,9 +63,12 @@ OSFileChangeData* OSMonitorFileStart(String path, bool suppressLastWrite) {
 bool OSFileHasChanged(OSFileChangeData* data) {
     if (!data)
         return false;
-    standin::detail::FileStamp now = standin::detail::StampOf(data->Path());
-    bool changed = !SameStamp(now, data->seen);
-    data->seen = now;
+    bool changed = false;
+    if (standin::detail::FileWatchesPollDisk()) {
+        standin::detail::FileStamp now = standin::detail::StampOf(data->Path());
+        changed = !SameStamp(now, data->seen);
+        data->seen = now;
+    }
     {
         std::lock_guard<std::mutex> lock(State().mutex);
         changed = changed || data->touched;
@@ -87,6 +91,18 @@ void OSMonitorFileDestroy(OSFileChangeData* data) {
 }
 
 namespace standin {
+
+void SetFileWatchesPollDisk(bool poll) {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().pollDisk = poll;
+}
+
+namespace detail {
+bool FileWatchesPollDisk() {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    return State().pollDisk;
+}
+}  // namespace detail
 
 void TouchWatchedFile(const std::string& resolvedPath) {
     Watches& watches = State();

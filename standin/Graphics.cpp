@@ -223,6 +223,7 @@ public:
         std::vector<uint8_t> rgba;
         if (resolved.empty() || !standin::ReadImage(resolved, width, height, rgba))
             return nullptr;
+        standin::detail::ReportFileRead(resolved);
         return MakeTexture(width, height, GS_RGBA, rgba.data(), true);
     }
 };

@@ -86,10 +86,18 @@ void Reset() {
     detail::ResetScenes();
     ClearAllocationFailures();
     OnNextFileSize(nullptr);
+    SetFileReadListener(nullptr);
+    SetFileWatchesPollDisk(true);
     std::lock_guard<std::mutex> lock(State().mutex);
     State().sourceClasses.clear();
     State().outputActive = false;
     State().moduleHandle = nullptr;
+}
+
+void ClearRecords() {
+    ClearLog();
+    ClearGraphicsEvents();
+    detail::ClearSceneEvents();
 }
 
 void SetOutputActive(bool active) {

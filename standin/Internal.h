@@ -21,6 +21,7 @@ void ResetLog();
 void ResetGraphics();
 void ResetCanvas();
 void ResetScenes();
+void ClearSceneEvents();
 
 // The scene CurrentScene() returns, or null.
 Scene* CurrentStandinScene();
@@ -40,6 +41,10 @@ struct FileStamp {
     int64_t modified = 0;  // file clock ticks, as fine as the system keeps them
 };
 FileStamp StampOf(const std::string& path);
+// Tells the file-read listener, if any, that the module read this file.
+void ReportFileRead(const std::string& resolvedPath);
+// Whether file watches look at the disk (SetFileWatchesPollDisk).
+bool FileWatchesPollDisk();
 
 // ---------------------------------------------------------------- numbers
 // The shortest text that reads back as the same float ("32", "0.1", "1e+20"; "nan", "inf").

@@ -163,6 +163,11 @@ Scene* CurrentStandinScene() {
     return State().current;
 }
 
+void ClearSceneEvents() {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().events.clear();
+}
+
 void ResetScenes() {
     std::vector<StandinScene*> scenes;
     {

@@ -23,6 +23,10 @@ HOSTAPI void Install();
 // Forgets logs, recorded calls, scenes, registrations, injected failures and settings (canvas
 // size back to 1920x1080, output off, base directory unchanged). Live allocations stay counted.
 HOSTAPI void Reset();
+// Forgets what the stand-in has recorded (log records, graphics calls, scene calls) and nothing
+// else. The records grow with every call; a host program that runs for long takes what it needs
+// from them (or from the listeners) and clears them, so that its memory stays flat.
+HOSTAPI void ClearRecords();
 
 // ---------------------------------------------------------------- allocator
 struct AllocStats {
@@ -85,6 +89,15 @@ HOSTAPI std::wstring FromUtf8(const std::string& text);
 // File watches report a change when the file's size or modification time differs from what the
 // previous poll saw (or it appeared or vanished). Tests may also raise a change by hand.
 HOSTAPI void TouchWatchedFile(const std::string& resolvedPath);
+// Whether file watches look at the disk (the default) or report only the changes raised with
+// TouchWatchedFile. A host program that changes files on a clock of its own turns the disk off,
+// so that a change is reported at the moment it says, never missed when the file's size and time
+// happen to stay the same, and never raised by another program: its runs repeat exactly.
+HOSTAPI void SetFileWatchesPollDisk(bool poll);
+// Called with the resolved path whenever the module has read a file through the host: an XFile
+// opened for reading, or a texture made from a file (null removes it). Reset removes it too.
+using FileReadListener = std::function<void(const std::string& resolvedPath)>;
+HOSTAPI void SetFileReadListener(FileReadListener listener);
 // Runs `action` once, inside the next XFile::GetFileSize, after the size has been taken (null
 // cancels): a test shrinks or replaces the file there, as another program might between the
 // module's size query and its read.

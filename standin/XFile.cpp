@@ -52,13 +52,37 @@ std::function<void()>& NextFileSizeAction() {
     return *action;
 }
 
+standin::FileReadListener& ReadListener() {
+    static auto* listener = new standin::FileReadListener;
+    return *listener;
+}
+
 }  // namespace
+
+namespace standin::detail {
+
+void ReportFileRead(const std::string& resolvedPath) {
+    FileReadListener listener;
+    {
+        std::lock_guard<std::mutex> lock(HookMutex());
+        listener = ReadListener();
+    }
+    if (listener)
+        listener(resolvedPath);
+}
+
+}  // namespace standin::detail
 
 namespace standin {
 
 void OnNextFileSize(std::function<void()> action) {
     std::lock_guard<std::mutex> lock(HookMutex());
     NextFileSizeAction() = std::move(action);
+}
+
+void SetFileReadListener(FileReadListener listener) {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    ReadListener() = std::move(listener);
 }
 
 }  // namespace standin
@@ -81,6 +105,8 @@ bool XFile::Open(const wchar_t* path, unsigned access, unsigned disposition) {
     if (!mode)
         return false;
     file_ = standin::detail::OpenFile(resolved, mode);
+    if (file_ && (access & XFILE_READ))
+        standin::detail::ReportFileRead(resolved);
     return file_ != nullptr;
 }
 

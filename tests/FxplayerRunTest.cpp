@@ -1,6 +1,13 @@
 // The effect player as a user runs it: a small run end to end (frames, transcript, identifiers kept
-// across runs), and bad input refused with one line and the output folder left as it was.
+// across runs), each live event of the script, an interrupted run, and bad input refused with one
+// line and the output folder left as it was.
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -82,6 +89,32 @@ protected:
         for (const auto& entry : fs::directory_iterator(dir_.path()))
             names.insert(entry.path().filename().string());
         return names;
+    }
+
+    // An animated GIF that stays blue (a single frame would be read twice, as a still).
+    void WriteBlue(const std::string& name) {
+        testsupport::GifBuilder gif(8, 4);
+        gif.GlobalPalette({0, 0, 0, 0, 0, 255})
+            .Loop(0)
+            .Frame(testsupport::GifFrame::Solid(8, 4, 1, 10))
+            .Frame(testsupport::GifFrame::Solid(8, 4, 1, 10));
+        dir_.Write(name, gif.Build());
+    }
+
+    // The pixel of a kept frame as "r,g,b".
+    std::string Pixel(int frame, unsigned x, unsigned y) {
+        char name[32];
+        std::snprintf(name, sizeof name, "out/frames/%05d.png", frame);
+        unsigned width = 0, height = 0;
+        std::vector<uint8_t> rgba;
+        if (!standin::ReadImage(dir_.File(name), width, height, rgba) || x >= width || y >= height)
+            return std::string("no ") + name;
+        const uint8_t* p = &rgba[(y * width + x) * 4];
+        return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
+    }
+
+    std::string EffectPath(const std::string& name) const {
+        return (fs::path(dir_.path()) / name).lexically_normal().string();
     }
 
     std::vector<std::string> SmallRun(const std::string& script) {
@@ -242,6 +275,201 @@ TEST_F(FxplayerRun, WillNotReplaceAFolderThatIsNotItsOwn) {
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.err.find("refusing to replace"), std::string::npos) << run.err;
     EXPECT_EQ(ReadText(dir_.File("mine/notes.txt")), "hi");
+}
+
+const char kRed[] = "255,0,0";
+const char kGreen[] = "0,255,0";
+
+// The transcript's lines that hold `text`, with their times.
+std::vector<std::string> LinesWith(const std::string& transcript, const std::string& text) {
+    std::vector<std::string> found;
+    for (const std::string& line : Lines(transcript))
+        if (line.find(text) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+// The streamer changes the key colour while live: the host stores it and the source applies it,
+// so from that frame on the green frames of the effect are keyed out and the red ones stay.
+TEST_F(FxplayerRun, SettingChangedLiveIsAppliedFromItsFrame) {
+    WriteEffect();
+    std::vector<std::string> args =
+        SmallRun(Script("0 console on\n"
+                        "0.2 command 1|fx.gif|40|20|x|7|50|50\n"
+                        "1 set keyColor=0xFF00FF00\n"));
+    // Keyed on blue first, which takes nothing of red or green away.
+    args.insert(args.end(), {"--set", "useColorKey=1", "--set", "keyColor=0xFF0000FF"});
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    // The keyed path draws at the item: the canvas origin, at the effect's own 8x4.
+    const std::string background = Pixel(0, 4, 2);
+    std::set<std::string> before, after;
+    for (int frame = 3; frame < 10; ++frame)
+        before.insert(Pixel(frame, 4, 2));
+    for (int frame = 10; frame < 25; ++frame)
+        after.insert(Pixel(frame, 4, 2));
+    EXPECT_EQ(before, (std::set<std::string>{kRed, kGreen}));
+    EXPECT_EQ(after, (std::set<std::string>{kRed, background}));
+
+    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
+    std::vector<std::string> lines = Lines(transcript);
+    auto set = std::find(lines.begin(), lines.end(), "1.000 set keyColor=0xFF00FF00");
+    ASSERT_NE(set, lines.end()) << transcript;
+    // Applying the settings reloads the effect.
+    ASSERT_NE(set + 1, lines.end());
+    EXPECT_EQ(*(set + 1), "1.000 read " + EffectPath("fx.gif"));
+}
+
+// With "monitor" 1 the source reloads a replaced file one second after the change, on the run's
+// clock; the transcript shows both, and the file is put back when the run ends.
+TEST_F(FxplayerRun, ReplacedFileIsReloadedOneSimulatedSecondLater) {
+    WriteEffect();
+    WriteBlue("blue.gif");
+    const std::string original = ReadText(dir_.File("fx.gif"));
+    std::vector<std::string> args =
+        SmallRun(Script("0 console on\n"
+                        "0.25 command 1|fx.gif|40|20|x|7|50|50\n"
+                        "1 replace fx.gif with blue.gif\n"));
+    // At 8 fps the frame time is exact in binary, so the countdown ends right on the second.
+    args.insert(args.end(), {"--set", "monitor=1", "--fps", "8", "--seconds", "3"});
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
+    const std::string fx = EffectPath("fx.gif");
+    EXPECT_EQ(LinesWith(transcript, " replace "),
+              std::vector<std::string>{"1.000 replace " + fx + " with " + EffectPath("blue.gif")});
+    EXPECT_EQ(LinesWith(transcript, " read "),
+              (std::vector<std::string>{"0.250 read " + fx, "2.000 read " + fx}))
+        << transcript;
+    for (int frame = 3; frame < 24; ++frame) {
+        std::string inside = Pixel(frame, 120, 60);
+        if (frame < 16) {
+            EXPECT_TRUE(inside == kRed || inside == kGreen) << frame << ": " << inside;
+        } else {
+            EXPECT_EQ(inside, "0,0,255") << frame;
+        }
+    }
+    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
+}
+
+// The colour key's path draws at the host's rectangle: moving and sizing the item moves the
+// keyed effect with it.
+TEST_F(FxplayerRun, MovedItemCarriesTheKeyedEffect) {
+    WriteEffect();
+    std::vector<std::string> args =
+        SmallRun(Script("0 console on\n"
+                        "0.2 command 1|fx.gif|40|20|x|7|50|50\n"
+                        "1 item 100 50 60 30\n"));
+    args.insert(args.end(), {"--set", "useColorKey=1", "--set", "keyColor=0xFF0000FF"});
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    const std::string atOrigin = Pixel(0, 4, 2), atItem = Pixel(0, 130, 65);
+    for (int frame = 3; frame < 25; ++frame) {
+        bool moved = frame >= 10;
+        std::string origin = Pixel(frame, 4, 2), item = Pixel(frame, 130, 65);
+        EXPECT_TRUE(moved ? origin == atOrigin : origin == kRed || origin == kGreen)
+            << frame << ": " << origin;
+        EXPECT_TRUE(moved ? item == kRed || item == kGreen : item == atItem)
+            << frame << ": " << item;
+        // The far corner of the 60x30 item, and just past it.
+        if (moved) {
+            EXPECT_EQ(Pixel(frame, 159, 79), item) << frame;
+            EXPECT_NE(Pixel(frame, 160, 80), item) << frame;
+        }
+    }
+    EXPECT_EQ(LinesWith(ReadText(dir_.File("out/transcript.txt")), " item "),
+              std::vector<std::string>{"1.000 item 100 50 60 30"});
+}
+
+// Two sources in one scene read the one command block; each line names its source. The
+// desktop's clock follows the run: a scene begun 2 s after the last handshake is announced
+// again, while the second source's handshake in the same second is skipped.
+TEST_F(FxplayerRun, TwoSourcesReadOneCommandBlock) {
+    WriteEffect();
+    std::vector<std::string> args =
+        SmallRun(Script("0 console on\n"
+                        "0 source 2 set useColorKey=1\n"
+                        "0.2 command 1|fx.gif|40|20|x|7|50|50\n"
+                        "0.3 source 2 item 10 60 40 20\n"
+                        "1 scene end\n"
+                        "2.2 scene begin\n"));
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
+    EXPECT_EQ(
+        LinesWith(transcript, " msg 1056 "),
+        (std::vector<std::string>{"0.200 source 1 msg 1056 7 0", "0.200 source 2 msg 1056 7 0"}))
+        << transcript;
+    std::vector<std::string> handshakes = LinesWith(transcript, " handshake ");
+    ASSERT_EQ(handshakes.size(), 2u) << transcript;
+    EXPECT_EQ(handshakes[0].rfind("0.000 source 1 handshake ", 0), 0u) << handshakes[0];
+    EXPECT_EQ(handshakes[1].rfind("2.200 source 1 handshake ", 0), 0u) << handshakes[1];
+    EXPECT_EQ(LinesWith(transcript, "0.000 source 2 set useColorKey=1").size(), 1u);
+
+    // Source 1 draws plain at the command's place, source 2 keyed at its item.
+    for (int frame : {3, 4, 5, 6}) {
+        std::string first = Pixel(frame, 120, 60), second = Pixel(frame, 20, 70);
+        EXPECT_TRUE(first == kRed || first == kGreen) << frame << ": " << first;
+        EXPECT_TRUE(second == kRed || second == kGreen) << frame << ": " << second;
+    }
+}
+
+// Ctrl-C stops the run: its working folder goes, the file it replaced is put back, and the player
+// ends by the signal. The leftover of a run that died goes too; another live run's stays.
+TEST_F(FxplayerRun, InterruptedRunLeavesNothingBehind) {
+    WriteEffect();
+    WriteBlue("blue.gif");
+    const std::string original = ReadText(dir_.File("fx.gif"));
+    std::string script = Script("0.1 replace fx.gif with blue.gif\n");
+    pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    fs::create_directories(dir_.File(".out.partial-" + std::to_string(dead) + "/frames"));
+    const std::string live = ".out.partial-" + std::to_string(getpid());
+    fs::create_directories(dir_.File(live));
+    const std::set<std::string> before = Entries();
+
+    pid_t player = fork();
+    if (player == 0) {
+        // Its one line about the run's size is not the test's output.
+        if (!std::freopen("/dev/null", "w", stderr))
+            _exit(126);
+        std::string out = dir_.File("out");
+        execl(FXPLAYER_PATH, FXPLAYER_PATH, "--script", script.c_str(), "--out", out.c_str(),
+              "--canvas", "64x36", "--seconds", "600", "--every", "1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(player, 0);
+    // Until the run has written a few frames, after the replacement.
+    const std::string working = ".out.partial-" + std::to_string(player);
+    const fs::path tenth = fs::path(dir_.File(working)) / "frames" / "00010.png";
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 1200 && !fs::exists(tenth); ++i) {
+        if (waitpid(player, &status, WNOHANG) == player) {
+            ended = true;
+            break;
+        }
+        usleep(50 * 1000);
+    }
+    ASSERT_FALSE(ended) << "the player ended before it was interrupted";
+    ASSERT_TRUE(fs::exists(tenth));
+    EXPECT_NE(ReadText(dir_.File("fx.gif")), original);
+    kill(player, SIGINT);
+    ASSERT_EQ(waitpid(player, &status, 0), player);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+
+    std::set<std::string> after = Entries();
+    std::set<std::string> want = before;
+    want.erase(".out.partial-" + std::to_string(dead));
+    EXPECT_EQ(after, want);
+    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
 }
 
 #else

@@ -7,6 +7,8 @@
 #include "Numbers.h"
 #include "Options.h"
 #include "Script.h"
+#include "SourceSettings.h"
+#include "standin/Standin.h"
 #include "support/TestHost.h"
 
 namespace {
@@ -24,11 +26,15 @@ TEST(FxplayerScript, ReadsEveryKindOfEventInOrder) {
         "0.5 output on   # live from here\n"
         "2. scene end\n"
         "3 scene begin\n"
+        "3 set path=my effects/a.gif\n"
+        "3 source 2 item -10 20 300 0  # off the left edge, no height\n"
+        "3.5 replace \"my effects/a.gif\" with b.gif\n"
+        "3.5 touch b.gif\n"
         "4 console off";  // no line break at the end
     Script script;
     std::string error;
     ASSERT_TRUE(ParseScript(text, script, error)) << error;
-    ASSERT_EQ(script.events.size(), 6u);
+    ASSERT_EQ(script.events.size(), 10u);
     const auto& e = script.events;
     EXPECT_EQ(e[0].kind, EventKind::Console);
     EXPECT_TRUE(e[0].on);
@@ -44,9 +50,24 @@ TEST(FxplayerScript, ReadsEveryKindOfEventInOrder) {
     EXPECT_DOUBLE_EQ(e[3].seconds, 2.0);
     EXPECT_EQ(e[4].kind, EventKind::Scene);
     EXPECT_TRUE(e[4].on);
-    EXPECT_EQ(e[5].kind, EventKind::Console);
-    EXPECT_FALSE(e[5].on);
-    EXPECT_EQ(e[5].line, 8);
+    // A setting's value runs to the end of the line, blanks and all.
+    EXPECT_EQ(e[5].kind, EventKind::Set);
+    EXPECT_EQ(e[5].source, 1);
+    EXPECT_EQ(e[5].setting.key, "path");
+    EXPECT_EQ(e[5].setting.text, "my effects/a.gif");
+    EXPECT_EQ(e[6].kind, EventKind::Item);
+    EXPECT_EQ(e[6].source, 2);
+    EXPECT_EQ(std::vector<long long>({e[6].x, e[6].y, e[6].width, e[6].height}),
+              std::vector<long long>({-10, 20, 300, 0}));
+    EXPECT_EQ(e[7].kind, EventKind::Replace);
+    EXPECT_EQ(e[7].text, "my effects/a.gif");
+    EXPECT_EQ(e[7].other, "b.gif");
+    EXPECT_EQ(e[8].kind, EventKind::Touch);
+    EXPECT_EQ(e[8].text, "b.gif");
+    EXPECT_EQ(e[9].kind, EventKind::Console);
+    EXPECT_FALSE(e[9].on);
+    EXPECT_EQ(e[9].line, 12);
+    EXPECT_EQ(script.sources, 2);
 }
 
 TEST(FxplayerScript, CommandTextMayHoldAHash) {
@@ -71,7 +92,7 @@ TEST(FxplayerScript, RefusesMalformedLinesNamingTheLine) {
         {"inf output on\n", "line 1: 'inf' is not a time"},
         {". output on\n", "line 1: '.' is not a time"},
         {"1.2.3 output on\n", "line 1: '1.2.3' is not a time"},
-        {"90000 output on\n", "line 1: '90000' is not a time"},
+        {"3600.5 output on\n", "line 1: '3600.5' is not a time in seconds from 0 to 3600"},
         {"2 output on\n1 output off\n", "line 2: time 1 is earlier"},
         {"1\n", "line 1: a time with nothing to do"},
         {"1 output\n", "line 1: expected 'on' or 'off'"},
@@ -88,7 +109,19 @@ TEST(FxplayerScript, RefusesMalformedLinesNamingTheLine) {
         {on + "1 command   \n", "line 2: 'command' needs the text"},
         {on + "1 command 1|\xC3|1|1|x|1|0|0\n", "line 2: the command text is not valid UTF-8"},
         {on + "1 command " + std::string(4096, 'a') + "\n",
-         "line 2: the command text does not fit"},
+         "line 2: the command text does not fit the command block: it takes 4096 UTF-16 units, "
+         "the block holds 4095"},
+        {"1 set keycolor=1\n", "line 1: unknown setting 'keycolor' (did you mean 'keyColor'?)"},
+        {"1 set opacity=50.5\n", "line 1: opacity takes a whole number from 0 to 100"},
+        {"1 set\n", "line 1: a setting is KEY=VALUE"},
+        {"1 item 1 2 3\n", "line 1: 'item X Y W H' takes whole canvas pixels, H from 0"},
+        {"1 item 1 2 -3 4\n", "line 1: 'item X Y W H' takes whole canvas pixels, W from 0"},
+        {"1 item 1 2 3 4 5\n", "line 1: unexpected '5' after '4'"},
+        {"1 replace a.gif\n", "line 1: 'replace FILE with OTHER' needs 'with'"},
+        {"1 replace \"a.gif with b.gif\n", "line 1: 'replace FILE with OTHER' needs a file"},
+        {"1 touch\n", "line 1: 'touch FILE' needs a file name"},
+        {"1 source 9 set opacity=1\n", "line 1: 'source N' takes a source from 1 to 8"},
+        {"1 source 2 output on\n", "line 1: 'source 2' is followed by 'set' or 'item'"},
         {std::string("1 output on\n2 output off\0\n", 26), "line 2: holds a null byte"},
     };
     for (const Case& c : cases) {
@@ -122,7 +155,9 @@ TEST(FxplayerScript, MissingOrUnreadableFileIsNamed) {
 
     std::string bad = dir.Write("bad.script", {'1', ' ', 'x', '\n'});
     EXPECT_FALSE(fxplayer::LoadScript(bad, script, error));
-    EXPECT_EQ(error, bad + ": line 1: unknown event 'x' (command, output, scene or console)");
+    EXPECT_EQ(error, bad +
+                         ": line 1: unknown event 'x' (command, output, scene, console, set, item, "
+                         "replace, touch or source)");
 }
 
 TEST(FxplayerScript, EventsTakeEffectBeforeTheFirstFrameAtOrAfterTheirTime) {
@@ -175,40 +210,66 @@ TEST(FxplayerScript, RelativeEffectPathsAreTakenFromTheScriptFolder) {
     }
 }
 
-TEST(FxplayerNumbers, SettingIntegersAreWholeDecimalOrHexColours) {
+// Each setting is taken by its type and stored as the integer the module reads back from the
+// configuration tree; what cannot be stored as meant is refused, naming what the key takes.
+TEST(FxplayerSettings, KnownKeysOnlyEachByItsType) {
     struct Case {
-        std::string text;
-        bool ok;
-        int32_t value;
+        std::string assignment;
+        std::string want;     // refused: the error starts with this; empty: accepted
+        uint32_t stored = 0;  // accepted: the 32 bits the module reads
     };
-    const Case cases[] = {
-        {"0", true, 0},
-        {"-5", true, -5},
-        {"+7", true, 7},
-        {"2147483647", true, 2147483647},
-        {"-2147483648", true, INT32_MIN},
-        {"0x0", true, 0},
-        {"0xFF00FF00", true, -16711936},  // pure green with full alpha, stored as its 32 bits
-        {"0xffffffff", true, -1},
-        {"0x7FFFFFFF", true, 2147483647},
-        {"2147483648", false, 0},
-        {"99999999999999999999999", false, 0},
-        {"0x123456789", false, 0},
-        {"0x", false, 0},
-        {"0xG1", false, 0},
-        {"12abc", false, 0},
-        {"1.5", false, 0},
-        {" 1", false, 0},
-        {"", false, 0},
-        {"-", false, 0},
+    const std::vector<Case> cases = {
+        {"keyColor=0xFF00FF00", "", 0xFF00FF00u},
+        {"keyColor=4278255360", "", 0xFF00FF00u},  // the same colour in decimal
+        {"color=0x12345678", "", 0x12345678u},
+        {"color=0xffffffff", "", 0xFFFFFFFFu},
+        {"color=4294967295", "", 0xFFFFFFFFu},
+        {"color=0", "", 0u},
+        {"useColorKey=1", "", 1u},
+        {"monitor=0", "", 0u},
+        {"opacity=100", "", 100u},
+        {"keySimilarity=40", "", 40u},
+        {"cx=0", "", 0u},
+        {"keycolor=0xFF00FF00",
+         "unknown setting 'keycolor' (did you mean 'keyColor'?); the settings are path, monitor, "
+         "opacity, color, useColorKey, keyColor, keySimilarity, keyBlend, cx, cy, orix, oriy"},
+        {"guid=x", "unknown setting 'guid'; the settings are path,"},
+        {"keyColor=0x1FF00FF00", "keyColor takes a colour as 0xAARRGGBB"},
+        {"keyColor=4294967296", "keyColor takes a colour"},
+        {"keyColor=-16711936", "keyColor takes a colour"},
+        {"keyColor=0x", "keyColor takes a colour"},
+        {"color=green", "color takes a colour"},
+        {"useColorKey=yes", "useColorKey takes 0 (off) or 1 (on), not 'yes'"},
+        {"useColorKey=2", "useColorKey takes 0 (off) or 1 (on)"},
+        {"opacity=50.5", "opacity takes a whole number from 0 to 100, not '50.5'"},
+        {"opacity=101", "opacity takes a whole number from 0 to 100"},
+        {"opacity=-1", "opacity takes a whole number"},
+        {"opacity=+5", "opacity takes a whole number"},
+        {"opacity=", "opacity takes a whole number"},
+        {"keyBlend=201", "keyBlend takes a whole number from 0 to 200"},
+        {"orix=0", "orix takes a whole number from 1 to 16384"},
+        {"cy=99999999999999999999", "cy takes a whole number from 0 to 16384"},
+        {"opacity", "a setting is KEY=VALUE, not 'opacity'"},
+        {"=5", "a setting is KEY=VALUE"},
     };
+    standin::ConfigElement* root = standin::NewConfigRoot(L"settings");
+    XElement* element = standin::AsXElement(root);
     for (const Case& c : cases) {
-        int32_t value = 12345;
-        EXPECT_EQ(fxplayer::ParseSettingInteger(c.text, value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
+        fxplayer::Setting setting;
+        std::string error;
+        bool ok = fxplayer::ParseSetting(c.assignment, setting, error);
+        if (!c.want.empty()) {
+            EXPECT_FALSE(ok) << c.assignment;
+            EXPECT_EQ(error.compare(0, c.want.size(), c.want), 0)
+                << "have: " << error << "\nwant: " << c.want;
+            continue;
         }
+        ASSERT_TRUE(ok) << c.assignment << ": " << error;
+        // Read back as the module reads a colour: the tree's integer, taken as 32 bits.
+        element->SetInt(L"key", setting.number);
+        EXPECT_EQ(static_cast<uint32_t>(element->GetInt(L"key", 0)), c.stored) << c.assignment;
     }
+    standin::DeleteConfigRoot(root);
 }
 
 fxplayer::Options Parse(const std::vector<std::string>& args, bool& ok, std::string& error) {
@@ -221,10 +282,10 @@ TEST(FxplayerOptions, ReadsEveryOption) {
     bool ok = false;
     std::string error;
     fxplayer::Options o = Parse(
-        {"--script",     "s.script", "--out",    "o",        "--seconds", "2.5",          "--fps",
-         "30",           "--every",  "4",        "--canvas", "640x360",   "--background", "b.png",
-         "--config",     "c.json",   "--module", "m.so",     "--set",     "opacity=50",   "--set",
-         "path=a=b.gif", "--set",    "note="},
+        {"--script",     "s.script",  "--out",    "o",        "--seconds", "2.5",          "--fps",
+         "30",           "--every",   "4",        "--canvas", "640x360",   "--background", "b.png",
+         "--config",     "c.json",    "--module", "m.so",     "--set",     "opacity=50",   "--set",
+         "path=a=b.gif", "--sources", "2"},
         ok, error);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(o.script, "s.script");
@@ -237,9 +298,12 @@ TEST(FxplayerOptions, ReadsEveryOption) {
     EXPECT_EQ(o.background, "b.png");
     EXPECT_EQ(o.config, "c.json");
     EXPECT_EQ(o.module, "m.so");
-    const std::vector<std::pair<std::string, std::string>> settings = {
-        {"opacity", "50"}, {"path", "a=b.gif"}, {"note", ""}};
-    EXPECT_EQ(o.settings, settings);
+    ASSERT_EQ(o.settings.size(), 2u);
+    EXPECT_EQ(o.settings[0].key, "opacity");
+    EXPECT_EQ(o.settings[0].number, 50);
+    EXPECT_EQ(o.settings[1].key, "path");
+    EXPECT_EQ(o.settings[1].text, "a=b.gif");
+    EXPECT_EQ(o.sources, 2);
 
     fxplayer::Options defaults = Parse({}, ok, error);
     ASSERT_TRUE(ok);
@@ -247,6 +311,11 @@ TEST(FxplayerOptions, ReadsEveryOption) {
     EXPECT_EQ(defaults.canvasWidth, 1920u);
     EXPECT_EQ(defaults.canvasHeight, 1080u);
     EXPECT_TRUE(defaults.script.empty());
+
+    // --help wins over whatever else is on the line.
+    fxplayer::Options help = Parse({"--frobnicate", "--help"}, ok, error);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(help.help);
 }
 
 TEST(FxplayerOptions, RefusesWhatItCannotUseWithOneLine) {
@@ -264,14 +333,14 @@ TEST(FxplayerOptions, RefusesWhatItCannotUseWithOneLine) {
         {{"--fps", "+60"}, "--fps takes"},
         {{"--every", "0"}, "--every takes"},
         {{"--seconds", "0"}, "--seconds takes"},
-        {{"--seconds", "3601"}, "--seconds takes"},
         {{"--canvas", "1920"}, "--canvas takes WIDTHxHEIGHT"},
         {{"--canvas", "0x10"}, "--canvas takes"},
         {{"--canvas", "10x"}, "--canvas takes"},
         {{"--canvas", "9000x10"}, "--canvas takes"},
         {{"--canvas", "+10x10"}, "--canvas takes"},
-        {{"--set", "opacity"}, "--set takes KEY=VALUE, not 'opacity'"},
-        {{"--set", "=5"}, "--set takes KEY=VALUE"},
+        {{"--seconds", "3601"}, "--seconds takes a time from above 0 to 3600, not '3601'"},
+        {{"--set", "keycolor=0xFF00FF00"}, "--set: unknown setting 'keycolor'"},
+        {{"--sources", "0"}, "--sources takes a whole number from 1 to 8"},
     };
     for (const Case& c : cases) {
         bool ok = true;

@@ -101,6 +101,15 @@ TEST_F(StandinFile, WatchReportsEachChangeOnce) {
     EXPECT_FALSE(OSFileHasChanged(watch));
     dir.Write("effect.gif", {9});
     EXPECT_TRUE(OSFileHasChanged(watch));  // and so is coming back
+
+    // Watches that follow the host program instead of the disk see only the changes it raises.
+    standin::SetFileWatchesPollDisk(false);
+    dir.Write("effect.gif", {9, 9, 9});
+    EXPECT_FALSE(OSFileHasChanged(watch));
+    standin::TouchWatchedFile(path);
+    EXPECT_TRUE(OSFileHasChanged(watch));
+    EXPECT_FALSE(OSFileHasChanged(watch));
+    standin::SetFileWatchesPollDisk(true);
     OSMonitorFileDestroy(watch);
 }
 

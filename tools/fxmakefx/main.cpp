@@ -250,12 +250,29 @@ Image MakeBadge() {
 
 }  // namespace
 
+const char kUsage[] =
+    "usage: fxmakefx OUTPUT_FOLDER\n"
+    "       fxmakefx --help\n"
+    "Makes the example effects in OUTPUT_FOLDER (which must exist): sparkle.gif (loops),\n"
+    "banner.gif (plays once), keyed.gif (on pure green, for the colour key) and badge.png (a\n"
+    "still picture with soft edges).\n";
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: fxmakefx OUTPUT_FOLDER\n");
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc != 2 || first.empty()) {
+        std::fprintf(stderr, "usage: fxmakefx OUTPUT_FOLDER (see --help)\n");
         return 2;
     }
-    const std::string folder = argv[1];
+    // A folder whose name starts with '-' is written as ./-name.
+    if (first[0] == '-') {
+        std::fprintf(stderr, "fxmakefx: unknown option '%s' (see --help)\n", first.c_str());
+        return 2;
+    }
+    const std::string folder = first;
     try {
         struct Output {
             const char* name;

@@ -24,6 +24,11 @@ public:
     // Moves what has happened on the console's side since the last call into the transcript.
     // Called before every log line, so that lines keep the order in which things happened.
     virtual void Collect() = 0;
+    // The run has reached `seconds`: the simulated desktop's calendar clock moves with it (whole
+    // seconds from where it stood when the run began), so that what the module times by the
+    // calendar (a handshake at most every 2 s) goes as on a real desktop. A real desktop keeps its
+    // own clock.
+    virtual void FollowRunTime(double seconds) = 0;
 };
 
 // `playerDirectory` is where the player's binary lives (fxconsole is looked for there).

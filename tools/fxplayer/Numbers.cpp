@@ -10,15 +10,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 }  // namespace
 
 bool ParseSeconds(const std::string& text, double max, double& seconds) {
@@ -64,28 +55,6 @@ bool ParseWholeNumber(const std::string& text, long long min, long long max, lon
     if (result < min || result > max)
         return false;
     value = result;
-    return true;
-}
-
-bool ParseSettingInteger(const std::string& text, int32_t& value) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        if (text.size() > 10)
-            return false;
-        uint32_t bits = 0;
-        for (size_t i = 2; i < text.size(); ++i) {
-            int digit = HexValue(text[i]);
-            if (digit < 0)
-                return false;
-            bits = (bits << 4) | static_cast<uint32_t>(digit);
-        }
-        // The same 32 bits as a signed number, without an implementation-defined conversion.
-        value = bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits) : -static_cast<int32_t>(~bits) - 1;
-        return true;
-    }
-    long long number = 0;
-    if (!ParseWholeNumber(text, INT32_MIN, INT32_MAX, number))
-        return false;
-    value = static_cast<int32_t>(number);
     return true;
 }
 

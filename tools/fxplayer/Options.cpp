@@ -1,31 +1,41 @@
 #include "Options.h"
 
 #include "Numbers.h"
+#include "Script.h"
 
 namespace fxplayer {
 
 namespace {
 
 const char kUsage[] =
-    "usage: fxplayer [options]\n"
-    "Runs the effect module in a stand-in host: one effect source in a scene, frames at a fixed\n"
-    "rate, the console's side played from a script. Writes frames/NNNNN.png, contact.png,\n"
-    "transcript.txt and config.json into the output folder.\n"
+    "usage: fxplayer [--script FILE] [--out DIR] [--seconds S] [--fps N] [--every N]\n"
+    "                [--canvas WxH] [--background FILE] [--set KEY=VALUE]... [--sources N]\n"
+    "                [--config FILE] [--module PATH]\n"
+    "       fxplayer --help\n"
+    "Runs the effect module in a stand-in host: effect sources in a scene, frames at a fixed\n"
+    "rate, the console's side and what the streamer does played from a script. Writes\n"
+    "frames/NNNNN.png, contact.png, transcript.txt and config.json into the output folder.\n"
+    "Every option is optional.\n"
     "\n"
-    "  --script FILE       the console's side: lines '<seconds> command <text>',\n"
-    "                      '<seconds> output on|off', '<seconds> scene end|begin',\n"
-    "                      '<seconds> console on|off'; '#' starts a comment line\n"
+    "  --script FILE       timed events, one '<seconds> <event>' line each: command TEXT,\n"
+    "                      output on|off, scene begin|end, console on|off, set KEY=VALUE,\n"
+    "                      item X Y W H, replace FILE with OTHER, touch FILE; 'source N' before\n"
+    "                      set or item addresses source N (see the README)\n"
     "  --out DIR           output folder (default out/fxplayer), replaced as a whole\n"
-    "  --seconds S         how long to run (default: 1 s past the script's last event, at least "
-    "5)\n"
-    "  --fps N             frames per second (default 60)\n"
+    "  --seconds S         how long to run, up to 3600 (default: 1 s past the script's last\n"
+    "                      event, at least 5)\n"
+    "  --fps N             frames per second, 1 to 240 (default 60)\n"
     "  --every N           keep every N-th frame as a PNG (default 15)\n"
     "  --canvas WxH        canvas size (default 1920x1080)\n"
-    "  --background FILE   picture under the effect (default: a generated test pattern)\n"
-    "  --set KEY=VALUE     a source setting (repeatable); whole numbers and 0x hex are stored as\n"
-    "                      integers; cx, cy, orix, oriy go to the source element\n"
-    "  --config FILE       keep the configuration tree (and so the identifiers) in FILE across "
-    "runs\n"
+    "  --background FILE   picture under the effect, stretched to the canvas (default: a\n"
+    "                      generated test pattern)\n"
+    "  --set KEY=VALUE     a source setting, for every source (repeatable): path, monitor 0|1,\n"
+    "                      opacity 0-100, color and keyColor 0xAARRGGBB, useColorKey 0|1,\n"
+    "                      keySimilarity and keyBlend 0-200; cx, cy, orix, oriy go to the item\n"
+    "  --sources N         effect sources in the scene, 1 to 8 (default: as many as the script\n"
+    "                      names, at least 1)\n"
+    "  --config FILE       keep the configuration tree (settings, identifiers) in FILE across\n"
+    "                      runs\n"
     "  --module PATH       the module to load (default: VantrelEffect beside fxplayer)\n"
     "  --help              this text\n";
 
@@ -55,15 +65,17 @@ const char* UsageText() {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        }
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        static const char* const kTakesValue[] = {"--module", "--script",  "--out", "--background",
-                                                  "--config", "--seconds", "--fps", "--every",
-                                                  "--canvas", "--set"};
+        static const char* const kTakesValue[] = {
+            "--module", "--script", "--out",    "--background", "--config", "--seconds",
+            "--fps",    "--every",  "--canvas", "--set",        "--sources"};
         bool known = false;
         for (const char* option : kTakesValue)
             known = known || name == option;
@@ -94,8 +106,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         } else if (name == "--config") {
             options.config = value;
         } else if (name == "--seconds") {
-            if (!ParseSeconds(value, 3600.0, options.seconds) || options.seconds <= 0.0) {
-                error = "--seconds takes a time from above 0 to 3600, not '" + value + "'";
+            if (!ParseSeconds(value, kMaxRunSeconds, options.seconds) || options.seconds <= 0.0) {
+                error = "--seconds takes a time from above 0 to " + std::to_string(kMaxRunSeconds) +
+                        ", not '" + value + "'";
                 return false;
             }
         } else if (name == "--fps") {
@@ -116,12 +129,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 return false;
             }
         } else if (name == "--set") {
-            size_t equals = value.find('=');
-            if (equals == std::string::npos || equals == 0) {
-                error = "--set takes KEY=VALUE, not '" + value + "'";
+            Setting setting;
+            if (!ParseSetting(value, setting, error)) {
+                error = "--set: " + error;
                 return false;
             }
-            options.settings.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+            options.settings.push_back(setting);
+        } else if (name == "--sources") {
+            if (!ParseWholeNumber(value, 1, kMaxSources, number) || value[0] == '+') {
+                error = "--sources takes a whole number from 1 to " + std::to_string(kMaxSources) +
+                        ", not '" + value + "'";
+                return false;
+            }
+            options.sources = static_cast<int>(number);
         }
     }
     return true;

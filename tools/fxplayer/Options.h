@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "SourceSettings.h"
+
 namespace fxplayer {
 
 struct Options {
@@ -18,11 +20,13 @@ struct Options {
     int every = 15;
     unsigned canvasWidth = 1920;
     unsigned canvasHeight = 1080;
-    std::vector<std::pair<std::string, std::string>> settings;  // --set key=value, in order
+    std::vector<Setting> settings;  // --set KEY=VALUE, in order, for every source
+    int sources = 0;                // 0: as many as the script names, at least 1
     bool help = false;
 };
 
-// False with `error` (one line) for an unknown option, a missing or bad value.
+// False with `error` (one line) for an unknown option, a missing or bad value. --help anywhere
+// sets `help` and makes the rest not matter.
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
 
 // The text of --help.

@@ -7,9 +7,13 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <windows.h>
 #define FXPLAYER_GETPID _getpid
 #else
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 #define FXPLAYER_GETPID getpid
 #endif
 
@@ -25,6 +29,55 @@ bool LooksLikeOurOutput(const fs::path& folder) {
         return true;
     return fs::is_regular_file(folder / "transcript.txt", ec) &&
            fs::is_regular_file(folder / "contact.png", ec);
+}
+
+bool ProcessAlive(long long pid) {
+#if defined(_WIN32)
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+#else
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+// The process id in the name of a working or set-aside folder of `target`'s (".NAME.partial-PID",
+// ".NAME.old-PID"), or 0 when `name` is no such folder.
+long long LeftoverOwner(const std::string& name, const std::string& target) {
+    for (const char* what : {".partial-", ".old-"}) {
+        std::string prefix = "." + target + what;
+        if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size() ||
+            name.size() - prefix.size() > 10)
+            continue;
+        long long pid = 0;
+        for (size_t i = prefix.size(); i < name.size(); ++i) {
+            if (name[i] < '0' || name[i] > '9')
+                return 0;
+            pid = pid * 10 + (name[i] - '0');
+        }
+        return pid;
+    }
+    return 0;
+}
+
+// What runs that died before they could clean up (killed, or the machine went down) left beside
+// `target`. A folder whose process still runs is another run's, and stays.
+void RemoveDeadLeftovers(const fs::path& target) {
+    std::error_code ec;
+    const std::string name = PathToUtf8(target.filename());
+    const long long self = FXPLAYER_GETPID();
+    for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        long long pid = LeftoverOwner(PathToUtf8(it->path().filename()), name);
+        if (pid <= 0 || pid == self || ProcessAlive(pid))
+            continue;
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
 }
 
 // A hidden sibling of `target` named for this process.
@@ -62,6 +115,7 @@ bool OutputFolder::Prepare(const std::string& target, std::string& error) {
         }
     }
     fs::create_directories(folder.parent_path(), ec);
+    RemoveDeadLeftovers(folder);
     fs::path working = Sibling(folder, "partial");
     fs::remove_all(working, ec);
     fs::create_directories(working / "frames", ec);

@@ -19,6 +19,7 @@ struct RunPlan {
     std::string playerDirectory;
     Image background;  // canvas-sized
     long long frameCount = 0;
+    int sources = 1;          // effect sources in the scene
     bool loadConfig = false;  // options.config names an existing file
 };
 
@@ -26,7 +27,8 @@ struct RunPlan {
 bool PlanRun(const Options& options, RunPlan& plan, std::string& error);
 
 // Runs the plan and writes the output folder. Returns the process's exit code; on failure the one
-// line on standard error has been written and the output folder is as it was.
+// line on standard error has been written and the output folder is as it was. Interrupted by
+// SIGINT or SIGTERM, it cleans up and ends the process as the signal would.
 int Run(const RunPlan& plan);
 
 }  // namespace fxplayer

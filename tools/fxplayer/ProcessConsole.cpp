@@ -127,6 +127,8 @@ public:
             Record(line);
     }
 
+    void FollowRunTime(double) override {}
+
 private:
     void Record(const std::string& line) {
         size_t space = line.find(' ');

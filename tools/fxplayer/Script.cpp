@@ -1,5 +1,6 @@
 #include "Script.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,9 +13,6 @@
 namespace fxplayer {
 
 namespace {
-
-// A script may run for a day at most; longer is a typo.
-constexpr double kMaxScriptSeconds = 86400.0;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
@@ -39,6 +37,33 @@ std::string Rest(const std::string& line, size_t pos) {
     return line.substr(pos, end - pos);
 }
 
+// A file name: a word, or the text between double quotes (which may hold blanks). False when a
+// quote is not closed.
+bool NextName(const std::string& line, size_t& pos, std::string& name) {
+    while (pos < line.size() && IsBlank(line[pos]))
+        ++pos;
+    if (pos < line.size() && line[pos] == '"') {
+        size_t close = line.find('"', pos + 1);
+        if (close == std::string::npos)
+            return false;
+        name = line.substr(pos + 1, close - pos - 1);
+        pos = close + 1;
+        return true;
+    }
+    name = NextWord(line, pos);
+    return true;
+}
+
+// Nothing but blanks or a comment from `pos` on; else `problem` names what follows `after`.
+bool NothingAfter(const std::string& line, size_t pos, const std::string& after,
+                  std::string& problem) {
+    std::string rest = Rest(line, pos);
+    if (rest.empty() || rest[0] == '#')
+        return true;
+    problem = "unexpected '" + rest + "' after '" + after + "'";
+    return false;
+}
+
 // What the script has switched so far, to refuse events that change nothing.
 struct ScriptState {
     bool output = false;
@@ -55,7 +80,6 @@ bool Fail(int line, const std::string& what, std::string& error) {
 bool ReadSwitch(const std::string& line, size_t pos, const char* onWord, const char* offWord,
                 bool& on, std::string& problem) {
     std::string word = NextWord(line, pos);
-    std::string after = Rest(line, pos);
     std::string expected = std::string("'") + onWord + "' or '" + offWord + "'";
     if (word == onWord) {
         on = true;
@@ -65,19 +89,58 @@ bool ReadSwitch(const std::string& line, size_t pos, const char* onWord, const c
         problem = "expected " + expected + (word.empty() ? "" : ", not '" + word + "'");
         return false;
     }
-    if (!after.empty() && after[0] != '#') {
-        problem = "unexpected '" + after + "' after '" + word + "'";
+    return NothingAfter(line, pos, word, problem);
+}
+
+// "X Y W H": the item's top-left corner and its size, whole canvas pixels.
+bool ReadItem(const std::string& line, size_t pos, ScriptEvent& event, std::string& problem) {
+    const char* names[] = {"X", "Y", "W", "H"};
+    long long* values[] = {&event.x, &event.y, &event.width, &event.height};
+    std::string last;
+    for (int i = 0; i < 4; ++i) {
+        std::string word = NextWord(line, pos);
+        long long min = i < 2 ? -kMaxItemPixels : 0;
+        if (word.empty() || word[0] == '+' ||
+            !ParseWholeNumber(word, min, kMaxItemPixels, *values[i])) {
+            problem = std::string("'item X Y W H' takes whole canvas pixels, ") + names[i] +
+                      " from " + std::to_string(min) + " to " + std::to_string(kMaxItemPixels) +
+                      (word.empty() ? "" : ", not '" + word + "'");
+            return false;
+        }
+        last = word;
+    }
+    return NothingAfter(line, pos, last, problem);
+}
+
+// "FILE with OTHER" or "FILE".
+bool ReadFileChange(const std::string& line, size_t pos, ScriptEvent& event, std::string& problem) {
+    const bool replace = event.kind == EventKind::Replace;
+    const std::string form = replace ? "'replace FILE with OTHER'" : "'touch FILE'";
+    if (!NextName(line, pos, event.text) || event.text.empty()) {
+        problem = form + " needs a file name (in double quotes if it holds blanks)";
         return false;
     }
-    return true;
+    std::string last = event.text;
+    if (replace) {
+        std::string with = NextWord(line, pos);
+        if (with != "with" || !NextName(line, pos, event.other) || event.other.empty()) {
+            problem = form + " needs 'with' and a second file name";
+            return false;
+        }
+        last = event.other;
+    }
+    return NothingAfter(line, pos, last, problem);
 }
 
 bool ParseLine(const std::string& line, int number, ScriptState& state, double previous,
                ScriptEvent& event, std::string& error) {
     size_t pos = 0;
     std::string time = NextWord(line, pos);
-    if (!ParseSeconds(time, kMaxScriptSeconds, event.seconds))
-        return Fail(number, "'" + time + "' is not a time in seconds (like 0, 2 or 1.5)", error);
+    if (!ParseSeconds(time, kMaxRunSeconds, event.seconds))
+        return Fail(number,
+                    "'" + time + "' is not a time in seconds from 0 to " +
+                        std::to_string(kMaxRunSeconds) + " (like 0, 2 or 1.5)",
+                    error);
     if (event.seconds < previous)
         return Fail(number, "time " + time + " is earlier than the line before", error);
     event.line = number;
@@ -93,7 +156,11 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
         if (units < 0)
             return Fail(number, "the command text is not valid UTF-8", error);
         if (units > static_cast<long long>(kMaxCommandUnits))
-            return Fail(number, "the command text does not fit the command block", error);
+            return Fail(number,
+                        "the command text does not fit the command block: it takes " +
+                            std::to_string(units) + " UTF-16 units, the block holds " +
+                            std::to_string(kMaxCommandUnits) + " and a null",
+                        error);
         if (!state.console)
             return Fail(number, "'command' while the console is off", error);
         return true;
@@ -131,15 +198,53 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
         state.console = event.on;
         return true;
     }
+    if (verb == "source") {
+        std::string which = NextWord(line, pos);
+        long long source = 0;
+        if (which.empty() || which[0] == '+' || !ParseWholeNumber(which, 1, kMaxSources, source))
+            return Fail(number,
+                        "'source N' takes a source from 1 to " + std::to_string(kMaxSources) +
+                            (which.empty() ? "" : ", not '" + which + "'"),
+                        error);
+        event.source = static_cast<int>(source);
+        verb = NextWord(line, pos);
+        if (verb != "set" && verb != "item")
+            return Fail(number,
+                        "'source " + which + "' is followed by 'set' or 'item'" +
+                            (verb.empty() ? "" : ", not '" + verb + "'"),
+                        error);
+    }
+    if (verb == "set") {
+        event.kind = EventKind::Set;
+        event.text = Rest(line, pos);
+        if (!ParseSetting(event.text, event.setting, problem))
+            return Fail(number, problem, error);
+        return true;
+    }
+    if (verb == "item") {
+        event.kind = EventKind::Item;
+        if (!ReadItem(line, pos, event, problem))
+            return Fail(number, problem, error);
+        return true;
+    }
+    if (verb == "replace" || verb == "touch") {
+        event.kind = verb == "replace" ? EventKind::Replace : EventKind::Touch;
+        if (!ReadFileChange(line, pos, event, problem))
+            return Fail(number, problem, error);
+        return true;
+    }
     if (verb.empty())
         return Fail(number, "a time with nothing to do", error);
-    return Fail(number, "unknown event '" + verb + "' (command, output, scene or console)", error);
+    return Fail(number,
+                "unknown event '" + verb +
+                    "' (command, output, scene, console, set, item, replace, touch or source)",
+                error);
 }
 
 }  // namespace
 
 bool ParseScript(const std::string& text, Script& script, std::string& error) {
-    script.events.clear();
+    script = Script();
     ScriptState state;
     double previous = 0.0;
     size_t start = 0;
@@ -163,6 +268,7 @@ bool ParseScript(const std::string& text, Script& script, std::string& error) {
         if (!ParseLine(line, number, state, previous, event, error))
             return false;
         previous = event.seconds;
+        script.sources = std::max(script.sources, event.source);
         script.events.push_back(event);
     }
     return true;

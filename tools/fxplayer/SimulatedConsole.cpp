@@ -20,7 +20,8 @@ static_assert(vantrel::kCommandBlockSize == vantrel::kHandshakeViewSize,
 
 class SimulatedConsole : public ConsoleSide {
 public:
-    explicit SimulatedConsole(Transcript& transcript) : transcript_(transcript) {
+    explicit SimulatedConsole(Transcript& transcript)
+        : transcript_(transcript), startSeconds_(platform::Simulation().CalendarSeconds()) {
         platform::SimSystem& sim = platform::Simulation();
         sim.SetMessageHandler([this](platform::WindowHandle, const platform::SimMessage& message) {
             OnMessage(message);
@@ -69,12 +70,22 @@ public:
         // The module's standard output (its two handshake-block errors) has no listener: take it
         // whenever the transcript is about to move on.
         platform::SimSystem& sim = platform::Simulation();
+        // Each message went to the transcript as it arrived; the window's own record of them
+        // would only grow.
+        sim.ClearMessages();
         std::vector<std::wstring> lines = sim.StdoutLines();
         if (lines.empty())
             return;
         sim.ClearStdout();
         for (const std::wstring& line : lines)
             transcript_.Add("stdout", standin::ToUtf8(line));
+    }
+
+    void FollowRunTime(double seconds) override {
+        int64_t now = startSeconds_ + static_cast<int64_t>(seconds);
+        if (now != shownSeconds_)
+            platform::Simulation().SetCalendarSeconds(now);
+        shownSeconds_ = now;
     }
 
 private:
@@ -94,6 +105,8 @@ private:
 
     Transcript& transcript_;
     platform::WindowHandle window_ = nullptr;
+    const int64_t startSeconds_;
+    int64_t shownSeconds_ = -1;
 };
 
 }  // namespace

@@ -29,6 +29,8 @@ void Transcript::Add(const char* kind, const std::string& text) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%.3f ", seconds_);
     line += stamp;
+    if (source_ > 0)
+        line += "source " + std::to_string(source_) + " ";
     line += kind;
     if (!text.empty())
         line += ' ';
