@@ -1,5 +1,6 @@
 #include "Inspection.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
@@ -17,8 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// More host frames than this in one pass (over four hours at 60 fps) are not simulated.
+// More host frames than this (over four hours at 60 fps) are not simulated.
 constexpr uint64_t kMaxHostFrames = 1000000;
+// Passes played at the host's rate, at most, waiting for playback to stop decoding.
+constexpr uint64_t kMaxPasses = 20;
 
 void DescribeFile(Inspection& out, std::vector<uint8_t>& bytes) {
     std::error_code error;
@@ -191,7 +194,9 @@ void MeasureFrameByFrame(Inspection& out) {
 }
 
 // The first pass as the host plays it: a fresh load, then one Advance of 1/fps seconds per host
-// frame until the pass's time has run out (and one frame more, which wraps or finishes it).
+// frame for as long as playback still decodes. When frames are shorter than a host frame, a pass
+// passes over some of them and may land on them in a later one, so decoding can outlast the first
+// pass; it is over once a whole pass has gone by without a decode, or the animation has finished.
 void MeasureAtHostRate(const Options& options, Inspection& out) {
     AtHostRate& host = out.host;
     host.fps = options.fps;
@@ -209,22 +214,45 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
     if (!image.isAnimated)
         return;  // the file changed since the first load
     const float seconds = static_cast<float>(1.0 / options.fps);
-    const double wanted = std::ceil(out.passSeconds * options.fps) + 1.0;
-    host.hostFrames = wanted < kMaxHostFrames ? static_cast<uint64_t>(wanted) : kMaxHostFrames;
-    for (uint64_t i = 0; i < host.hostFrames; ++i) {
+    const double perPass = std::ceil(out.passSeconds * options.fps) + 1.0;
+    host.passHostFrames = static_cast<uint64_t>(std::min(perPass, double(kMaxHostFrames)));
+    const uint64_t most = std::min<uint64_t>(kMaxHostFrames, host.passHostFrames * kMaxPasses);
+    std::vector<bool> cached(image.frameCount, false);
+    uint32_t lastDecoded = image.lastDecodedFrame;
+    uint64_t quiet = 0, over = 0, dropped = 0;
+    double worst = 0.0;
+    bool finished = false;
+    uint64_t i = 0;
+    for (; i < most && quiet < host.passHostFrames && !finished; ++i) {
         const double t0 = ThreadSeconds();
         image.Advance(seconds);
         const double ms = (ThreadSeconds() - t0) * 1e3;
-        if (ms > host.frameMs)
-            ++host.overBudget;
-        host.droppedInFirstPass += FramesMissed(ms, host.frameMs);
-        if (ms > host.worstMs)
-            host.worstMs = ms;
+        over += ms > host.frameMs;
+        dropped += FramesMissed(ms, host.frameMs);
+        worst = std::max(worst, ms);
+        // A decode either caches the frame it lands on or, when that fails, still marks it.
+        bool decoded = image.lastDecodedFrame != lastDecoded;
+        lastDecoded = image.lastDecodedFrame;
+        const uint32_t frame = image.currentFrame;
+        if (image.frameCache[frame] && !cached[frame])
+            decoded = cached[frame] = true;
+        finished = out.loopLimit != 0 && image.loopsPlayed >= out.loopLimit;
+        if (!decoded) {
+            ++quiet;
+            continue;
+        }
+        quiet = 0;
+        host.hostFrames = i + 1;
+        host.overBudget = over;
+        host.droppedInFirstPass = dropped;
+        host.worstMs = worst;
     }
+    host.stillDecoding = !finished && quiet < host.passHostFrames;
+    if (host.stillDecoding)
+        host.hostFrames = i;
     if (out.loopLimit != 1)
-        for (uint32_t i = 0; i < image.frameCount; ++i)
-            if (!image.frameCache[i])
-                ++host.uncached;
+        for (uint32_t f = 0; f < image.frameCount; ++f)
+            host.uncached += !image.frameCache[f];
     standin::ClearLog();
 }
 
@@ -316,7 +344,9 @@ void AddWarnings(Inspection& out) {
         if (out.delaysCs[i] == 1)
             oneCs.push_back(i);
     if (!oneCs.empty()) {
-        std::string text = Frames(oneCs) + (oneCs.size() == 1 ? " has" : " have") +
+        const bool all = oneCs.size() == out.delaysCs.size();
+        std::string text = (all ? std::string("every frame has")
+                                : Frames(oneCs) + (oneCs.size() == 1 ? " has" : " have")) +
                            " a delay of 1 cs: browsers show such frames for 100 ms, the module "
                            "for 10 ms";
         warn("one-centisecond-delays", text);

@@ -44,12 +44,15 @@ struct AtHostRate {
     double fps = 60.0;
     double frameMs = 0.0;         // the host's budget for one frame
     uint64_t droppedAtStart = 0;  // frames the load's host frame runs over into
-    // The host frames of the first pass, each one Advance of 1/fps seconds after a fresh load.
+    // The host frames of the first pass, each one Advance of 1/fps seconds after a fresh load, up
+    // to the last that decoded a frame.
     uint64_t hostFrames = 0;
+    uint64_t passHostFrames = 0;  // host frames in one pass
+    bool stillDecoding = false;   // the simulation gave up while playback still decoded
     uint64_t overBudget = 0;
     uint64_t droppedInFirstPass = 0;
     double worstMs = 0.0;
-    uint32_t uncached = 0;     // frames passed over in that pass and not cached by its end
+    uint32_t uncached = 0;     // frames passed over, never shown, so not cached
     uint32_t shortFrames = 0;  // frames whose delay is shorter than one host frame
 };
 

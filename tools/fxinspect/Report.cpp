@@ -172,27 +172,37 @@ std::string MemoryWords(const Inspection& in) {
 
 std::string HostWords(const Inspection& in) {
     const AtHostRate& h = in.host;
-    std::string text =
-        Printf("%.1f", h.frameMs) + kTie + "ms a frame, from the module's time alone. ";
+    const std::string budget = Printf("%.1f", h.frameMs) + kTie + "ms";
+    std::string text = budget + " a frame, from the module's time alone. ";
     text += h.droppedAtStart == 0 ? "Starting drops no frame (the load takes " + Ms(in.loadMs) + ")"
                                   : "Starting drops " + Count(h.droppedAtStart, "frame", "frames") +
                                         " (the load takes " + Ms(in.loadMs) + " in one host frame)";
     if (in.state != "animated" || h.hostFrames == 0)
         return text + ".";
-    text += "; the first pass (" + Seconds(in.passSeconds) + ", " +
-            Count(h.hostFrames, "host frame", "host frames") + ") ";
+    text += "; the first pass, which decodes each frame as it first shows (" +
+            Seconds(static_cast<double>(h.hostFrames) / h.fps) + ", " +
+            Count(h.hostFrames, "host frame", "host frames") + "), ";
     if (h.droppedInFirstPass == 0)
-        text += "drops none, its worst host frame takes " + Ms(h.worstMs) + ".";
+        text += "drops none; its worst host frame takes " + Ms(h.worstMs) + ".";
     else
-        text += "drops " + Count(h.droppedInFirstPass, "more", "more") + ": " +
-                std::to_string(h.overBudget) + " of its host frames go over " +
-                Printf("%.1f", h.frameMs) + kTie + "ms, the worst takes " + Ms(h.worstMs) + ".";
-    if (h.shortFrames)
+        text += "drops " + std::to_string(h.droppedInFirstPass) +
+                " more: " + std::to_string(h.overBudget) + " of its host frames " +
+                (h.overBudget == 1 ? "goes" : "go") + " over " + budget + ", the worst takes " +
+                Ms(h.worstMs) + ".";
+    if (h.hostFrames > h.passHostFrames)
+        text +=
+            " At this rate decoding outlasts a pass: frames passed over in one pass are "
+            "decoded when a later one lands on them.";
+    if (h.stillDecoding)
+        text += " It still decodes when the simulation stops, after " +
+                Count(h.hostFrames, "host frame", "host frames") + ".";
+    if (h.shortFrames) {
         text += " " + Count(h.shortFrames, "frame is", "frames are") +
-                " shorter than a host frame: playback passes over them at times.";
-    if (h.uncached)
-        text += " " + Count(h.uncached, "frame was", "frames were") +
-                " passed over and not cached: later passes decode them when they land on them.";
+                " shorter than a host frame: playback passes over them at times";
+        if (h.uncached)
+            text += " (" + std::to_string(h.uncached) + " never showed in that time)";
+        text += ".";
+    }
     return text;
 }
 
