@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "Sha256.h"
 #include "ThreadClock.h"
@@ -20,6 +19,8 @@ namespace fs = std::filesystem;
 
 // More host frames than this (over four hours at 60 fps) are not simulated.
 constexpr uint64_t kMaxHostFrames = 1000000;
+// Bytes of the file read for what its header declares.
+constexpr uint64_t kMostBytesRead = 256ull * 1024 * 1024;
 // Passes played at the host's rate, at most, waiting for playback to stop decoding.
 constexpr uint64_t kMaxPasses = 20;
 
@@ -36,9 +37,15 @@ void DescribeFile(Inspection& out, std::vector<uint8_t>& bytes) {
         return;
     }
     out.fileKind = FileKind::File;
+    out.fileBytes = fs::file_size(path, error);
+    if (error)
+        out.fileBytes = 0;
+    // The header and the blocks that matter come first; a looping extension further on than
+    // this in a file this large is not worth reading it whole.
+    bytes.resize(static_cast<size_t>(std::min<uint64_t>(out.fileBytes, kMostBytesRead)));
     std::ifstream file(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    out.fileBytes = bytes.size();
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(file.gcount()));
 }
 
 const char* StateOf(const BitmapImage& image) {
@@ -250,9 +257,12 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
     host.stillDecoding = !finished && quiet < host.passHostFrames;
     if (host.stillDecoding)
         host.hostFrames = i;
+    // Frames too short to be landed on; one that fails to decode is never cached either.
     if (out.loopLimit != 1)
         for (uint32_t f = 0; f < image.frameCount; ++f)
-            host.uncached += !image.frameCache[f];
+            host.uncached += !image.frameCache[f] && out.delays[f] * 1e3 < host.frameMs &&
+                             std::find(out.undecodable.begin(), out.undecodable.end(), f) ==
+                                 out.undecodable.end();
     standin::ClearLog();
 }
 
@@ -326,15 +336,14 @@ void AddWarnings(Inspection& out) {
             std::to_string(out.header.width) + " x " + std::to_string(out.header.height);
         const std::string canvas = std::to_string(out.width) + " x " + std::to_string(out.height);
         if (out.width >= out.header.width && out.height >= out.header.height)
-            warn("canvas-grown", "the file declares a " + declared +
-                                     " canvas, but its frames reach beyond it: the decoder grew "
+            warn("canvas-grown", "the file declares its canvas as " + declared +
+                                     ", but its frames reach beyond it: the decoder grew "
                                      "the canvas to " +
                                      canvas + ", and the effect is sized and placed at " + canvas +
                                      "; other viewers may cut it to " + declared);
         else
-            warn("canvas-changed", "the file declares a " + declared +
-                                       " canvas, but the decoder sized it by the frames, at " +
-                                       canvas +
+            warn("canvas-changed", "the file declares its canvas as " + declared +
+                                       ", but the decoder sized it by the frames, at " + canvas +
                                        " (it takes some screen sizes, and anything above "
                                        "2048, for the size of the author's screen)");
     }

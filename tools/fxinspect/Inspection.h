@@ -52,7 +52,7 @@ struct AtHostRate {
     uint64_t overBudget = 0;
     uint64_t droppedInFirstPass = 0;
     double worstMs = 0.0;
-    uint32_t uncached = 0;     // frames passed over, never shown, so not cached
+    uint32_t uncached = 0;     // frames shorter than a host frame that it never landed on
     uint32_t shortFrames = 0;  // frames whose delay is shorter than one host frame
 };
 

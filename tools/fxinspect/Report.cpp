@@ -121,20 +121,21 @@ std::string Canvas(uint32_t width, uint32_t height) {
 }
 
 std::string LoopWords(const Inspection& in) {
-    const double lastShown =
-        in.passSeconds * in.loopLimit - (in.delays.empty() ? 0.0 : in.delays.back());
-    const std::string holds =
-        ", then keeps its last frame on screen (shown from " + Seconds(lastShown) + " on)";
     if (in.loopLimit == 0)
         return in.loopCount == 0 ? "loops forever (the file's loop count is 0)"
                                  : "loops forever (the file's loop count of " +
                                        std::to_string(in.loopCount) + " counts as forever)";
+    const double lastShown =
+        in.passSeconds * in.loopLimit - (in.delays.empty() ? 0.0 : in.delays.back());
+    const std::string holds =
+        ", then keeps its last frame on screen, from " + Seconds(lastShown) + " on";
     if (in.loopLimit == 1)
-        return std::string("plays once") + holds +
+        return std::string("plays once") +
                (in.header.hasLoopExtension ? " (the file's loop count is 1)"
-                                           : " (the file has no looping extension)");
-    return "plays " + std::to_string(in.loopLimit) + " times in all" + holds +
-           " (the file's loop count is " + std::to_string(in.loopCount) + ")";
+                                           : " (the file has no looping extension)") +
+               holds;
+    return "plays " + std::to_string(in.loopLimit) + " times in all (the file's loop count is " +
+           std::to_string(in.loopCount) + ")" + holds;
 }
 
 std::string Headline(const Inspection& in) {
@@ -198,7 +199,8 @@ std::string HostWords(const Inspection& in) {
                 Count(h.hostFrames, "host frame", "host frames") + ".";
     if (h.shortFrames) {
         text += " " + Count(h.shortFrames, "frame is", "frames are") +
-                " shorter than a host frame: playback passes over them at times";
+                " shorter than a host frame: playback passes over " +
+                (h.shortFrames == 1 ? "it" : "them") + " at times";
         if (h.uncached)
             text += " (" + std::to_string(h.uncached) + " never showed in that time)";
         text += ".";
@@ -221,6 +223,19 @@ void Untie(std::string& text) {
             c = ' ';
 }
 
+// Whether a line may break at the space at `at`: never between a figure and its unit, nor inside
+// "640 x 480".
+bool CanBreakAt(const std::string& text, size_t at) {
+    static const char* const kUnits[] = {"ms", "s",     "cs",   "KB", "MB",
+                                         "GB", "bytes", "byte", "x",  "fps"};
+    size_t end = text.find_first_of(" ,.;:)", at + 1);
+    const std::string next = text.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    for (const char* unit : kUnits)
+        if (next == unit)
+            return false;
+    return !(at >= 2 && text.compare(at - 2, 2, " x") == 0);
+}
+
 // `text` wrapped at spaces to the report's width, its first line after `first`, the others after
 // `rest`.
 void Wrap(std::string& out, const std::string& first, const std::string& rest,
@@ -232,6 +247,8 @@ void Wrap(std::string& out, const std::string& first, const std::string& rest,
         size_t end = text.size();
         if (end - at > room) {
             end = text.rfind(' ', at + room);
+            while (end != std::string::npos && end > at && !CanBreakAt(text, end))
+                end = text.rfind(' ', end - 1);
             if (end == std::string::npos || end <= at)
                 end = at + room;
         }
@@ -298,10 +315,13 @@ std::string TextReport(const Inspection& in) {
     for (const LogLine& line : in.log)
         Row(out, "log", (line.kind == "log" ? "" : line.kind + ": ") + line.text);
     if (in.shownFromSteps) {
-        out += "  steps         seconds  frame  SHA-256 of the texture's pixels\n";
+        char text[96];
+        std::snprintf(text, sizeof text, "  %-*s%9s  %5s  %s\n", int(kLabelWidth - 2), "steps",
+                      "seconds", "frame", "SHA-256 of the texture's pixels");
+        out += text;
         for (const Shown& s : in.shown) {
-            char text[64];
-            std::snprintf(text, sizeof text, "%21.3f  %5u  ", s.seconds, s.frame);
+            std::snprintf(text, sizeof text, "%*s%9.3f  %5u  ", int(kLabelWidth), "", s.seconds,
+                          s.frame);
             out += text + (s.sha256.empty() ? std::string("(no texture)") : s.sha256) + "\n";
         }
     }
@@ -355,7 +375,7 @@ std::string JsonReport(const Inspection& in) {
                    {"firstPass", changes(in.firstPass)},
                    {"cachedChange", changes(in.cached)}};
     const AtHostRate& h = in.host;
-    j["host"] = {{"fps", h.fps},
+    j["host"] = {{"fps", JsonFigure(h.fps)},
                  {"frameMs", Thousandths(h.frameMs)},
                  {"droppedAtStart", h.droppedAtStart},
                  {"firstPassHostFrames", h.hostFrames},
@@ -376,7 +396,7 @@ std::string JsonReport(const Inspection& in) {
     for (const Shown& s : in.shown)
         shown.push_back({{"frame", s.frame},
                          {"sha256", s.sha256.empty() ? Json() : Json(s.sha256)},
-                         {"seconds", Thousandths(s.seconds * 1e3) / 1e3}});
+                         {"seconds", JsonFigure(Thousandths(s.seconds))}});
     j["shown"] = shown;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
