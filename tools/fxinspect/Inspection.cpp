@@ -40,8 +40,8 @@ void DescribeFile(Inspection& out, std::vector<uint8_t>& bytes) {
     out.fileBytes = fs::file_size(path, error);
     if (error)
         out.fileBytes = 0;
-    // The header and the blocks that matter come first; a looping extension further on than
-    // this in a file this large is not worth reading it whole.
+    // Enough for the header and for the looping extension of any real file, which comes before
+    // the frames; a larger file is not read whole for them.
     bytes.resize(static_cast<size_t>(std::min<uint64_t>(out.fileBytes, kMostBytesRead)));
     std::ifstream file(path, std::ios::binary);
     file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
