@@ -292,7 +292,9 @@ std::string TextReport(const Inspection& in) {
     Row(out, "load", Ms(in.loadMs) + ", all of it in the host frame that starts the effect");
     if (in.state == "animated") {
         const FrameChanges& f = in.firstPass;
-        if (f.count)
+        if (f.count == 1)
+            Row(out, "first pass", "1 frame change, which decodes its frame: " + Ms(f.worstMs));
+        else if (f.count)
             Row(out, "first pass",
                 Count(f.count, "frame change", "frame changes") +
                     ", each decoding its frame: mean " + Ms(f.meanMs) + ", worst " + Ms(f.worstMs) +
