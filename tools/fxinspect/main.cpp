@@ -1,142 +1,135 @@
-// fxinspect FILE [--step SECONDS] [--steps N]
+// fxinspect: what the module makes of one effect file, and what it costs on the host's render
+// thread. Loads the file through the module's own image holder on the stand-in host and reports
+// the canvas, frames, delays and loop behaviour as the module plays them, the memory it holds, the
+// measured load and first-pass times and what they mean at a host frame rate, and warnings where
+// the effect will surprise its author. Text by default, JSON with --json.
 //
-// Loads FILE through BitmapImage on the stand-in host and prints one JSON object: what the holder
-// made of the file and which frame its texture showed at each step. Log lines go to standard error.
-// With --step, Advance is called N times (default 1) with that many seconds; without it, the tool
-// walks the first pass frame by frame, each step just long enough to reach the next frame (or N
-// such steps with --steps).
+// Exit status: 0 when the module shows the file, 1 when it shows its placeholder instead (missing
+// file, folder, unreadable or corrupt file), 2 for a bad command line.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "Sha256.h"
-#include "image/BitmapImage.h"
+#include "Inspection.h"
+#include "Report.h"
 #include "standin/Standin.h"
 
 namespace {
 
-struct Options {
-    const char* file = nullptr;
-    bool hasStep = false;
-    float step = 0.0f;
-    long steps = -1;
+constexpr int kUsageError = 2;
+constexpr double kMaxFps = 1000.0;
+constexpr long kMaxSteps = 1000000;
+
+const char kUsage[] =
+    "usage: fxinspect FILE [--json] [--fps N] [--step SECONDS] [--steps N]\n"
+    "       fxinspect --help\n"
+    "\n"
+    "Loads FILE through the module's image holder and reports what it shows and what it costs:\n"
+    "canvas, frames and delays, loop behaviour, memory, load and first-pass times, and frames\n"
+    "dropped at a host frame rate, with warnings where the effect will surprise its author.\n"
+    "\n"
+    "  --json            the report as one JSON object\n"
+    "  --fps N           the host's frame rate for the dropped frames (default 60)\n"
+    "  --step SECONDS    after the report, play a fresh load in steps of SECONDS and list the\n"
+    "                    frame shown after each, with the SHA-256 of the texture's pixels\n"
+    "  --steps N         that many steps (default 1 with --step; without --step, N steps each\n"
+    "                    just long enough to reach the next frame)\n"
+    "\n"
+    "Exit status: 0 when the module shows the file, 1 when it shows its placeholder instead,\n"
+    "2 for a bad command line.\n";
+
+struct Parsed {
+    fxinspect::Options options;
+    bool help = false;
+    std::string error;  // one line, without the program's name
 };
 
-int Usage() {
-    std::fprintf(stderr, "usage: fxinspect FILE [--step SECONDS] [--steps N]\n");
-    return 2;
+bool ReadFloat(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == 0 && std::isfinite(value);
 }
 
-bool ParseOptions(int argc, char** argv, Options& options) {
+Parsed Parse(int argc, char** argv) {
+    Parsed p;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        char* end = nullptr;
-        if (std::strcmp(arg, "--step") == 0 && hasValue) {
-            options.step = std::strtof(argv[++i], &end);
-            options.hasStep = true;
-            if (*end || !std::isfinite(options.step) || options.step < 0)
-                return false;
-        } else if (std::strcmp(arg, "--steps") == 0 && hasValue) {
-            options.steps = std::strtol(argv[++i], &end, 10);
-            if (*end || options.steps < 0 || options.steps > 1000000)
-                return false;
-        } else if (arg[0] == '-' && arg[1] == '-') {
-            return false;
-        } else if (!options.file) {
-            options.file = arg;
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (isOption && arg == "--") {
+            optionsEnded = true;
+        } else if (isOption && (arg == "--help" || arg == "-h")) {
+            p.help = true;
+        } else if (isOption && arg == "--json") {
+            p.options.json = true;
+        } else if (isOption && (arg == "--fps" || arg == "--step" || arg == "--steps")) {
+            if (!value) {
+                p.error = arg + " needs a value";
+                return p;
+            }
+            ++i;
+            double number = 0.0;
+            const bool isNumber = ReadFloat(value, number);
+            if (arg == "--fps") {
+                if (!isNumber || number <= 0.0 || number > kMaxFps) {
+                    p.error = "--fps takes frames per second above 0 and at most 1000, not '" +
+                              std::string(value) + "'";
+                    return p;
+                }
+                p.options.fps = number;
+            } else if (arg == "--step") {
+                if (!isNumber || number < 0.0 || number > 3600.0) {
+                    p.error =
+                        "--step takes seconds from 0 to 3600, not '" + std::string(value) + "'";
+                    return p;
+                }
+                p.options.hasStep = true;
+                p.options.step = static_cast<float>(number);
+            } else {
+                if (!isNumber || number < 0.0 || number > kMaxSteps ||
+                    number != std::floor(number)) {
+                    p.error = "--steps takes a whole number from 0 to 1000000, not '" +
+                              std::string(value) + "'";
+                    return p;
+                }
+                p.options.steps = static_cast<long>(number);
+            }
+        } else if (isOption) {
+            p.error = "unknown option '" + arg + "' (fxinspect --help lists them)";
+            return p;
+        } else if (p.options.file.empty()) {
+            p.options.file = arg;
         } else {
-            return false;
+            p.error = "one effect file at a time: '" + p.options.file + "' and '" + arg + "' given";
+            return p;
         }
     }
-    return options.file != nullptr;
-}
-
-const char* StateOf(const BitmapImage& image) {
-    if (image.isAnimated)
-        return "animated";
-    const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-    // The placeholder is the one texture the holder makes in B,G,R,A order.
-    if (!info || info->createdFormat == GS_BGRA)
-        return "placeholder";
-    return "still";
-}
-
-std::string Shown(const BitmapImage& image) {
-    const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-    std::string sha = info ? "\"" + Sha256Hex(info->rgba.data(), info->rgba.size()) + "\"" : "null";
-    return "{\"frame\":" + std::to_string(image.isAnimated ? image.currentFrame : 0) +
-           ",\"sha256\":" + sha + "}";
-}
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
-
-// Just enough time for the current frame's delay to be exceeded: the holder's comparison is
-// strict, so the gathered time must end up above the delay, not on it.
-float TimeToNextFrame(const BitmapImage& image) {
-    const float delay = image.frameDelays[image.currentFrame];
-    float seconds = delay - image.frameTime;
-    if (!(seconds > 0.0f))
-        seconds = 0.0f;
-    while (!(image.frameTime + seconds > delay))
-        seconds = std::nextafter(seconds, HUGE_VALF);
-    return seconds;
-}
-
-std::string Json(const BitmapImage& image, const std::vector<std::string>& shown) {
-    const bool animated = image.isAnimated;
-    const std::string state = StateOf(image);
-    std::string json = "{\"state\":\"" + state + "\"";
-    json += ",\"width\":" + Number(image.width) + ",\"height\":" + Number(image.height);
-    json += ",\"frames\":" + std::to_string(animated ? image.frameCount : state == "still" ? 1 : 0);
-    json += ",\"loopCount\":" + (animated ? std::to_string(image.animation.loop_count) : "null");
-    json += ",\"loopLimit\":" + (animated ? std::to_string(image.LoopLimit()) : "null");
-    json += ",\"delays\":[";
-    for (uint32_t i = 0; animated && i < image.frameDelays.Num(); ++i)
-        json += (i ? "," : "") + Number(image.frameDelays[i]);
-    json += "],\"shown\":[";
-    for (size_t i = 0; i < shown.size(); ++i)
-        json += (i ? "," : "") + shown[i];
-    return json + "]}";
+    if (!p.help && p.options.file.empty())
+        p.error = "no effect file given (fxinspect --help shows the usage)";
+    return p;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!ParseOptions(argc, argv, options))
-        return Usage();
-    standin::Install();
-    standin::SetLogEcho(true);
-
-    std::vector<std::string> shown;
-    {
-        BitmapImage image;
-        image.filePath = standin::FromUtf8(options.file).c_str();
-        image.Init();
-        shown.push_back(Shown(image));
-        if (options.hasStep) {
-            const long steps = options.steps < 0 ? 1 : options.steps;
-            for (long i = 0; i < steps; ++i) {
-                image.Advance(options.step);
-                shown.push_back(Shown(image));
-            }
-        } else if (image.isAnimated) {
-            const long steps =
-                options.steps < 0 ? static_cast<long>(image.frameCount) : options.steps;
-            for (long i = 0; i < steps; ++i) {
-                image.Advance(TimeToNextFrame(image));
-                shown.push_back(Shown(image));
-            }
-        }
-        std::printf("%s\n", Json(image, shown).c_str());
+    const Parsed parsed = Parse(argc, argv);
+    if (parsed.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
-    return 0;
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "fxinspect: %s\n", parsed.error.c_str());
+        return kUsageError;
+    }
+    standin::Install();
+    // The module's log lines are part of the report.
+    standin::SetLogEcho(false);
+    const fxinspect::Inspection inspection = fxinspect::Inspect(parsed.options);
+    const std::string report = parsed.options.json ? fxinspect::JsonReport(inspection) + "\n"
+                                                   : fxinspect::TextReport(inspection);
+    std::fputs(report.c_str(), stdout);
+    return inspection.Shows() ? 0 : 1;
 }

@@ -1,0 +1,207 @@
+// fxinspect as a user runs it: its report agrees with the module's own holder on the examples, it
+// warns where an effect will surprise its author, and its exit status tells a file the module
+// shows from one it cannot.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/BitmapImage.h"
+#include "standin/Standin.h"
+#include "support/GifBuilder.h"
+#include "support/TestHost.h"
+
+namespace {
+
+#if !defined(_WIN32) && defined(FXINSPECT_PATH) && defined(EXAMPLES_DIR)
+}  // namespace
+#include <nlohmann/json.hpp>
+namespace {
+
+using testsupport::GifBuilder;
+using testsupport::GifFrame;
+using Json = nlohmann::json;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Quoted(const std::string& arg) {
+    std::string quoted = "'";
+    for (char c : arg)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class Fxinspect : public ::testing::Test {
+protected:
+    Outcome Run(const std::vector<std::string>& args) {
+        std::string command = Quoted(FXINSPECT_PATH);
+        for (const std::string& arg : args)
+            command += " " + Quoted(arg);
+        command += " >" + Quoted(dir_.File("stdout.txt")) + " 2>" + Quoted(dir_.File("stderr.txt"));
+        Outcome outcome;
+        const int status = std::system(command.c_str());
+        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.out = ReadText(dir_.File("stdout.txt"));
+        outcome.err = ReadText(dir_.File("stderr.txt"));
+        return outcome;
+    }
+
+    Json Report(const std::string& path) {
+        const Outcome outcome = Run({path, "--json"});
+        EXPECT_EQ(outcome.exitCode, 0) << path << "\n" << outcome.out << outcome.err;
+        return Json::parse(outcome.out);
+    }
+
+    testsupport::TempDir dir_;
+};
+
+// Every figure the module itself holds, read from its own holder in this process, against the
+// report the tool wrote in its own.
+TEST_F(Fxinspect, ReportAgreesWithTheModuleOnTheExamples) {
+    for (const char* name : {"banner.gif", "keyed.gif", "sparkle.gif", "badge.png"}) {
+        SCOPED_TRACE(name);
+        const std::string path = std::string(EXAMPLES_DIR) + "/" + name;
+        const Json report = Report(path);
+
+        BitmapImage image;
+        image.filePath = standin::FromUtf8(path).c_str();
+        const size_t before = standin::AllocatorStats().liveBytes;
+        image.Init();
+        const size_t held = standin::AllocatorStats().liveBytes - before;
+        const standin::TextureInfo* texture = standin::InspectTexture(image.texture);
+        ASSERT_NE(texture, nullptr);
+
+        EXPECT_EQ(report["state"], image.isAnimated ? "animated" : "still");
+        EXPECT_EQ(report["width"], image.width);
+        EXPECT_EQ(report["height"], image.height);
+        EXPECT_EQ(report["frames"], image.isAnimated ? image.frameCount : 1u);
+        EXPECT_EQ(report["memory"]["total"], held);
+        EXPECT_EQ(report["memory"]["texture"], size_t(texture->width) * texture->height * 4);
+        if (!image.isAnimated)
+            continue;
+        EXPECT_EQ(report["loopLimit"], image.LoopLimit());
+        ASSERT_EQ(report["delaysMs"].size(), image.frameDelays.Num());
+        for (unsigned i = 0; i < image.frameDelays.Num(); ++i)
+            EXPECT_NEAR(report["delaysMs"][i].get<double>(), image.frameDelays[i] * 1e3, 1e-3);
+        EXPECT_EQ(report["memory"]["frameStore"],
+                  size_t(image.frameCount) * texture->width * texture->height * 4);
+        // The first pass walked frame by frame shows every frame once: the module's own pixels.
+        ASSERT_EQ(report["shown"].size(), image.frameCount + 1u);
+        EXPECT_EQ(report["shown"][1]["frame"], 1);
+    }
+}
+
+// Each case builds a GIF and names the warnings it must raise, and no others.
+TEST_F(Fxinspect, WarnsWhereTheEffectWillSurpriseItsAuthor) {
+    GifFrame broken = GifFrame::Solid(8, 8, 2);
+    broken.Broken();
+    GifFrame beyond = GifFrame::Solid(8, 8, 3);
+    beyond.left = 4;  // reaches 4 pixels past the declared 8 x 8
+    struct Case {
+        const char* what;
+        testsupport::Bytes gif;
+        std::set<std::string> want;
+    } cases[] = {
+        {"plain",
+         GifBuilder(8, 8)
+             .Loop(0)
+             .Frame(GifFrame::Solid(8, 8, 1))
+             .Frame(GifFrame::Solid(8, 8, 2))
+             .Build(),
+         {}},
+        {"no looping extension",
+         GifBuilder(8, 8).Frame(GifFrame::Solid(8, 8, 1)).Frame(GifFrame::Solid(8, 8, 2)).Build(),
+         {}},
+        {"a loop count of 1",
+         GifBuilder(8, 8)
+             .Loop(1)
+             .Frame(GifFrame::Solid(8, 8, 1))
+             .Frame(GifFrame::Solid(8, 8, 2))
+             .Build(),
+         {"loop-count"}},
+        {"everything at once",
+         GifBuilder(8, 8)
+             .Loop(2)
+             .Frame(GifFrame::Solid(8, 8, 1, 1))
+             .Frame(broken)
+             .Frame(beyond)
+             .Build(),
+         {"loop-count", "one-centisecond-delays", "undecodable-frames", "canvas-grown"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Json report = Report(dir_.Write("effect.gif", c.gif));
+        std::set<std::string> kinds;
+        for (const Json& warning : report["warnings"])
+            kinds.insert(warning["kind"].get<std::string>());
+        EXPECT_EQ(kinds, c.want);
+    }
+    const Json report = Report(dir_.File("effect.gif"));
+    EXPECT_EQ(report["undecodableFrames"], Json::array({1}));
+    EXPECT_EQ(report["width"], 12);
+}
+
+TEST_F(Fxinspect, ExitStatusTellsWhetherTheModuleShowsTheFile) {
+    const std::string example = std::string(EXAMPLES_DIR) + "/sparkle.gif";
+    const std::string junk = dir_.Write("junk.gif", {'G', 'I', 'F', 'x', 'y', 'z', 1, 2, 3});
+    const std::string text = dir_.Write("notes.png", {'h', 'e', 'l', 'l', 'o'});
+    const int kPlaceholder = 1, kUsage = 2;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // in the report on standard output; null: nothing there, one line on
+                          // standard error
+    } cases[] = {
+        {{example}, 0, "an animated GIF, 160 x 160, 16 frames"},
+        {{"--help"}, 0, "usage: fxinspect FILE"},
+        {{dir_.File("nothing.gif")}, kPlaceholder, "not found"},
+        {{dir_.path()}, kPlaceholder, "a folder"},
+        {{junk}, kPlaceholder, "it is likely corrupt"},
+        {{text, "--json"}, kPlaceholder, "\"state\":\"placeholder\""},
+        {{example, "--frobnicate"}, kUsage, nullptr},
+        {{example, "--fps", "0"}, kUsage, nullptr},
+        {{example, "--steps"}, kUsage, nullptr},
+        {{example, example}, kUsage, nullptr},
+        {{}, kUsage, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.status) << outcome.out << outcome.err;
+        if (c.out) {
+            EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
+            EXPECT_EQ(outcome.err, "");
+        } else {
+            EXPECT_EQ(outcome.out, "");
+            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        }
+    }
+}
+
+#else
+
+TEST(Fxinspect, RunNativelyOnly) {
+    GTEST_SKIP() << "the tool is run end to end natively";
+}
+
+#endif
+
+}  // namespace

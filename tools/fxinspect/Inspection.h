@@ -1,0 +1,111 @@
+#pragma once
+
+// What the image holder makes of one effect file and what it costs on the host's render thread:
+// every figure is read from a BitmapImage on the stand-in host, or measured around its calls.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "GifHeader.h"
+
+namespace fxinspect {
+
+struct Options {
+    std::string file;
+    bool json = false;
+    double fps = 60.0;
+    // --step / --steps: a walk of its own, recorded frame by frame with the texture's fingerprint.
+    bool hasStep = false;
+    float step = 0.0f;
+    long steps = -1;  // -1: not given
+    bool StepsAsked() const { return hasStep || steps >= 0; }
+};
+
+enum class FileKind { Missing, Folder, File };
+
+// The holder's bytes in the host's allocator, by what they are for, and the texture beside them.
+struct Memory {
+    uint64_t fileBuffer = 0;     // the whole GIF file, kept while it plays
+    uint64_t frameStore = 0;     // every frame's pixels, allocated and cleared at load
+    uint64_t decoderCanvas = 0;  // libnsgif's bitmap of the last decoded frame
+    uint64_t tables = 0;         // the rest: the frame table, the delays, the texture object
+    uint64_t total = 0;          // measured: the allocator's live bytes after the load, less before
+    uint64_t texture = 0;        // the texture's pixels, on the graphics side
+};
+
+struct FrameChanges {
+    uint32_t count = 0;
+    double meanMs = 0.0, worstMs = 0.0;
+    uint32_t worstFrame = 0;
+};
+
+// What the figures mean at the host's frame rate, from the module's time alone.
+struct AtHostRate {
+    double fps = 60.0;
+    double frameMs = 0.0;         // the host's budget for one frame
+    uint64_t droppedAtStart = 0;  // frames the load's host frame runs over into
+    // The host frames of the first pass, each one Advance of 1/fps seconds after a fresh load, up
+    // to the last that decoded a frame.
+    uint64_t hostFrames = 0;
+    uint64_t passHostFrames = 0;  // host frames in one pass
+    bool stillDecoding = false;   // the simulation gave up while playback still decoded
+    uint64_t overBudget = 0;
+    uint64_t droppedInFirstPass = 0;
+    double worstMs = 0.0;
+    uint32_t uncached = 0;     // frames shorter than a host frame that it never landed on
+    uint32_t shortFrames = 0;  // frames whose delay is shorter than one host frame
+};
+
+struct Shown {
+    double seconds = 0.0;  // time passed to Advance so far
+    uint32_t frame = 0;
+    std::string sha256;  // of the texture's pixels; empty when there is no texture
+};
+
+struct LogLine {
+    std::string kind;  // "log", "warning" or "error"
+    std::string text;
+};
+
+struct Warning {
+    std::string kind;  // a stable name for machines
+    std::string text;
+};
+
+struct Inspection {
+    std::string path;
+    FileKind fileKind = FileKind::Missing;
+    uint64_t fileBytes = 0;
+    GifHeader header;
+
+    std::string state;  // "animated", "still" or "placeholder"
+    uint32_t width = 0, height = 0;
+    uint32_t frames = 0;
+    int loopCount = 0;       // as libnsgif reports it (animated only)
+    uint32_t loopLimit = 0;  // plays in all; 0: forever
+    std::vector<uint32_t> delaysCs;
+    std::vector<float> delays;  // seconds, as the holder keeps them
+    double passSeconds = 0.0;
+    std::vector<uint32_t> undecodable;
+
+    Memory memory;
+    const char* clock = "";
+    double loadMs = 0.0;
+    FrameChanges firstPass;
+    FrameChanges cached;  // count 0: never reached (the effect plays once)
+    AtHostRate host;
+
+    std::vector<LogLine> log;  // what the module logged while loading and in its first pass
+    std::vector<Warning> warnings;
+    std::vector<Shown> shown;
+    bool shownFromSteps = false;
+
+    bool Shows() const { return state != "placeholder"; }
+};
+
+Inspection Inspect(const Options& options);
+
+// The frame store size above which the report warns.
+constexpr uint64_t kLargeFrameStore = 256ull * 1024 * 1024;
+
+}  // namespace fxinspect
