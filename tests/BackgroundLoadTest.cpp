@@ -243,6 +243,9 @@ TEST(BackgroundLoad, SwapReportsInTheOrderOfACommandAppliedAtOnce) {
             EXPECT_EQ(rig.source->drawX, 192);
             EXPECT_EQ(rig.source->QuerySize().x, 40.0f);
             rig.sim.HoldFileReads(false);
+            // Frames go on while the worker loads; one of them may swap.
+            for (int i = 0; i < 3; ++i)
+                rig.source->Advance(0.025f);
         }
         rig.Loaded();
         VoteImageSource& s = *rig.source;
