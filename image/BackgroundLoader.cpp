@@ -179,7 +179,13 @@ bool ScanAndCheck(LoadedGif& out) {
 bool DecodeFrames(const std::function<bool()>& stop, LoadedGif& out, bool& stopped) {
     const std::wstring& path = out.path;
     const uint32_t frameBytes = out.animation.width * out.animation.height * 4u;
-    out.frameCache.assign(out.frameCount, nullptr);
+    try {
+        out.frameCache.assign(out.frameCount, nullptr);
+    } catch (const std::bad_alloc&) {
+        Fail(out, false,
+             L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
+        return false;
+    }
     out.frameStore.reset(new (std::nothrow)
                              uint8_t[static_cast<size_t>(out.frameCount) * frameBytes]);
     if (!out.frameStore) {
