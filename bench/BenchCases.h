@@ -25,6 +25,14 @@ void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows
 void RegisterSourceBenchmarks(GifCase& command, const std::wstring& stillPath,
                               std::vector<Row>& rows);
 
+// Starting an effect, frame by frame on the host's thread, on the design's path and with
+// "backgroundLoad" 1 (StartBench.cpp). Their figures go into a table of their own: the worst host
+// frame of each kind against the budget of one frame at 60 fps.
+void RegisterStartBenchmarks(std::vector<GifCase>& cases);
+// Prints that table; false when the background path missed the budget.
+bool PrintStartTable();
+bool WriteStartJson(const std::string& path);
+
 // The name of the floor benchmark of loading `c`, registered by RegisterImageBenchmarks.
 std::string LoadFloorName(const GifCase& c);
 

@@ -123,18 +123,29 @@ int main(int argc, char** argv) {
     std::vector<bench::Row> rows;
     bench::RegisterImageBenchmarks(cases, rows);
     bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
+    bench::RegisterStartBenchmarks(cases);
 
     bench::Collector results(verbose);
     benchmark::RunSpecifiedBenchmarks(&results);
     benchmark::Shutdown();
 
-    const bool met = bench::PrintTable(rows, results);
+    bool met = bench::PrintTable(rows, results);
+    met = bench::PrintStartTable() && met;
     if (!jsonPath.empty()) {
         if (!bench::WriteJson(rows, results, jsonPath)) {
             std::fprintf(stderr, "vantrel_bench: could not write %s\n", jsonPath.c_str());
             return 1;
         }
         std::printf("rows written to %s\n", jsonPath.c_str());
+        // The frames of a start beside it: latest.json gives latest-start.json.
+        std::string startPath = jsonPath;
+        const size_t dot = startPath.rfind(".json");
+        startPath.insert(dot == std::string::npos ? startPath.size() : dot, "-start");
+        if (!bench::WriteStartJson(startPath)) {
+            std::fprintf(stderr, "vantrel_bench: could not write %s\n", startPath.c_str());
+            return 1;
+        }
+        std::printf("frames of a start written to %s\n", startPath.c_str());
     }
     std::printf(met ? "every target met\n" : "some targets missed\n");
     return 0;

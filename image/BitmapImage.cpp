@@ -27,9 +27,15 @@ BitmapImage::BitmapImage()
       reloadCountdown(0.0f),
       fileMonitor(nullptr),
       bitmapCallbacks(GifBitmapCallbacks()),
-      frameCount(0) {}
+      frameCount(0),
+      backgroundLoad(false),
+      loader(nullptr),
+      finished(nullptr),
+      loaded(nullptr),
+      showsEmptyPath(false) {}
 
 BitmapImage::~BitmapImage() {
+    EndBackgroundLoading();
     if (isAnimated) {
         gif_finalise(&animation);
         MainAllocator->Free(frameCache);
@@ -64,9 +70,18 @@ void BitmapImage::CreatePlaceholderTexture() {
 }
 
 void BitmapImage::Init() {
+    if (backgroundLoad && StartBackgroundLoad())
+        return;
+    LoadNow();
+}
+
+// The load on the calling thread.
+void BitmapImage::LoadNow() {
+    DropBackgroundLoad();
     ReleaseContent();
     const wchar_t* path = filePath.Array();
-    if (!path || path[0] == 0) {
+    showsEmptyPath = !path || path[0] == 0;
+    if (showsEmptyPath) {
         AppWarning(L"BitmapImage::Init: Empty path");
         CreatePlaceholderTexture();
         return;
@@ -78,6 +93,8 @@ void BitmapImage::Init() {
 
 // Empties the holder whatever it held; the path, the watch and a pending reload stay.
 void BitmapImage::ReleaseContent() {
+    if (loaded)
+        ReleaseLoadedContent();
     if (isAnimated) {
         isAnimated = false;
         gif_finalise(&animation);

@@ -4,6 +4,9 @@
 
 #include "host/Host.h"
 
+class BackgroundLoader;
+struct LoadedGif;
+
 // libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
 #include <cstddef>
 extern "C" {
@@ -17,7 +20,8 @@ extern "C" {
 //
 // The owner writes `filePath` and `fileMonitor`, reads `texture`, `width` and `height`, and calls
 // Init, Advance and the destructor one at a time on its update thread. All buffers come from
-// MainAllocator; only libnsgif's own tables use the C heap.
+// MainAllocator; only libnsgif's own tables use the C heap, and so does an animation loaded in the
+// background (see backgroundLoad).
 class BitmapImage {
 public:
     BitmapImage();
@@ -35,6 +39,25 @@ public:
     void CreatePlaceholderTexture();
     // How many times an animation's frames are played in all; 0 means forever.
     uint32_t LoopLimit() const;
+
+    // Loading in the background (BackgroundLoad.cpp). With `backgroundLoad` set before Init, a
+    // file with the gif extension is loaded on a worker thread, every frame decoded once into the
+    // frame store; the holder goes on showing what it showed until the owner swaps the load in.
+    // Everything else loads at once, as without it; such a load gives up one under way.
+    //
+    // A load has been started and not yet swapped in or given up.
+    bool BackgroundLoadPending() const;
+    // The pending load has finished, so that SwapInBackgroundLoad installs it now. Never waits.
+    bool BackgroundLoadFinished();
+    // Installs the finished load in one step, as Init would have: the previous content goes, its
+    // log lines are written, and the animation stands at frame 0 with every frame cached. A GIF of
+    // one frame is loaded here by the host, as by Init. Does nothing while none has finished.
+    void SwapInBackgroundLoad();
+    // Waits until the pending load has finished (at once when none is pending), so that the next
+    // swap installs it: for host programs that want repeatable runs, and for tests.
+    void WaitForBackgroundLoad();
+    // Whether `path` names a file that takes the GIF path of Init.
+    static bool IsGifPath(const wchar_t* path);
 
     String filePath;
     Texture* texture;  // owned; null only when the host made none
@@ -54,12 +77,20 @@ public:
     // Frames of the animation: libnsgif's count up to its first frame not meant for display
     // (it counts extension blocks after the last image as one more such frame).
     uint32_t frameCount;
+    bool backgroundLoad;  // off by default; the owner sets it from its settings before Init
 
 private:
     enum class GifOutcome { Finished, LoadAsStill };
 
+    void LoadNow();
     void ReleaseContent();
     void LoadStill();
+
+    bool StartBackgroundLoad();
+    void DropBackgroundLoad();
+    void InstallLoadedAnimation(LoadedGif* done);
+    void ReleaseLoadedContent();
+    void EndBackgroundLoading();
 
     // The GIF path of Init (GifLoading.cpp).
     GifOutcome LoadGif();
@@ -76,4 +107,10 @@ private:
     void DecodeIntoCache(uint32_t frame);
     void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
+
+    BackgroundLoader* loader;  // owned; made with the first background load
+    LoadedGif* finished;       // owned; taken from the loader, not yet swapped in
+    LoadedGif* loaded;         // owned; holds the buffers of an animation loaded in the background
+    // The placeholder shown stands for an empty path, which the owner does not draw.
+    bool showsEmptyPath;
 };

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "PlatformExport.h"
 
@@ -18,6 +20,9 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorAlreadyExists = 183;
+
+// How ReadWholeFile ended.
+enum class FileRead { Done, NotOpened, TooLarge, NoMemory, ShortRead, Stopped };
 
 struct Guid {
     uint32_t Data1;
@@ -68,6 +73,16 @@ public:
     // with its null into `out` (at most `outCount` units). Returns its length without the null; 0
     // when it cannot be had or does not fit.
     virtual size_t WorkingDirectory(wchar_t* out, size_t outCount) = 0;
+
+    // Reads the whole of the regular file at `path` into `bytes` (memory from the C++ runtime) and
+    // gives its size, as found when it was opened, in `size`. Relative paths are taken from the
+    // process's working directory. A file of more than `maxBytes` is not read (TooLarge, `size`
+    // set); a file that ends early leaves what was read (ShortRead). `stop` is asked between
+    // chunks of a few megabytes, so that a caller can give up on a long read (Stopped). Safe to
+    // call from any thread; it touches nothing else of the system.
+    virtual FileRead ReadWholeFile(const wchar_t* path, uint64_t maxBytes,
+                                   std::vector<uint8_t>& bytes, uint64_t& size,
+                                   const std::function<bool()>& stop) = 0;
 };
 
 // The system now in use.

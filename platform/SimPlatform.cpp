@@ -1,8 +1,13 @@
 #include "platform/SimPlatform.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <random>
 
 #if defined(_WIN32)
@@ -128,6 +133,35 @@ std::wstring ProcessWorkingDirectory() {
 #endif
 }
 
+// Reads go in chunks of this size, with a look at the caller's stop request between them.
+constexpr size_t kReadChunk = size_t{4} << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a regular file for reading and gives its size; null for anything else.
+FilePointer OpenRegularFile(const wchar_t* path, uint64_t& size) {
+#if defined(_WIN32)
+    FilePointer file(_wfopen(path, L"rb"));
+    struct _stat64 status;
+    if (!file || _fstat64(_fileno(file.get()), &status) != 0 || (status.st_mode & _S_IFREG) == 0) {
+        return nullptr;
+    }
+#else
+    std::string narrow = ToUtf8(path);
+    std::replace(narrow.begin(), narrow.end(), '\\', '/');
+    FilePointer file(std::fopen(narrow.c_str(), "rb"));
+    struct stat status;
+    if (!file || fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return nullptr;
+    }
+#endif
+    size = status.st_size < 0 ? 0 : static_cast<uint64_t>(status.st_size);
+    return file;
+}
+
 }  // namespace
 
 // A named (or anonymous) block of memory. Its bytes never move or change size, so every view
@@ -183,6 +217,9 @@ struct SimSystem::State {
     bool stdoutEcho = false;
     std::wstring workingDirectory = ProcessWorkingDirectory();
 
+    bool readsHeld = false;
+    std::condition_variable readsReleased;
+
     // The block leaves the name table once no handle, view or other program holds it; a later
     // CreateOrOpenMapping then makes a new one.
     void ForgetIfUnused(const std::shared_ptr<SimBlock>& block) {
@@ -231,6 +268,8 @@ struct SimSystem::State {
         stdoutPartial.clear();
         stdoutEcho = false;
         workingDirectory = ProcessWorkingDirectory();
+        readsHeld = false;
+        readsReleased.notify_all();
     }
 };
 
@@ -696,6 +735,64 @@ void SimSystem::SetCalendarSeconds(int64_t seconds) {
 void SimSystem::SetGuidFails(bool fails) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->guidFails = fails;
+}
+
+// ---------------------------------------------------------------- files
+
+FileRead SimSystem::ReadWholeFile(const wchar_t* path, uint64_t maxBytes,
+                                  std::vector<uint8_t>& bytes, uint64_t& size,
+                                  const std::function<bool()>& stop) {
+    bytes.clear();
+    size = 0;
+    {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        state_->readsReleased.wait(lock, [this] { return !state_->readsHeld; });
+    }
+    if (path == nullptr || *path == 0) {
+        return FileRead::NotOpened;
+    }
+    FilePointer file = OpenRegularFile(path, size);
+    if (!file) {
+        return FileRead::NotOpened;
+    }
+    if (size > maxBytes) {
+        return FileRead::TooLarge;
+    }
+    const size_t total = static_cast<size_t>(size);
+    if (total != size) {
+        return FileRead::NoMemory;  // more than this process can address
+    }
+    try {
+        bytes.resize(total);
+    } catch (const std::bad_alloc&) {
+        return FileRead::NoMemory;
+    }
+    size_t got = 0;
+    while (got < total) {
+        if (stop && stop()) {
+            bytes.clear();
+            return FileRead::Stopped;
+        }
+        const size_t want = std::min(kReadChunk, total - got);
+        const size_t read = std::fread(bytes.data() + got, 1, want, file.get());
+        got += read;
+        if (read < want) {
+            break;
+        }
+    }
+    if (got < total) {
+        bytes.resize(got);
+        return FileRead::ShortRead;
+    }
+    return FileRead::Done;
+}
+
+void SimSystem::HoldFileReads(bool hold) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->readsHeld = hold;
+    if (!hold) {
+        state_->readsReleased.notify_all();
+    }
 }
 
 void SimSystem::Reset() {

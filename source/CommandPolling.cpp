@@ -29,6 +29,8 @@ void VoteImageSource::Advance(float seconds) {
     float widthBefore = bitmap.width;
     float heightBefore = bitmap.height;
     bitmap.Advance(seconds);
+    if (bitmap.BackgroundLoadFinished())
+        ShowLoadedEffect(widthBefore, heightBefore);
 
     pollTimer += seconds;
     // Strictly more than 20 ms; whatever lies beyond is dropped, not carried over.
@@ -109,19 +111,39 @@ void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvas
         return;
     }
 
-    if (effectId > 0) {
-        if (platform::WindowHandle window = FindConsoleWindow())
-            SendToConsole(window, kPlayStateMessage, effectId, -1);
-        Log(L"stop play.");
+    const CommandFields fields = {command.effectId, command.width, command.height,
+                                  PlacementFromPercent(command.xPercent, canvasWidth),
+                                  PlacementFromPercent(command.yPercent, canvasHeight)};
+    if (BackgroundLoadWanted() && BitmapImage::IsGifPath(command.effectPath)) {
+        DeferCommand(command, fields, widthBefore, heightBefore);
+        return;
     }
+    ReportEffectStopped();
     data->SetString(L"path", command.effectPath);
-    commandWidth = drawWidth = command.width;
-    commandHeight = drawHeight = command.height;
-    effectId = command.effectId;
-    drawX = PlacementFromPercent(command.xPercent, canvasWidth);
-    drawY = PlacementFromPercent(command.yPercent, canvasHeight);
+    TakeCommand(fields);
     ApplySettings();
+    ReportEffectStarted(widthBefore, heightBefore);
+}
 
+void VoteImageSource::TakeCommand(const CommandFields& fields) {
+    commandWidth = drawWidth = fields.width;
+    commandHeight = drawHeight = fields.height;
+    effectId = fields.effectId;
+    drawX = fields.drawX;
+    drawY = fields.drawY;
+}
+
+// The stop of the effect that was playing, before the next one is loaded.
+void VoteImageSource::ReportEffectStopped() {
+    if (effectId <= 0)
+        return;
+    if (platform::WindowHandle window = FindConsoleWindow())
+        SendToConsole(window, kPlayStateMessage, effectId, -1);
+    Log(L"stop play.");
+}
+
+// The start of the effect just loaded, and the source's size in the scene kept in proportion to it.
+void VoteImageSource::ReportEffectStarted(float widthBefore, float heightBefore) {
     if (effectId <= 0)
         return;
     Log(L"start play.");

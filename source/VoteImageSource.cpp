@@ -66,7 +66,9 @@ VoteImageSource::VoteImageSource(XElement* dataElement)
       drawHeight(-1),
       liveReportTimer(0.0f),
       viewFailureReported(false),
-      missingShaderReported(false) {
+      missingShaderReported(false),
+      commandPending(false),
+      pendingCommand() {
     ApplySettings();
     colorKeyShader = GS->CreatePixelShaderFromFile(kColorKeyShaderPath);
     Log(L"Using bitmap image");
@@ -96,7 +98,12 @@ void VoteImageSource::ApplySettings() {
     if (watchWanted)
         bitmap.fileMonitor = OSMonitorFileStart(String(bitmap.filePath), false);
 
+    bitmap.backgroundLoad = BackgroundLoadWanted();
     bitmap.Init();
+    // A command's load that this one replaced without loading in the background is not reported:
+    // what now shows is not known to be its effect.
+    if (!bitmap.BackgroundLoadPending())
+        commandPending = false;
 
     opacity = data->GetInt(L"opacity", 100);
     color = static_cast<uint32_t>(data->GetInt(L"color", -1));

@@ -36,6 +36,10 @@ public:
     void SceneBegin() override;
     // Tells the console that the host is no longer live.
     void SceneEnd() override;
+    // Waits until an effect that loads in the background ("backgroundLoad" 1) has finished
+    // loading, so that the next Advance shows it; at once when none is loading. For host programs
+    // that want repeatable runs, and for tests: a host has no need of it.
+    void WaitForBackgroundLoad();
 
     // Memory comes from the host's allocator, cleared; a failed allocation yields null.
     static void* operator new(size_t size) noexcept;
@@ -68,14 +72,36 @@ public:
     bool missingShaderReported;
 
 private:
+    // What a showing command sets once its effect is on screen.
+    struct CommandFields {
+        int32_t effectId;
+        int32_t width;
+        int32_t height;
+        int32_t drawX;
+        int32_t drawY;
+    };
+
     bool PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, float widthBefore,
                       float heightBefore);
     bool ReadStableCommandText(const void* view, char16_t* text);
     void ApplyCommand(const EffectCommand& command, uint32_t canvasWidth, uint32_t canvasHeight,
                       float widthBefore, float heightBefore);
+    void TakeCommand(const CommandFields& fields);
+    void ReportEffectStopped();
+    void ReportEffectStarted(float widthBefore, float heightBefore);
     void ReportLiveState();
     void DrawKeyed(const Vect2& pos, const Vect2& size);
     void DrawPlain(const Vect2& pos, const Vect2& size);
+    // Loading in the background (BackgroundEffect.cpp).
+    bool BackgroundLoadWanted() const;
+    void DeferCommand(const EffectCommand& command, const CommandFields& fields, float widthBefore,
+                      float heightBefore);
+    void ShowLoadedEffect(float widthBefore, float heightBefore);
+
+    // A showing command whose effect is loading in the background: it takes effect, and is
+    // reported, when the load is swapped in.
+    bool commandPending;
+    CommandFields pendingCommand;
 };
 
 // The source element (parent of the data element) and the container element (its parent); null

@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/SimPlatform.h"
+#include "support/ReadWholeFileCases.h"
 
 namespace {
 
@@ -223,6 +224,10 @@ TEST(SimMisc, GuidsClockProcessIdStdoutAndReset) {
     EXPECT_EQ(Sim().ProcessId(), 4242u);
     EXPECT_TRUE(Sim().StdoutLines().empty());
     EXPECT_EQ(Sim().OpenWithShell("open", "x", "", 5), 42);
+}
+
+TEST(SimFiles, ReadWholeFileReadsRegularFilesOnly) {
+    testsupport::CheckReadWholeFile(Sim());
 }
 
 TEST(PlatformSwap, PutsASystemInUseAndRestoresTheDefault) {

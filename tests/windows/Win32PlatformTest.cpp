@@ -18,6 +18,7 @@
 #include "ChildProcess.h"
 #include "controller/ConsoleProtocol.h"
 #include "platform/Platform.h"
+#include "tests/support/ReadWholeFileCases.h"
 
 namespace {
 
@@ -196,6 +197,10 @@ TEST_F(Win32Test, AConsoleThatDoesNotAnswerHoldsTheSenderOnlyUntilTheTimeout) {
     EXPECT_TRUE(console.WaitForLine("msg 1057 0 1"));
     PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
     EXPECT_EQ(console.ExitCode(), 0);
+}
+
+TEST_F(Win32Test, ReadWholeFileReadsRegularFilesOnly) {
+    testsupport::CheckReadWholeFile(Os());
 }
 
 TEST_F(Win32Test, AShellLaunchReportsSuccessOrTheError) {

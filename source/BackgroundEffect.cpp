@@ -1,0 +1,49 @@
+// The source's side of loading effects in the background ("backgroundLoad" 1): a showing command
+// whose effect is an animated GIF takes effect, and is reported to the console, when its load is
+// swapped in, so that the console hears of an effect when it appears.
+#include "controller/ConsoleProtocol.h"
+#include "source/VoteImageSource.h"
+
+namespace vantrel {
+
+bool VoteImageSource::BackgroundLoadWanted() const {
+    return data->GetInt(L"backgroundLoad", 0) == 1;
+}
+
+void VoteImageSource::WaitForBackgroundLoad() {
+    bitmap.WaitForBackgroundLoad();
+}
+
+// The effect that shows goes on showing, at its place, until the load is swapped in; a command
+// that was waiting for an earlier load is replaced by this one.
+void VoteImageSource::DeferCommand(const EffectCommand& command, const CommandFields& fields,
+                                   float widthBefore, float heightBefore) {
+    data->SetString(L"path", command.effectPath);
+    ApplySettings();
+    if (bitmap.BackgroundLoadPending()) {
+        commandPending = true;
+        pendingCommand = fields;
+        return;
+    }
+    // No worker could take the load, so it was made at once: reported at once, as without the
+    // setting (its log lines come before the stop here).
+    ReportEffectStopped();
+    TakeCommand(fields);
+    ReportEffectStarted(widthBefore, heightBefore);
+}
+
+// In the order of a command applied at once: the stop of the effect that showed, the reload with
+// its log lines, then the start, the placement and the rescale of the new one.
+void VoteImageSource::ShowLoadedEffect(float widthBefore, float heightBefore) {
+    const bool fromCommand = commandPending;
+    if (fromCommand)
+        ReportEffectStopped();
+    bitmap.SwapInBackgroundLoad();
+    if (!fromCommand)
+        return;
+    commandPending = false;
+    TakeCommand(pendingCommand);
+    ReportEffectStarted(widthBefore, heightBefore);
+}
+
+}  // namespace vantrel

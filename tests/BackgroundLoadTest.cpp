@@ -1,0 +1,379 @@
+// Loading effects in the background ("backgroundLoad" 1): what the swap installs and logs, against
+// the same file loaded at once; the order of the console's messages and the log at the swap; newer
+// commands, clearing and destruction while a load is under way; a file change. The worker is
+// waited for through the holder's hook, and held up through the simulated disk: never by sleeping.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controller/ConsoleProtocol.h"
+#include "image/BitmapImage.h"
+#include "platform/SimPlatform.h"
+#include "plugin/PluginEntry.h"
+#include "source/VoteImageSource.h"
+#include "support/GifBuilder.h"
+#include "support/SourceTree.h"
+#include "support/TestHost.h"
+
+using testsupport::Bytes;
+using testsupport::GifBuilder;
+using testsupport::GifFrame;
+using testsupport::TempDir;
+using vantrel::VoteImageSource;
+
+namespace {
+
+// Frames of one palette entry each (0: black, 1: white, 2: red, 3: green), the one at `broken`
+// failing to decode.
+Bytes Frames(uint16_t w, uint16_t h, std::vector<uint8_t> entries, int broken = -1) {
+    GifBuilder gif(w, h);
+    gif.Loop(0);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        GifFrame frame = GifFrame::Solid(w, h, entries[i], static_cast<int>(5 * (i + 1)));
+        if (static_cast<int>(i) == broken)
+            frame.Broken();
+        gif.Frame(frame);
+    }
+    return gif.Build();
+}
+
+// One-pixel frames, the first at (x, y): libnsgif grows the canvas to cover it.
+Bytes TinyFramesAt(size_t count, uint16_t x, uint16_t y) {
+    GifBuilder gif(1, 1);
+    for (size_t i = 0; i < count; ++i) {
+        GifFrame frame = GifFrame::Solid(1, 1, static_cast<uint8_t>(i % 4));
+        if (i == 0)
+            frame.left = x, frame.top = y;
+        gif.Frame(frame);
+    }
+    return gif.Build();
+}
+
+struct Logged {
+    standin::LogKind kind;
+    std::wstring text;
+    bool operator==(const Logged& o) const { return kind == o.kind && text == o.text; }
+};
+
+std::vector<Logged> TakeLog() {
+    std::vector<Logged> out;
+    for (const standin::LogRecord& r : standin::LogRecords())
+        out.push_back({r.kind, r.text});
+    standin::ClearLog();
+    return out;
+}
+
+// What a holder shows, as far as its owner and the host can tell.
+struct Shown {
+    bool animated;
+    float width, height;
+    unsigned frames;
+    std::vector<float> delays;
+    int createdFormat;
+    bool isStatic;
+    std::vector<uint8_t> pixels;
+    bool operator==(const Shown& o) const {
+        return animated == o.animated && width == o.width && height == o.height &&
+               frames == o.frames && delays == o.delays && createdFormat == o.createdFormat &&
+               isStatic == o.isStatic && pixels == o.pixels;
+    }
+};
+
+Shown Look(BitmapImage& image) {
+    Shown s{image.isAnimated, image.width, image.height, image.frameCount, {}, 0, false, {}};
+    for (unsigned i = 0; i < image.frameDelays.Num(); ++i)
+        s.delays.push_back(image.frameDelays[i]);
+    if (const standin::TextureInfo* info = standin::InspectTexture(image.texture)) {
+        s.createdFormat = info->createdFormat;
+        s.isStatic = info->isStatic;
+        s.pixels = info->rgba;
+    }
+    return s;
+}
+
+// Every outcome of the GIF path, loaded at once and in the background: the swap must log the same
+// lines, of the same kinds, and leave the same picture, and playback must show the same frames
+// without decoding any frame that decoded at load.
+TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        Bytes bytes;  // none: the file is missing
+    } cases[] = {
+        {"anim.gif", Frames(3, 2, {1, 2, 3})},
+        {"broken-frame.gif", Frames(2, 2, {1, 2, 3, 1}, 2)},
+        {"missing.gif", {}},
+        {"empty.gif", Bytes{}},
+        {"corrupt.gif", testsupport::Truncated(Frames(2, 2, {1, 2}), 12)},
+        {"too-wide.gif", TinyFramesAt(2, 4096, 0)},
+        {"canvas-refused.gif", TinyFramesAt(2, 4096, 4096)},
+        {"four-gibibytes.gif", TinyFramesAt(64, 4095, 4095)},
+        {"one-frame.gif", Frames(3, 2, {2})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring path = standin::FromUtf8(dir.File(c.name));
+        if (std::string(c.name) != "missing.gif")
+            path = standin::FromUtf8(dir.Write(c.name, c.bytes));
+        standin::ClearLog();
+
+        BitmapImage now;
+        now.filePath = path.c_str();
+        now.Init();
+        const std::vector<Logged> wantLog = TakeLog();
+
+        BitmapImage later;
+        later.filePath = path.c_str();
+        later.backgroundLoad = true;
+        later.Init();
+        EXPECT_TRUE(later.BackgroundLoadPending());
+        EXPECT_EQ(later.texture, nullptr);
+        later.WaitForBackgroundLoad();
+        EXPECT_TRUE(TakeLog().empty()) << "nothing is logged before the swap";
+        later.SwapInBackgroundLoad();
+        EXPECT_FALSE(later.BackgroundLoadPending());
+        EXPECT_EQ(TakeLog(), wantLog);
+        EXPECT_TRUE(Look(later) == Look(now));
+        if (!later.isAnimated)
+            continue;
+
+        const bool brokenAtTwo = std::string(c.name) == "broken-frame.gif";
+        for (uint32_t i = 0; i < later.frameCount; ++i)
+            EXPECT_EQ(later.frameCache[i] != nullptr, !(brokenAtTwo && i == 2)) << "frame " << i;
+        // Two passes at uneven steps, so that frames are passed over as well as shown.
+        for (int step = 0; step < 40; ++step) {
+            const float seconds = step % 3 == 0 ? 0.07f : 0.02f;
+            now.Advance(seconds);
+            later.Advance(seconds);
+            ASSERT_EQ(later.currentFrame, now.currentFrame) << "step " << step;
+            ASSERT_TRUE(Look(later) == Look(now)) << "step " << step;
+        }
+    }
+}
+
+// One source in a scene with the console running; console messages and log lines land in one
+// sequence.
+class Rig {
+public:
+    explicit Rig(bool background) {
+        sim.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
+        console = sim.CreateWindowWithTitle(vantrel::kConsoleTitle);
+        sim.SetMessageHandler([this](platform::WindowHandle, const platform::SimMessage& m) {
+            events.push_back(L"msg " + std::to_wstring(m.code) + L" " +
+                             std::to_wstring(static_cast<intptr_t>(m.wParam)) + L" " +
+                             std::to_wstring(m.lParam));
+        });
+        standin::SetLogListener([this](const standin::LogRecord& r) { events.push_back(r.text); });
+        data = tree.AddSource(L"fx");
+        data->SetInt(L"backgroundLoad", background ? 1 : 0);
+        scene = standin::NewScene();
+        standin::AddSceneItem(scene, data->GetParent());
+        standin::SetCurrentScene(scene);
+        source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
+        events.clear();
+    }
+    ~Rig() {
+        sim.HoldFileReads(false);  // a worker waiting on the disk must be let go before the join
+        delete source;
+        standin::SetLogListener(nullptr);
+        sim.SetMessageHandler(nullptr);
+        standin::SetCurrentScene(nullptr);
+        standin::DeleteScene(scene);
+        sim.DestroyWindow(console);
+        sim.ReleaseBlock(vantrel::kCommandBlockName);
+    }
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+
+    std::wstring File(const std::string& name, const Bytes& bytes) {
+        return standin::FromUtf8(dir.Write(name, bytes));
+    }
+    // Writes the command and runs the frame that applies it.
+    void Command(const std::wstring& text) {
+        sim.WriteBlockText(vantrel::kCommandBlockName, std::u16string(text.begin(), text.end()));
+        source->Advance(0.025f);
+    }
+    // The frame after the worker has finished: the swap.
+    void Loaded() {
+        source->WaitForBackgroundLoad();
+        source->Advance(0.025f);
+    }
+    std::vector<std::wstring> Take() {
+        std::vector<std::wstring> out;
+        out.swap(events);
+        return out;
+    }
+
+    platform::SimSystem& sim = platform::Simulation();
+    platform::WindowHandle console = nullptr;
+    TempDir dir;
+    testsupport::SourceTree tree;
+    XElement* data = nullptr;
+    standin::StandinScene* scene = nullptr;
+    VoteImageSource* source = nullptr;
+    std::vector<std::wstring> events;
+};
+
+// Two effects in turn, the second with a frame that fails (a log line of the load) and a size that
+// rescales the source: with the setting on, nothing is reported until the swap, and then the same
+// sequence as a load at once, with the same placement and scene size.
+TEST(BackgroundLoad, SwapReportsInTheOrderOfACommandAppliedAtOnce) {
+    struct Run {
+        std::vector<std::wstring> events;
+        std::vector<std::wstring> scene;
+        std::vector<int32_t> fields;
+    };
+    TempDir dir;
+    const std::wstring first = standin::FromUtf8(dir.Write("first.gif", Frames(40, 20, {1, 2, 3})));
+    const std::wstring second =
+        standin::FromUtf8(dir.Write("second.gif", Frames(30, 30, {2, 3, 1}, 1)));
+    auto play = [&](bool background) {
+        Rig rig(background);
+        rig.Command(L"1|" + first + L"|100|50|x|7|10|10");
+        rig.Loaded();
+        rig.sim.HoldFileReads(background);
+        rig.Command(L"2|" + second + L"|200|200|x|9|50|25");
+        if (background) {
+            for (int i = 0; i < 3; ++i)
+                rig.source->Advance(0.025f);
+            EXPECT_EQ(rig.events.size(), 2u) << "only the first effect's start so far";
+            EXPECT_EQ(rig.source->effectId, 7);
+            EXPECT_EQ(rig.source->drawX, 192);
+            EXPECT_EQ(rig.source->QuerySize().x, 40.0f);
+            rig.sim.HoldFileReads(false);
+            // Frames go on while the worker loads; one of them may swap.
+            for (int i = 0; i < 3; ++i)
+                rig.source->Advance(0.025f);
+        }
+        rig.Loaded();
+        VoteImageSource& s = *rig.source;
+        return Run{rig.Take(),
+                   standin::SceneEvents(),
+                   {s.effectId, s.commandWidth, s.drawX, s.drawY, s.drawWidth, s.drawHeight,
+                    rig.data->GetParent()->GetInt(L"cx", 0)}};
+    };
+    const Run now = play(false);
+    standin::Reset();
+    platform::Simulation().Reset();
+    const Run later = play(true);
+    ASSERT_EQ(now.events.size(), 7u);  // the reference: start 7, stop 7, the frame, start 9
+    EXPECT_EQ(later.events, now.events);
+    EXPECT_EQ(later.scene, now.scene);
+    EXPECT_EQ(later.fields, now.fields);
+}
+
+// Newer commands while a load waits on the disk: only the effects that reach the screen are
+// reported, a clearing command clears at once, and a still image is shown at once.
+TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {
+    Rig rig(true);
+    const std::wstring a = rig.File("a.gif", Frames(8, 8, {1, 2}));
+    const std::wstring b = rig.File("b.gif", Frames(16, 8, {2, 3}));
+    const std::wstring still =
+        standin::FromUtf8(testsupport::WriteSolidPng(rig.dir.File("still.png"), 4, 4, 0xFF));
+    rig.Command(L"1|" + a + L"|0|0|x|7|0|0");
+    rig.Loaded();
+    rig.Take();
+
+    rig.sim.HoldFileReads(true);
+    rig.Command(L"2|" + b + L"|0|0|x|8|0|0");
+    rig.Command(L"3|" + a + L"|0|0|x|9|0|0");
+    rig.Command(L"-4|x|0|0|x|0|0|0");
+    EXPECT_EQ(rig.Take(), std::vector<std::wstring>{L"BitmapImage::Init: Empty path"});
+    EXPECT_EQ(std::wstring(rig.data->GetString(L"path")), L"");
+    EXPECT_EQ(rig.source->QuerySize().x, 32.0f);
+    rig.Command(L"5|" + b + L"|0|0|x|11|0|0");
+    rig.sim.HoldFileReads(false);
+    rig.Loaded();
+    // The cleared effect 7 is stopped when the next one starts, as without the setting.
+    std::vector<std::wstring> want = {L"msg 1056 7 -1", L"stop play.", L"start play.",
+                                      L"msg 1056 11 0"};
+    EXPECT_EQ(rig.Take(), want);
+    EXPECT_EQ(rig.source->QuerySize().x, 16.0f);
+
+    rig.sim.HoldFileReads(true);
+    rig.Command(L"6|" + a + L"|0|0|x|12|0|0");
+    rig.Command(L"7|" + still + L"|0|0|x|13|0|0");
+    want = {L"msg 1056 11 -1", L"stop play.", L"start play.", L"msg 1056 13 0"};
+    EXPECT_EQ(rig.Take(), want);
+    rig.sim.HoldFileReads(false);
+    rig.Loaded();
+    EXPECT_FALSE(rig.source->bitmap.isAnimated);
+    // A load that no command asked for (the path set by hand) reports nothing.
+    rig.data->SetString(L"path", a.c_str());
+    rig.source->ApplySettings();
+    rig.Loaded();
+    EXPECT_TRUE(rig.Take().empty());
+    EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
+
+    // A load that has finished but was not swapped in yet is replaced as well.
+    BitmapImage image;
+    image.backgroundLoad = true;
+    image.filePath = a.c_str();
+    image.Init();
+    image.WaitForBackgroundLoad();
+    rig.sim.HoldFileReads(true);
+    image.filePath = b.c_str();
+    image.Init();
+    EXPECT_FALSE(image.BackgroundLoadFinished());
+    rig.sim.HoldFileReads(false);
+    image.WaitForBackgroundLoad();
+    image.SwapInBackgroundLoad();
+    EXPECT_EQ(image.width, 16.0f);
+}
+
+// A changed file is reloaded in the background as well: the old picture stays until the swap, and
+// no command is reported for it.
+TEST(BackgroundLoad, FileChangeReloadsInTheBackground) {
+    Rig rig(true);
+    const std::wstring path = rig.File("fx.gif", Frames(8, 8, {1, 2}));
+    rig.data->SetString(L"path", path.c_str());
+    rig.data->SetInt(L"monitor", 1);
+    rig.source->ApplySettings();
+    EXPECT_EQ(rig.source->QuerySize().x, 32.0f) << "nothing shown yet, and nothing drawn";
+    EXPECT_EQ(rig.source->bitmap.texture, nullptr);
+    rig.Loaded();
+    EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
+
+    rig.File("fx.gif", Frames(24, 8, {3, 1}));
+    rig.sim.HoldFileReads(true);
+    standin::TouchWatchedFile(standin::ResolvePath(path.c_str()));
+    rig.source->Advance(0.5f);
+    rig.source->Advance(1.1f);
+    EXPECT_TRUE(rig.source->bitmap.BackgroundLoadPending());
+    EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
+    rig.sim.HoldFileReads(false);
+    rig.Loaded();
+    EXPECT_EQ(rig.source->QuerySize().x, 24.0f);
+    EXPECT_TRUE(rig.Take().empty());
+}
+
+// Sources destroyed while their load runs, after it finished but before the swap, and while they
+// show a load: nothing is left behind, with the host or in the runtime's heap.
+TEST(BackgroundLoad, DestructionStopsTheWorkerAndFreesEverything) {
+    const standin::AllocStats before = standin::AllocatorStats();
+    const size_t textures = standin::LiveTextureCount();
+    TempDir dir;
+    const std::wstring path =
+        standin::FromUtf8(dir.Write("long.gif", Frames(64, 64, std::vector<uint8_t>(60, 1))));
+    for (int when = 0; when < 3; ++when) {
+        SCOPED_TRACE(when);
+        testsupport::SourceTree tree;
+        XElement* data = tree.AddSource(L"fx");
+        data->SetInt(L"backgroundLoad", 1);
+        data->SetString(L"path", path.c_str());
+        auto* source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
+        ASSERT_TRUE(source->bitmap.BackgroundLoadPending());
+        if (when >= 1)
+            source->WaitForBackgroundLoad();
+        if (when == 2)
+            source->Advance(0.01f);
+        EXPECT_EQ(source->bitmap.isAnimated, when == 2);
+        delete source;
+    }
+    EXPECT_EQ(standin::AllocatorStats().liveBlocks, before.liveBlocks);
+    EXPECT_EQ(standin::LiveTextureCount(), textures);
+}
+
+}  // namespace
