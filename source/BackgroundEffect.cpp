@@ -1,6 +1,8 @@
 // The source's side of loading effects in the background ("backgroundLoad" 1): a showing command
 // whose effect is an animated GIF takes effect, and is reported to the console, when its load is
 // swapped in, so that the console hears of an effect when it appears.
+#include <cwchar>
+
 #include "controller/ConsoleProtocol.h"
 #include "source/VoteImageSource.h"
 
@@ -23,6 +25,7 @@ void VoteImageSource::DeferCommand(const EffectCommand& command, const CommandFi
     if (bitmap.BackgroundLoadPending()) {
         commandPending = true;
         pendingCommand = fields;
+        pendingPath = String(command.effectPath);
         return;
     }
     // No worker could take the load, so it was made at once: reported at once, as without the
@@ -42,6 +45,26 @@ void VoteImageSource::ShowLoadedEffect(float widthBefore, float heightBefore) {
     if (!fromCommand)
         return;
     commandPending = false;
+    TakeCommand(pendingCommand);
+    ReportEffectStarted(widthBefore, heightBefore);
+}
+
+// Settings applied while a command waits for its load: a path the user set by hand replaces the
+// command's effect silently, as it would any effect; the same path loaded at once instead (the
+// setting turned off meanwhile) shows the command's effect now, so it is reported now, not never.
+void VoteImageSource::SettleCommandLoadedAtOnce(float widthBefore, float heightBefore) {
+    if (!commandPending)
+        return;
+    const wchar_t* shown = bitmap.filePath.Array();
+    const wchar_t* wanted = pendingPath.Array();
+    if (!shown || !wanted || std::wcscmp(shown, wanted) != 0) {
+        commandPending = false;
+        return;
+    }
+    if (bitmap.BackgroundLoadPending())
+        return;  // reported when it is swapped in
+    commandPending = false;
+    ReportEffectStopped();
     TakeCommand(pendingCommand);
     ReportEffectStarted(widthBefore, heightBefore);
 }

@@ -103,6 +103,8 @@ bool VoteImageSource::ReadStableCommandText(const void* view, char16_t* text) {
 void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvasWidth,
                                    uint32_t canvasHeight, float widthBefore, float heightBefore) {
     lastCommandId = command.commandId;
+    // A newer command replaces one that still waits for its load.
+    commandPending = false;
     if (command.commandId < 0) {
         // Clearing: the effect goes, and nothing is reported; the stop of the cleared effect is
         // sent when the next effect starts, since effectId still holds it.

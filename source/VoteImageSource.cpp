@@ -98,12 +98,11 @@ void VoteImageSource::ApplySettings() {
     if (watchWanted)
         bitmap.fileMonitor = OSMonitorFileStart(String(bitmap.filePath), false);
 
+    const float widthBefore = bitmap.width;
+    const float heightBefore = bitmap.height;
     bitmap.backgroundLoad = BackgroundLoadWanted();
     bitmap.Init();
-    // A command's load that this one replaced without loading in the background is not reported:
-    // what now shows is not known to be its effect.
-    if (!bitmap.BackgroundLoadPending())
-        commandPending = false;
+    SettleCommandLoadedAtOnce(widthBefore, heightBefore);
 
     opacity = data->GetInt(L"opacity", 100);
     color = static_cast<uint32_t>(data->GetInt(L"color", -1));

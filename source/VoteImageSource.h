@@ -97,11 +97,13 @@ private:
     void DeferCommand(const EffectCommand& command, const CommandFields& fields, float widthBefore,
                       float heightBefore);
     void ShowLoadedEffect(float widthBefore, float heightBefore);
+    void SettleCommandLoadedAtOnce(float widthBefore, float heightBefore);
 
     // A showing command whose effect is loading in the background: it takes effect, and is
     // reported, when the load is swapped in.
     bool commandPending;
     CommandFields pendingCommand;
+    String pendingPath;  // the effect file that command named
 };
 
 // The source element (parent of the data element) and the container element (its parent); null

@@ -306,6 +306,16 @@ TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {
     rig.Loaded();
     EXPECT_TRUE(rig.Take().empty());
     EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
+    // The setting turned off while a command waits: its effect is loaded at once, and reported.
+    rig.sim.HoldFileReads(true);
+    rig.Command(L"8|" + b + L"|0|0|x|14|0|0");
+    rig.data->SetInt(L"backgroundLoad", 0);
+    rig.source->ApplySettings();
+    rig.sim.HoldFileReads(false);
+    want = {L"msg 1056 13 -1", L"stop play.", L"start play.", L"msg 1056 14 0"};
+    EXPECT_EQ(rig.Take(), want);
+    EXPECT_EQ(rig.source->effectId, 14);
+    rig.data->SetInt(L"backgroundLoad", 1);
 
     // A load that has finished but was not swapped in yet is replaced as well.
     BitmapImage image;
