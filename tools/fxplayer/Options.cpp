@@ -10,7 +10,8 @@ const char kUsage[] =
     "usage: fxplayer [options]\n"
     "Runs the effect module in a stand-in host: one effect source in a scene, frames at a fixed\n"
     "rate, the console's side played from a script. Writes frames/NNNNN.png, contact.png,\n"
-    "transcript.txt and config.json into the output folder.\n"
+    "transcript.txt, config.json, frametimes.csv and frametimes.png (the module's time on\n"
+    "each frame) into the output folder.\n"
     "\n"
     "  --script FILE       the console's side: lines '<seconds> command <text>',\n"
     "                      '<seconds> output on|off', '<seconds> scene end|begin',\n"
@@ -26,6 +27,8 @@ const char kUsage[] =
     "                      integers; cx, cy, orix, oriy go to the source element\n"
     "  --config FILE       keep the configuration tree (and so the identifiers) in FILE across "
     "runs\n"
+    "  --video FILE.mp4    also write every frame as H.264 video at the run's rate\n"
+    "  --video-size WxH    the video's size, even numbers (default: the canvas's)\n"
     "  --module PATH       the module to load (default: VantrelEffect beside fxplayer)\n"
     "  --help              this text\n";
 
@@ -61,9 +64,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
             options.help = true;
             continue;
         }
-        static const char* const kTakesValue[] = {"--module", "--script",  "--out", "--background",
-                                                  "--config", "--seconds", "--fps", "--every",
-                                                  "--canvas", "--set"};
+        static const char* const kTakesValue[] = {
+            "--module", "--script", "--out",    "--background", "--config", "--seconds",
+            "--fps",    "--every",  "--canvas", "--set",        "--video",  "--video-size"};
         bool known = false;
         for (const char* option : kTakesValue)
             known = known || name == option;
@@ -78,7 +81,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         const std::string& value = args[++i];
         long long number = 0;
         bool isPath = name == "--module" || name == "--script" || name == "--out" ||
-                      name == "--background" || name == "--config";
+                      name == "--background" || name == "--config" || name == "--video";
         if (isPath && value.empty()) {
             error = name + " needs a non-empty value";
             return false;
@@ -115,6 +118,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 error = "--canvas takes WIDTHxHEIGHT, each 1 to 8192, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--video") {
+            options.video = value;
+        } else if (name == "--video-size") {
+            // The video's colours are stored at half size across and down.
+            if (!ParseCanvas(value, options.videoWidth, options.videoHeight) ||
+                options.videoWidth % 2 != 0 || options.videoHeight % 2 != 0) {
+                error =
+                    "--video-size takes WIDTHxHEIGHT, each an even number from 2 to 8192, "
+                    "not '" +
+                    value + "'";
+                return false;
+            }
         } else if (name == "--set") {
             size_t equals = value.find('=');
             if (equals == std::string::npos || equals == 0) {
@@ -123,6 +138,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
             }
             options.settings.emplace_back(value.substr(0, equals), value.substr(equals + 1));
         }
+    }
+    if (options.videoWidth != 0 && options.video.empty()) {
+        error = "--video-size needs --video";
+        return false;
     }
     return true;
 }

@@ -19,6 +19,9 @@ struct Options {
     unsigned canvasWidth = 1920;
     unsigned canvasHeight = 1080;
     std::vector<std::pair<std::string, std::string>> settings;  // --set key=value, in order
+    std::string video;                                          // empty: no video preview
+    unsigned videoWidth = 0;                                    // 0: the canvas's size
+    unsigned videoHeight = 0;
     bool help = false;
 };
 

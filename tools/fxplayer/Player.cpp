@@ -10,12 +10,14 @@
 #include "ConsoleSide.h"
 #include "ContactSheet.h"
 #include "Files.h"
+#include "FrameTimes.h"
 #include "ModuleLoader.h"
 #include "Numbers.h"
 #include "OutputFolder.h"
 #include "Progress.h"
 #include "TestPattern.h"
 #include "Transcript.h"
+#include "VideoWriter.h"
 #include "host/ImageSource.h"
 #include "host/Vect.h"
 #include "host/XElement.h"
@@ -36,6 +38,18 @@ const wchar_t kSourceName[] = L"Effect";
 
 // Where a fatal report from the host finds the run's working folder.
 OutputFolder* activeOutput = nullptr;
+// Where the host's compositing inside the module's calls is reported.
+FrameTimes* activeTimes = nullptr;
+
+void OnComposite(bool starting) {
+    if (!activeTimes)
+        return;
+    if (starting) {
+        activeTimes->EnterHostCompositing();
+    } else {
+        activeTimes->LeaveHostCompositing();
+    }
+}
 
 [[noreturn]] void OnFatal(const std::wstring& text) {
     std::fprintf(stderr, "fxplayer: the host stopped on a fatal error: %s\n",
@@ -163,6 +177,8 @@ private:
     ImageSource* source_ = nullptr;
     bool sceneRunning_ = false;
     std::unique_ptr<ContactSheet> sheet_;
+    FrameTimes times_{plan_.options.fps, plan_.frameCount};
+    VideoPreview video_;
     long long keptFrames_ = 0;
     long long contactStride_ = 1;
     size_t nextEvent_ = 0;
@@ -170,6 +186,8 @@ private:
 
 Session::~Session() {
     standin::SetLogListener(nullptr);
+    standin::SetCompositeHook(nullptr);
+    activeTimes = nullptr;
     delete source_;
     if (scene_) {
         standin::SetCurrentScene(nullptr);
@@ -204,6 +222,10 @@ int Session::Play() {
     activeOutput = &output_;
     if (!transcript_.Open(output_.Path("transcript.txt")))
         return Fail("cannot write " + output_.Path("transcript.txt"));
+    if (!times_.Open(output_.Path("frametimes.csv")))
+        return Fail("cannot write " + output_.Path("frametimes.csv"));
+    if (!video_.Begin(plan_.options, output_, error))
+        return Fail(error);
     if (!Begin(error))
         return Fail(error);
 
@@ -222,10 +244,15 @@ int Session::Play() {
                 return Fail(error);
         }
         // Frame 0 is time 0: no time has passed yet.
-        if (sceneRunning_)
+        if (sceneRunning_) {
+            ModuleCall call(times_);
             source_->Advance(frame == 0 ? 0.0f : frameSeconds);
+        }
         RenderFrame();
+        times_.EndFrame();
         console_->Collect();
+        if (!video_.Frame(standin::CanvasPixels(), error))
+            return Fail(error);
         if (frame % every == 0 && !KeepFrame(frame, seconds, error))
             return Fail(error);
         progress.Update(frame, seconds);
@@ -238,11 +265,14 @@ int Session::Play() {
     if (nextEvent_ < events.size())
         unplayed = "; " + std::to_string(events.size() - nextEvent_) +
                    " script event(s) after the end were not played";
+    std::string video = video_.Active() ? "; video " + video_.Target() : "";
     std::printf(
         "fxplayer: %lld frames (%.3f s at %d fps), %lld kept; wrote %s: frames/, "
-        "contact.png, transcript.txt (%zu lines), config.json%s\n",
+        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png%s; "
+        "module time: %s%s\n",
         plan_.frameCount, TimeOf(plan_.frameCount, fps_), fps_, keptFrames_,
-        output_.Target().c_str(), transcript_.Lines(), unplayed.c_str());
+        output_.Target().c_str(), transcript_.Lines(), video.c_str(), times_.Summary().c_str(),
+        unplayed.c_str());
     return 0;
 }
 
@@ -251,6 +281,8 @@ bool Session::Begin(std::string& error) {
     standin::Reset();
     standin::SetLogEcho(false);
     standin::SetFatalHandler(&OnFatal);
+    activeTimes = &times_;
+    standin::SetCompositeHook(&OnComposite);
     console_ = MakeConsoleSide(transcript_, plan_.playerDirectory);
     standin::SetLogListener(
         [this](const standin::LogRecord& record) { Note("log", standin::ToUtf8(record.text)); });
@@ -319,6 +351,7 @@ bool Session::Begin(std::string& error) {
 }
 
 bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
+    times_.Event(event);
     switch (event.kind) {
         case EventKind::Command: {
             std::string text = ResolveCommandPath(event.text, plan_.scriptDirectory);
@@ -363,6 +396,7 @@ void Session::RenderFrame() {
     // The item sits at the canvas origin, at the size the scene keeps for it.
     Vect2 own = source_->QuerySize();
     Vect2 size(sourceElement_->GetFloat(L"cx", own.x), sourceElement_->GetFloat(L"cy", own.y));
+    ModuleCall call(times_);
     source_->Draw(Vect2(0.0f, 0.0f), size);
 }
 
@@ -413,7 +447,9 @@ bool Session::Finish(std::string& error) {
         error = "cannot write " + output_.Path("transcript.txt");
         return false;
     }
-    if (!output_.Commit(error))
+    if (!times_.Finish(output_.Path("frametimes.png"), error) || !video_.Finish(error))
+        return false;
+    if (!output_.Commit(error) || !video_.Place(error))
         return false;
     // Kept for the next run; written last, since the file may lie in the folder just replaced.
     if (!plan_.options.config.empty() &&
@@ -458,6 +494,8 @@ bool PlanRun(const Options& options, RunPlan& plan, std::string& error) {
         if (event.kind == EventKind::Console && !ConsoleAvailable(plan.playerDirectory, error))
             return false;
     }
+    if (!CheckVideoOptions(options, error))
+        return false;
     if (!ReadBackground(options, plan.background, error))
         return false;
     if (!options.config.empty() && !CheckConfig(options.config, plan.loadConfig, error))
