@@ -303,10 +303,6 @@ struct VideoWriter::Encoder {
                 error = "cannot encode the video " + path + ": " + Reason(got);
                 return false;
             }
-            // Each frame lasts one tick of the run's rate; the last one too, so the file's
-            // duration is the run's.
-            if (packet->duration == 0)
-                packet->duration = 1;
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             int wrote = av_interleaved_write_frame(format, packet);
