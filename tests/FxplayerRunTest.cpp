@@ -229,6 +229,8 @@ TEST_F(FxplayerRun, RefusesBadInputWithOneLineAndLeavesTheOutputAsItWas) {
          "its folder does not exist"},
         {{"--script", good, "--config", bad}, "cannot read the configuration"},
         {{"--script", good, "--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--script", good, "--video", dir_.File("clip.avi")}, "a file name ending in .mp4"},
+        {{"--script", good, "--video", dir_.File("no/such/clip.mp4")}, "its folder does not exist"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;

@@ -139,7 +139,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
             options.settings.emplace_back(value.substr(0, equals), value.substr(equals + 1));
         }
     }
-    if (options.videoWidth != 0 && options.video.empty()) {
+    if (options.videoWidth != 0 && options.video.empty() && !options.help) {
         error = "--video-size needs --video";
         return false;
     }
