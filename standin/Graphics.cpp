@@ -8,6 +8,7 @@
 //   4 GS_RGBA       four bytes per pixel: red, green, blue, alpha, taken as they are
 #include "host/Graphics.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -86,6 +87,9 @@ GraphicsState& State() {
     static GraphicsState* state = new GraphicsState;  // leaked: objects may die after main
     return *state;
 }
+
+// Trivially destructible, so it may live as a plain global.
+std::atomic<standin::CompositeHook> compositeHook{nullptr};
 
 class StandinTexture final : public Texture {
 public:
@@ -201,8 +205,14 @@ public:
             if (State().shaders.count(State().bound))
                 program = standin::detail::ProgramOf(State().bound);
         }
-        if (info)
-            standin::detail::Composite(*info, color, x, y, x2, y2, program);
+        if (!info)
+            return;
+        standin::CompositeHook hook = compositeHook.load();
+        if (hook)
+            hook(true);
+        standin::detail::Composite(*info, color, x, y, x2, y2, program);
+        if (hook)
+            hook(false);
     }
 
     Texture* CreateTexture(unsigned width, unsigned height, int format, const void* pixels,
@@ -283,6 +293,10 @@ size_t LiveTextureCount() {
 size_t LiveShaderCount() {
     std::lock_guard<std::mutex> lock(State().mutex);
     return State().shaders.size();
+}
+
+void SetCompositeHook(CompositeHook hook) {
+    compositeHook.store(hook);
 }
 
 void SetTextureCreationFails(bool fails) {

@@ -139,6 +139,11 @@ HOSTAPI void ClearCanvas(uint32_t rgba);  // 0xRRGGBBAA
 HOSTAPI void SetCanvasPixels(const std::vector<uint8_t>& rgba);
 HOSTAPI const std::vector<uint8_t>& CanvasPixels();
 HOSTAPI bool WriteCanvasPng(const std::string& path);
+// Called with true just before DrawSprite composites onto the canvas and with false just after, on
+// the drawing thread (null removes it): a host draws sprites on its GPU, so a program that measures
+// the module's CPU time leaves this work out.
+using CompositeHook = void (*)(bool starting);
+HOSTAPI void SetCompositeHook(CompositeHook hook);
 // Writes any R,G,B,A pixels as PNG.
 HOSTAPI bool WritePng(const std::string& path, unsigned width, unsigned height,
                       const std::vector<uint8_t>& rgba);

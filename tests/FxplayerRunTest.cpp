@@ -1,6 +1,7 @@
 // The effect player as a user runs it: a small run end to end (frames, transcript, identifiers kept
-// across runs), each live event of the script, an interrupted run, and bad input refused with one
-// line and the output folder left as it was.
+// across runs), each live event of the script, an interrupted run, the module's time on each
+// frame, the video preview, and bad input refused with one line and the output folder left as it
+// was.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
@@ -10,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +23,14 @@
 #include "standin/Standin.h"
 #include "support/GifBuilder.h"
 #include "support/TestHost.h"
+
+#if defined(FXPLAYER_VIDEO_PROBE)
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+}
+#endif
 
 namespace {
 
@@ -74,6 +84,23 @@ protected:
         return dir_.Write("run.script", std::vector<unsigned char>(text.begin(), text.end()));
     }
 
+    // busy.gif: ten frames of 320x240 noise, whose load (every frame decoded) costs the host far
+    // more than a frame's decode when it plays.
+    void WriteBusyEffect() {
+        testsupport::GifBuilder gif(320, 240);
+        gif.Loop(0);
+        uint32_t seed = 12345;
+        for (int f = 0; f < 10; ++f) {
+            testsupport::GifFrame frame = testsupport::GifFrame::Solid(320, 240, 0, 10);
+            for (uint8_t& index : frame.indices) {
+                seed = seed * 1103515245u + 12345u;
+                index = static_cast<uint8_t>((seed >> 16) & 3);
+            }
+            gif.Frame(frame);
+        }
+        dir_.Write("busy.gif", gif.Build());
+    }
+
     // A GIF that alternates red and green every 0.1 s, for ever.
     void WriteEffect() {
         testsupport::GifBuilder gif(8, 4);
@@ -121,6 +148,9 @@ protected:
         return {"--script", script,      "--out", dir_.File("out"), "--canvas", "200x100", "--fps",
                 "10",       "--seconds", "2.5",   "--every",        "1"};
     }
+
+    // Runs a script with `event` at 0.5 s, which loads busy.gif, and checks the frame times.
+    void ExpectTheLoadAsTheWorstFrame(const std::string& event, const std::string& described);
 
     testsupport::TempDir dir_;
 };
@@ -252,6 +282,8 @@ TEST_F(FxplayerRun, RefusesBadInputWithOneLineAndLeavesTheOutputAsItWas) {
          "its folder does not exist"},
         {{"--script", good, "--config", bad}, "cannot read the configuration"},
         {{"--script", good, "--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--script", good, "--video", dir_.File("clip.avi")}, "a file name ending in .mp4"},
+        {{"--script", good, "--video", dir_.File("no/such/clip.mp4")}, "its folder does not exist"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -471,6 +503,211 @@ TEST_F(FxplayerRun, InterruptedRunLeavesNothingBehind) {
     EXPECT_EQ(after, want);
     EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
 }
+
+// frametimes.csv as rows of fields; the events field may be quoted.
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(text)) {
+        std::vector<std::string> fields(1);
+        bool quoted = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            char c = line[i];
+            if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (c == ',' && !quoted) {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// Runs a script with `event` at 0.5 s that loads busy.gif, and checks frametimes.csv and the
+// summary: a row per frame with the script's events, and the load's frame as the worst.
+void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
+                                               const std::string& described) {
+    std::string script = Script("0 console on\n0.5 " + event + "\n1.2 output on\n");
+    std::vector<std::string> args = SmallRun(script);
+    args.insert(args.end(), {"--every", "100"});
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    const std::string csv = ReadText(dir_.File("out/frametimes.csv"));
+    std::vector<std::vector<std::string>> rows = CsvRows(csv);
+    ASSERT_EQ(rows.size(), 26u) << "a header and one row for each of the 25 frames";
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"frame", "time", "module_ms", "events"}));
+    size_t worst = 0;
+    double worstMs = -1.0;
+    int over = 0;
+    std::vector<std::string> events(25);
+    events[0] = "console on";
+    events[5] = described;
+    events[12] = "output on";
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string>& row = rows[i];
+        ASSERT_EQ(row.size(), 4u) << i;
+        char time[32];
+        std::snprintf(time, sizeof time, "%.3f", static_cast<double>(i - 1) / 10.0);
+        EXPECT_EQ(row[0] + " " + row[1] + " " + row[3],
+                  std::to_string(i - 1) + " " + time + " " + events[i - 1]);
+        double ms = std::stod(row[2]);
+        EXPECT_GE(ms, 0.0);
+        if (ms > worstMs) {
+            worstMs = ms;
+            worst = i - 1;
+        }
+        over += ms > 100.0 ? 1 : 0;
+    }
+    // At 10 fps every Advance polls, so the command loads on its own frame.
+    EXPECT_EQ(worst, 5u) << csv;
+    EXPECT_NE(run.out.find(" at 0.500 s (" + described + "); " + std::to_string(over) +
+                           (over == 1 ? " frame" : " frames") + " over 100.0 ms"),
+              std::string::npos)
+        << run.out;
+    unsigned width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    EXPECT_TRUE(standin::ReadImage(dir_.File("out/frametimes.png"), width, height, rgba));
+}
+
+// The load comes from a command, which the source reads in its Advance, or from a setting changed
+// live, which loads inside ApplySettings: either way it is that frame's cost.
+TEST_F(FxplayerRun, MeasuresTheModulesTimeOnEachFrameAndNamesTheLoadAsTheWorst) {
+    WriteBusyEffect();
+    ExpectTheLoadAsTheWorstFrame("command 1|busy.gif|80|40|x|7|10|10", "command 1: busy.gif");
+    ExpectTheLoadAsTheWorstFrame("source 2 set path=busy.gif", "source 2 set path=busy.gif");
+}
+
+#if defined(FXPLAYER_VIDEO_PROBE)
+
+// What FFmpeg itself reads from a video file, and the colour of one point of every frame.
+struct VideoFacts {
+    std::string error;
+    std::string codec, pixelFormat;
+    int width = 0, height = 0;
+    long long packets = 0;
+    double seconds = 0.0;                   // the stream's duration
+    std::vector<std::array<int, 3>> yuvAt;  // Y, Cb, Cr at the point, frame by frame
+};
+
+VideoFacts ProbeVideo(const std::string& path, int x, int y) {
+    VideoFacts facts;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+        facts.error = "cannot open " + path;
+        return facts;
+    }
+    const AVCodec* decoder = nullptr;
+    int index = -1;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto take = [&]() {
+        while (avcodec_receive_frame(codec, frame) == 0) {
+            facts.yuvAt.push_back({frame->data[0][y * frame->linesize[0] + x],
+                                   frame->data[1][(y / 2) * frame->linesize[1] + x / 2],
+                                   frame->data[2][(y / 2) * frame->linesize[2] + x / 2]});
+        }
+    };
+    if (avformat_find_stream_info(format, nullptr) < 0 ||
+        (index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)) < 0) {
+        facts.error = "no video stream in " + path;
+    } else {
+        AVStream* stream = format->streams[index];
+        facts.codec = avcodec_get_name(stream->codecpar->codec_id);
+        facts.pixelFormat =
+            av_get_pix_fmt_name(static_cast<AVPixelFormat>(stream->codecpar->format));
+        facts.width = stream->codecpar->width;
+        facts.height = stream->codecpar->height;
+        facts.seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+        codec = avcodec_alloc_context3(decoder);
+        avcodec_parameters_to_context(codec, stream->codecpar);
+        if (avcodec_open2(codec, decoder, nullptr) < 0) {
+            facts.error = "cannot decode " + path;
+        } else {
+            while (av_read_frame(format, packet) >= 0) {
+                if (packet->stream_index == index) {
+                    ++facts.packets;
+                    avcodec_send_packet(codec, packet);
+                    take();
+                }
+                av_packet_unref(packet);
+            }
+            avcodec_send_packet(codec, nullptr);
+            take();
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    return facts;
+}
+
+TEST_F(FxplayerRun, WritesEveryFrameOfTheRunAsAVideo) {
+    WriteEffect();
+    std::string script = Script(
+        "0 console on\n"
+        "0.2 command 1|fx.gif|40|20|x|7|50|50\n");
+    struct Case {
+        std::string video;
+        std::vector<std::string> size;
+        int width, height;
+        int tolerance;  // a small video smears the effect's few pixels more
+    };
+    // In the output folder at the canvas's size, and beside it, scaled.
+    const Case cases[] = {
+        {dir_.File("out/clips/preview.mp4"), {}, 200, 100, 10},
+        {dir_.File("small.mp4"), {"--video-size", "64x36"}, 64, 36, 24},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = SmallRun(script);
+        args.insert(args.end(), {"--every", "100", "--video", c.video});
+        args.insert(args.end(), c.size.begin(), c.size.end());
+        Outcome run = Run(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+
+        // The centre of the effect, which sits at 50%/50% at 40x20.
+        VideoFacts facts = ProbeVideo(c.video, 120 * c.width / 200, 60 * c.height / 100);
+        ASSERT_EQ(facts.error, "") << c.video;
+        EXPECT_EQ(facts.codec, "h264");
+        EXPECT_EQ(facts.pixelFormat, "yuv420p");
+        EXPECT_EQ(facts.width, c.width);
+        EXPECT_EQ(facts.height, c.height);
+        EXPECT_EQ(facts.packets, 25) << "every frame of 2.5 s at 10 fps";
+        EXPECT_NEAR(facts.seconds, 2.5, 1e-3);
+        ASSERT_EQ(facts.yuvAt.size(), 25u);
+        // From frame 3 the effect alternates red and green every frame (0.1 s). In BT.709's
+        // limited range red is Y 63, Cr 240 and green Y 173, Cr 26 (BT.601 would give 81 and 145):
+        // colours, their matrix and the frames' order all survive the encoding.
+        auto colour = [&](size_t f) {
+            const std::array<int, 3>& yuv = facts.yuvAt[f];
+            if (std::abs(yuv[0] - 63) <= c.tolerance && std::abs(yuv[2] - 240) <= c.tolerance)
+                return 'r';
+            if (std::abs(yuv[0] - 173) <= c.tolerance && std::abs(yuv[2] - 26) <= c.tolerance)
+                return 'g';
+            return '?';
+        };
+        for (size_t f = 3; f < 25; ++f) {
+            EXPECT_NE(colour(f), '?') << c.video << " frame " << f << ": Y " << facts.yuvAt[f][0]
+                                      << " Cr " << facts.yuvAt[f][2];
+            if (f > 3) {
+                EXPECT_NE(colour(f), colour(f - 1)) << c.video << " frame " << f;
+            }
+        }
+    }
+    // Nothing of the work is left beside the outputs.
+    EXPECT_EQ(Entries(), (std::set<std::string>{"fx.gif", "out", "run.script", "small.mp4",
+                                                "stderr.txt", "stdout.txt"}));
+}
+
+#endif
 
 #else
 

@@ -1,6 +1,7 @@
 #include "HostScene.h"
 
 #include "Files.h"
+#include "FrameTimes.h"
 #include "ModuleLoader.h"
 #include "Player.h"
 #include "SourceSettings.h"
@@ -45,8 +46,8 @@ void StoreSetting(const Setting& setting, XElement* sourceElement, XElement* dat
     element->SetString(key.c_str(), Wide(text).c_str());
 }
 
-HostScene::HostScene(LoadedModule& module, Note note, Calling calling)
-    : module_(module), note_(std::move(note)), calling_(std::move(calling)) {}
+HostScene::HostScene(LoadedModule& module, Note note, Calling calling, FrameTimes* times)
+    : module_(module), note_(std::move(note)), calling_(std::move(calling)), times_(times) {}
 
 HostScene::~HostScene() {
     Teardown();
@@ -123,7 +124,10 @@ bool HostScene::Open(const RunPlan& plan, std::string& error) {
             StoreSetting(setting, source.element, source.data, ".");
         standin::AddSceneItem(scene_, source.element);
         calling_(number);
-        source.source = registered->create(source.data);
+        {
+            ModuleCall call(times_);
+            source.source = registered->create(source.data);
+        }
         calling_(0);
         if (!source.source) {
             error = "the module's create callback made no source";
@@ -144,6 +148,7 @@ void HostScene::BeginScene() {
     note_("scene", "begin");
     for (int number = 1; number <= Sources(); ++number) {
         calling_(number);
+        ModuleCall call(times_);
         Find(number)->source->SceneBegin();
     }
     calling_(0);
@@ -154,6 +159,7 @@ void HostScene::EndScene() {
     note_("scene", "end");
     for (int number = 1; number <= Sources(); ++number) {
         calling_(number);
+        ModuleCall call(times_);
         Find(number)->source->SceneEnd();
     }
     calling_(0);
@@ -166,7 +172,10 @@ void HostScene::ChangeSetting(int number, const Setting& setting, const std::str
         return;
     StoreSetting(setting, source->element, source->data, folder);
     calling_(number);
-    source->source->ApplySettings();
+    {
+        ModuleCall call(times_);
+        source->source->ApplySettings();
+    }
     calling_(0);
 }
 
@@ -184,6 +193,7 @@ void HostScene::Advance(float seconds) {
         return;
     for (int number = 1; number <= Sources(); ++number) {
         calling_(number);
+        ModuleCall call(times_);
         Find(number)->source->Advance(seconds);
     }
     calling_(0);
@@ -196,10 +206,11 @@ void HostScene::Draw(const std::vector<uint8_t>& background) {
         return;
     for (int number = 1; number <= Sources(); ++number) {
         Source& source = *Find(number);
+        calling_(number);
+        ModuleCall call(times_);
         // The item's place, at the size the scene keeps for it.
         Vect2 own = source.source->QuerySize();
         Vect2 size(source.element->GetFloat(L"cx", own.x), source.element->GetFloat(L"cy", own.y));
-        calling_(number);
         source.source->Draw(source.position, size);
     }
     calling_(0);

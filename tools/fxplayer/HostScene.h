@@ -14,6 +14,7 @@ class ImageSource;
 
 namespace fxplayer {
 
+class FrameTimes;
 class LoadedModule;
 struct RunPlan;
 struct Setting;
@@ -26,7 +27,9 @@ public:
     using Note = std::function<void(const char* kind, const std::string& text)>;
     using Calling = std::function<void(int source)>;
 
-    HostScene(LoadedModule& module, Note note, Calling calling);
+    // `times`, when given, is told of every call into the module while the run goes (creating the
+    // sources, scene changes, settings, Advance and Draw), so that it counts as the frame's cost.
+    HostScene(LoadedModule& module, Note note, Calling calling, FrameTimes* times = nullptr);
     ~HostScene();
     HostScene(const HostScene&) = delete;
     HostScene& operator=(const HostScene&) = delete;
@@ -70,6 +73,7 @@ private:
     LoadedModule& module_;
     Note note_;
     Calling calling_;
+    FrameTimes* times_;
     bool pluginLoaded_ = false;
     standin::ConfigElement* root_ = nullptr;
     standin::StandinScene* scene_ = nullptr;

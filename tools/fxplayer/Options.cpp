@@ -10,11 +10,12 @@ namespace {
 const char kUsage[] =
     "usage: fxplayer [--script FILE] [--out DIR] [--seconds S] [--fps N] [--every N]\n"
     "                [--canvas WxH] [--background FILE] [--set KEY=VALUE]... [--sources N]\n"
-    "                [--config FILE] [--module PATH]\n"
+    "                [--config FILE] [--video FILE.mp4 [--video-size WxH]] [--module PATH]\n"
     "       fxplayer --help\n"
     "Runs the effect module in a stand-in host: effect sources in a scene, frames at a fixed\n"
     "rate, the console's side and what the streamer does played from a script. Writes\n"
-    "frames/NNNNN.png, contact.png, transcript.txt and config.json into the output folder.\n"
+    "frames/NNNNN.png, contact.png, transcript.txt, config.json, frametimes.csv and\n"
+    "frametimes.png (the module's time on each frame) into the output folder.\n"
     "Every option is optional.\n"
     "\n"
     "  --script FILE       timed events, one '<seconds> <event>' line each: command TEXT,\n"
@@ -36,6 +37,8 @@ const char kUsage[] =
     "                      names, at least 1)\n"
     "  --config FILE       keep the configuration tree (settings, identifiers) in FILE across\n"
     "                      runs\n"
+    "  --video FILE.mp4    also write every frame as H.264 video at the run's rate\n"
+    "  --video-size WxH    the video's size, even numbers (default: the canvas's)\n"
     "  --module PATH       the module to load (default: VantrelEffect beside fxplayer)\n"
     "  --help              this text\n";
 
@@ -74,8 +77,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         static const char* const kTakesValue[] = {
-            "--module", "--script", "--out",    "--background", "--config", "--seconds",
-            "--fps",    "--every",  "--canvas", "--set",        "--sources"};
+            "--module", "--script", "--out", "--background", "--config", "--seconds",   "--fps",
+            "--every",  "--canvas", "--set", "--sources",    "--video",  "--video-size"};
         bool known = false;
         for (const char* option : kTakesValue)
             known = known || name == option;
@@ -90,7 +93,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         const std::string& value = args[++i];
         long long number = 0;
         bool isPath = name == "--module" || name == "--script" || name == "--out" ||
-                      name == "--background" || name == "--config";
+                      name == "--background" || name == "--config" || name == "--video";
         if (isPath && value.empty()) {
             error = name + " needs a non-empty value";
             return false;
@@ -128,6 +131,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 error = "--canvas takes WIDTHxHEIGHT, each 1 to 8192, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--video") {
+            options.video = value;
+        } else if (name == "--video-size") {
+            // The video's colours are stored at half size across and down.
+            if (!ParseCanvas(value, options.videoWidth, options.videoHeight) ||
+                options.videoWidth % 2 != 0 || options.videoHeight % 2 != 0) {
+                error =
+                    "--video-size takes WIDTHxHEIGHT, each an even number from 2 to 8192, "
+                    "not '" +
+                    value + "'";
+                return false;
+            }
         } else if (name == "--set") {
             Setting setting;
             if (!ParseSetting(value, setting, error)) {
@@ -143,6 +158,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
             }
             options.sources = static_cast<int>(number);
         }
+    }
+    if (options.videoWidth != 0 && options.video.empty() && !options.help) {
+        error = "--video-size needs --video";
+        return false;
     }
     return true;
 }

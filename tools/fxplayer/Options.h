@@ -22,6 +22,9 @@ struct Options {
     unsigned canvasHeight = 1080;
     std::vector<Setting> settings;  // --set KEY=VALUE, in order, for every source
     int sources = 0;                // 0: as many as the script names, at least 1
+    std::string video;              // empty: no video preview
+    unsigned videoWidth = 0;        // 0: the canvas's size
+    unsigned videoHeight = 0;
     bool help = false;
 };
 

@@ -12,12 +12,14 @@
 #include "FileChanges.h"
 #include "Files.h"
 #include "FrameKeeper.h"
+#include "FrameTimes.h"
 #include "HostScene.h"
 #include "Interrupt.h"
 #include "ModuleLoader.h"
 #include "OutputFolder.h"
 #include "Progress.h"
 #include "Transcript.h"
+#include "VideoWriter.h"
 #include "standin/Standin.h"
 
 namespace fxplayer {
@@ -30,6 +32,18 @@ constexpr double kLargeRunBytes = 250e6;
 
 // Where a fatal report from the host finds the run's working folder.
 OutputFolder* activeOutput = nullptr;
+// Where the host's compositing inside the module's calls is reported.
+FrameTimes* activeTimes = nullptr;
+
+void OnComposite(bool starting) {
+    if (!activeTimes)
+        return;
+    if (starting) {
+        activeTimes->EnterHostCompositing();
+    } else {
+        activeTimes->LeaveHostCompositing();
+    }
+}
 
 // And the files the script changed, to put back.
 FileChanges* activeFiles = nullptr;
@@ -98,11 +112,15 @@ private:
     FileChanges files_;
     std::unique_ptr<HostScene> host_;
     std::unique_ptr<FrameKeeper> frames_;
+    FrameTimes times_{plan_.options.fps, plan_.frameCount};
+    VideoPreview video_;
     size_t nextEvent_ = 0;
 };
 
 Session::~Session() {
     host_.reset();
+    standin::SetCompositeHook(nullptr);
+    activeTimes = nullptr;
     if (consoleRunning_) {
         std::string ignored;
         console_->Stop(ignored);
@@ -145,6 +163,10 @@ int Session::Play() {
     activeFiles = &files_;
     if (!transcript_.Open(output_.Path("transcript.txt")))
         return Fail("cannot write " + output_.Path("transcript.txt"));
+    if (!times_.Open(output_.Path("frametimes.csv")))
+        return Fail("cannot write " + output_.Path("frametimes.csv"));
+    if (!video_.Begin(plan_.options, output_, error))
+        return Fail(error);
     if (!Begin(error))
         return Fail(error);
 
@@ -162,7 +184,10 @@ int Session::Play() {
         // Frame 0 is time 0: no time has passed yet.
         host_->Advance(frame == 0 ? 0.0f : frameSeconds);
         host_->Draw(plan_.background.rgba);
+        times_.EndFrame();
         console_->Collect();
+        if (!video_.Frame(standin::CanvasPixels(), error))
+            return Fail(error);
         // What the host and the desktop recorded this frame is in the transcript by now; kept,
         // it would grow with every frame of a long run.
         standin::ClearRecords();
@@ -179,11 +204,14 @@ int Session::Play() {
     if (nextEvent_ < events.size())
         unplayed = "; " + std::to_string(events.size() - nextEvent_) +
                    " script event(s) after the end were not played";
+    std::string video = video_.Active() ? "; video " + video_.Target() : "";
     std::printf(
         "fxplayer: %lld frames (%.3f s at %d fps), %lld kept; wrote %s: frames/, "
-        "contact.png, transcript.txt (%zu lines), config.json%s\n",
+        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png%s; "
+        "module time: %s%s\n",
         plan_.frameCount, TimeOf(plan_.frameCount, fps_), fps_, frames_->Kept(),
-        output_.Target().c_str(), transcript_.Lines(), unplayed.c_str());
+        output_.Target().c_str(), transcript_.Lines(), video.c_str(), times_.Summary().c_str(),
+        unplayed.c_str());
     return 0;
 }
 
@@ -194,13 +222,15 @@ bool Session::Begin(std::string& error) {
     standin::SetFatalHandler(&OnFatal);
     // Files change only as the script says, at the frame it says: runs repeat exactly.
     standin::SetFileWatchesPollDisk(false);
+    activeTimes = &times_;
+    standin::SetCompositeHook(&OnComposite);
     console_ = MakeConsoleSide(transcript_, plan_.playerDirectory);
     frames_ = std::make_unique<FrameKeeper>(output_, plan_.options.canvasWidth,
                                             plan_.options.canvasHeight, plan_.frameCount,
                                             plan_.options.every);
     host_ = std::make_unique<HostScene>(
         module_, [this](const char* kind, const std::string& text) { Note(kind, text); },
-        [this](int source) { Calling(source); });
+        [this](int source) { Calling(source); }, &times_);
     if (!host_->Open(plan_, error))
         return false;
     // Events at 0 come before the scene starts.
@@ -247,6 +277,7 @@ bool Session::ApplyEventsBefore(long long frame, std::string& error) {
 }
 
 bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
+    times_.Event(event);
     switch (event.kind) {
         case EventKind::Command: {
             std::string text = ResolveCommandPath(event.text, plan_.scriptDirectory);
@@ -326,10 +357,12 @@ bool Session::Finish(std::string& error) {
     }
     if (!files_.Restore(error))
         return false;
+    if (!times_.Finish(output_.Path("frametimes.png"), error) || !video_.Finish(error))
+        return false;
     // Past this point the output is put in place: an interruption now still leaves the old one.
     if (InterruptSignal())
         return false;
-    if (!output_.Commit(error))
+    if (!output_.Commit(error) || !video_.Place(error))
         return false;
     // Kept for the next run; written last, since the file may lie in the folder just replaced.
     if (!plan_.options.config.empty() &&

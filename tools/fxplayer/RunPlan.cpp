@@ -11,6 +11,7 @@
 #include "ModuleLoader.h"
 #include "Player.h"
 #include "TestPattern.h"
+#include "VideoWriter.h"
 #include "standin/Standin.h"
 
 namespace fxplayer {
@@ -144,6 +145,8 @@ bool PlanRun(const Options& options, RunPlan& plan, std::string& error) {
         if (event.kind == EventKind::Console && !ConsoleAvailable(plan.playerDirectory, error))
             return false;
     }
+    if (!CheckVideoOptions(options, error))
+        return false;
     if (!ReadBackground(options, plan.background, error))
         return false;
     if (!options.config.empty() && !CheckConfig(options.config, plan.loadConfig, error))
