@@ -27,4 +27,9 @@ ImageSource* CreateBitmapSource(XElement* data);
 // the controller console. False for a null element or one without a container element.
 bool ConfigureBitmapSource(XElement* element, bool creating);
 
+// Not for the host, which has no need of it: a host program that wants repeatable runs (the effect
+// player) waits through it until a background load ("backgroundLoad" 1) of `source`, a source this
+// module made, has finished, so that the next Advance shows it. At once when none is loading.
+void WaitForBackgroundLoad(ImageSource* source);
+
 }  // namespace vantrel

@@ -1,4 +1,5 @@
-// The module's exports: four unmangled functions, and the platform's load notification.
+// The module's exports: the four unmangled functions the host calls, a fifth for host programs
+// that want repeatable runs, and the platform's load notification.
 #include "plugin/PluginEntry.h"
 
 #if defined(_WIN32)
@@ -39,4 +40,9 @@ VANTREL_EXPORT const wchar_t* GetPluginName() {
 }
 VANTREL_EXPORT const wchar_t* GetPluginDescription() {
     return vantrel::GetPluginDescription();
+}
+// Not called by the host: the effect player waits here for a source's background load between
+// frames, so that its runs repeat exactly.
+VANTREL_EXPORT void WaitForBackgroundLoad(ImageSource* source) {
+    vantrel::WaitForBackgroundLoad(source);
 }

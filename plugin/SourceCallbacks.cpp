@@ -17,6 +17,13 @@ ImageSource* CreateBitmapSource(XElement* data) {
     return source;
 }
 
+void WaitForBackgroundLoad(ImageSource* source) {
+    // Only the host's own sources come here, but a stray pointer of another kind is no reason to
+    // touch memory that is not ours.
+    if (VoteImageSource* ours = dynamic_cast<VoteImageSource*>(source))
+        ours->WaitForBackgroundLoad();
+}
+
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {
     if (!element) {
         AppWarning(L"ConfigureBitmapSource: NULL element");

@@ -583,6 +583,56 @@ TEST_F(FxplayerRun, MeasuresTheModulesTimeOnEachFrameAndNamesTheLoadAsTheWorst) 
     ExpectTheLoadAsTheWorstFrame("source 2 set path=busy.gif", "source 2 set path=busy.gif");
 }
 
+// With "backgroundLoad" 1 the player lets each load finish before the next frame: the console
+// hears the same messages in the same order as without it, and what a load reports comes one frame
+// after its command (the frame that swaps it in), on every machine.
+TEST_F(FxplayerRun, WaitsForLoadsInTheBackgroundSoRunsRepeat) {
+    WriteBusyEffect();
+    WriteEffect();
+    std::string script = Script(
+        "0 console on\n"
+        "0.5 command 1|busy.gif|80|40|x|7|10|10\n"
+        "1.5 command 2|fx.gif|40|20|x|8|50|50\n");
+    // The lines of a run; files are read through the host only on the design's path.
+    auto play = [&](bool background, std::vector<std::string>& events,
+                    std::vector<std::string>& times) {
+        std::vector<std::string> args = SmallRun(script);
+        args.insert(args.end(), {"--every", "100"});
+        if (background)
+            args.insert(args.end(), {"--set", "backgroundLoad=1"});
+        Outcome run = Run(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> lines;
+        for (std::string line : Lines(ReadText(dir_.File("out/transcript.txt")))) {
+            if (line.find(" read ") != std::string::npos)
+                continue;
+            // Each run makes identifiers of its own.
+            size_t handshake = line.find(" handshake ");
+            if (handshake != std::string::npos)
+                line.erase(handshake + 10);
+            lines.push_back(line);
+        }
+        Split(lines, events, times);
+    };
+    std::vector<std::string> plainEvents, plainTimes, events, times;
+    play(false, plainEvents, plainTimes);
+    play(true, events, times);
+    ASSERT_EQ(events, plainEvents);
+    ASSERT_EQ(std::count(events.begin(), events.end(), "msg 1056 7 0"), 1);
+    std::string command;
+    for (size_t i = 0; i < events.size(); ++i) {
+        std::string want = plainTimes[i];
+        if (events[i].rfind("command ", 0) == 0) {
+            command = plainTimes[i];
+        } else if (plainTimes[i] == command) {
+            char next[32];
+            std::snprintf(next, sizeof next, "%.3f", std::stod(command) + 0.1);
+            want = next;
+        }
+        EXPECT_EQ(times[i], want) << events[i];
+    }
+}
+
 #if defined(FXPLAYER_VIDEO_PROBE)
 
 // What FFmpeg itself reads from a video file, and the colour of one point of every frame.

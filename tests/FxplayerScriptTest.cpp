@@ -232,7 +232,8 @@ TEST(FxplayerSettings, KnownKeysOnlyEachByItsType) {
         {"cx=0", "", 0u},
         {"keycolor=0xFF00FF00",
          "unknown setting 'keycolor' (did you mean 'keyColor'?); the settings are path, monitor, "
-         "opacity, color, useColorKey, keyColor, keySimilarity, keyBlend, cx, cy, orix, oriy"},
+         "opacity, color, useColorKey, keyColor, keySimilarity, keyBlend, backgroundLoad, cx, cy, "
+         "orix, oriy"},
         {"guid=x", "unknown setting 'guid'; the settings are path,"},
         {"keyColor=0x1FF00FF00", "keyColor takes a colour as 0xAARRGGBB"},
         {"keyColor=4294967296", "keyColor takes a colour"},

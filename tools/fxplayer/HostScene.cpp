@@ -199,6 +199,15 @@ void HostScene::Advance(float seconds) {
     calling_(0);
 }
 
+void HostScene::WaitForBackgroundLoads() {
+    // The load's cost is the worker's, not the host thread's: not timed as the module's.
+    auto wait = module_.Exports().WaitForBackgroundLoad;
+    if (!wait)
+        return;
+    for (Source& source : sources_)
+        wait(source.source);
+}
+
 void HostScene::Draw(const std::vector<uint8_t>& background) {
     standin::SetCanvasPixels(background);
     // While its scene is not running the host neither updates nor draws the sources.

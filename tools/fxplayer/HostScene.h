@@ -52,6 +52,9 @@ public:
 
     // One frame's update of every source; the host updates no source while the scene is stopped.
     void Advance(float seconds);
+    // Waits until every source's background load has finished, so that the next Advance shows it
+    // (the module's export for host programs; nothing when the module lacks it).
+    void WaitForBackgroundLoads();
     // Puts `background` on the canvas and draws every source over it at its item, in order.
     void Draw(const std::vector<uint8_t>& background);
 

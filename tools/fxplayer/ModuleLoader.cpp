@@ -91,6 +91,8 @@ bool LoadedModule::Open(const std::string& path, std::string& error) {
         Close();
         return false;
     }
+    std::string absent;
+    Resolve(handle_, "WaitForBackgroundLoad", exports_.WaitForBackgroundLoad, absent);
     return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 // Loads the effect module the way the host does: as a dynamic library, through its four exported
-// functions, never linked in.
+// functions, never linked in (and a fifth, for repeatable runs, when the module has it).
 #include <string>
+
+class ImageSource;
 
 namespace fxplayer {
 
@@ -11,6 +13,9 @@ struct PluginExports {
     void (*UnloadPlugin)() = nullptr;
     const wchar_t* (*GetPluginName)() = nullptr;
     const wchar_t* (*GetPluginDescription)() = nullptr;
+    // Not one of the host's: waits until a source's background load has finished. Null when the
+    // module has no such export; the player then cannot hold a run still for a load.
+    void (*WaitForBackgroundLoad)(ImageSource* source) = nullptr;
 };
 
 class LoadedModule {

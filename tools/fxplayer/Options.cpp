@@ -10,7 +10,8 @@ namespace {
 const char kUsage[] =
     "usage: fxplayer [--script FILE] [--out DIR] [--seconds S] [--fps N] [--every N]\n"
     "                [--canvas WxH] [--background FILE] [--set KEY=VALUE]... [--sources N]\n"
-    "                [--config FILE] [--video FILE.mp4 [--video-size WxH]] [--module PATH]\n"
+    "                [--config FILE] [--video FILE.mp4 [--video-size WxH]] [--realtime]\n"
+    "                [--module PATH]\n"
     "       fxplayer --help\n"
     "Runs the effect module in a stand-in host: effect sources in a scene, frames at a fixed\n"
     "rate, the console's side and what the streamer does played from a script. Writes\n"
@@ -39,6 +40,10 @@ const char kUsage[] =
     "                      runs\n"
     "  --video FILE.mp4    also write every frame as H.264 video at the run's rate\n"
     "  --video-size WxH    the video's size, even numbers (default: the canvas's)\n"
+    "  --realtime          pace frames at the run's rate in wall time, so that an effect loading\n"
+    "                      in the background (backgroundLoad=1) takes as many frames as on a\n"
+    "                      host; such runs do not repeat exactly. Without it the player lets a\n"
+    "                      load finish before the next frame\n"
     "  --module PATH       the module to load (default: VantrelEffect beside fxplayer)\n"
     "  --help              this text\n";
 
@@ -76,6 +81,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
+        if (name == "--realtime") {
+            options.realtime = true;
+            continue;
+        }
         static const char* const kTakesValue[] = {
             "--module", "--script", "--out", "--background", "--config", "--seconds",   "--fps",
             "--every",  "--canvas", "--set", "--sources",    "--video",  "--video-size"};

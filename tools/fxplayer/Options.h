@@ -25,6 +25,9 @@ struct Options {
     std::string video;              // empty: no video preview
     unsigned videoWidth = 0;        // 0: the canvas's size
     unsigned videoHeight = 0;
+    // Frames at the run's rate in wall time, so that a load in the background takes as many frames
+    // as on a host; otherwise the player lets such a load finish before the next frame.
+    bool realtime = false;
     bool help = false;
 };
 

@@ -2,11 +2,13 @@
 // and the script in step, and writes what it sees into the output folder.
 #include "Player.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 #include "ConsoleSide.h"
 #include "FileChanges.h"
@@ -173,6 +175,8 @@ int Session::Play() {
     AnnounceLargeRun();
     Progress progress(plan_.frameCount);
     const float frameSeconds = 1.0f / static_cast<float>(fps_);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
     for (long long frame = 0; frame < plan_.frameCount; ++frame) {
         if (InterruptSignal())
             return Interrupted();
@@ -181,6 +185,16 @@ int Session::Play() {
         console_->FollowRunTime(seconds);
         if (!ApplyEventsBefore(frame, error))
             return Fail(error);
+        if (plan_.options.realtime) {
+            // Each frame at its time from the start; a late frame is followed at once by the next
+            // until the run is on time again, as the host's clock goes on while it is busy.
+            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                                      std::chrono::duration<double>(seconds)));
+        } else {
+            // A load in the background finishes before the frame, wherever the machine's speed:
+            // the run repeats exactly, and the frame that swaps it in shows the swap's cost.
+            host_->WaitForBackgroundLoads();
+        }
         // Frame 0 is time 0: no time has passed yet.
         host_->Advance(frame == 0 ? 0.0f : frameSeconds);
         host_->Draw(plan_.background.rgba);
@@ -205,13 +219,15 @@ int Session::Play() {
         unplayed = "; " + std::to_string(events.size() - nextEvent_) +
                    " script event(s) after the end were not played";
     std::string video = video_.Active() ? "; video " + video_.Target() : "";
+    // The frames a load took depend on the machine and its load at the time.
+    std::string paced = plan_.options.realtime ? " (paced in wall time: not repeatable)" : "";
     std::printf(
         "fxplayer: %lld frames (%.3f s at %d fps), %lld kept; wrote %s: frames/, "
         "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png%s; "
-        "module time: %s%s\n",
+        "module time: %s%s%s\n",
         plan_.frameCount, TimeOf(plan_.frameCount, fps_), fps_, frames_->Kept(),
         output_.Target().c_str(), transcript_.Lines(), video.c_str(), times_.Summary().c_str(),
-        unplayed.c_str());
+        paced.c_str(), unplayed.c_str());
     return 0;
 }
 

@@ -27,6 +27,7 @@ constexpr KeySpec kKeys[] = {
     {"keyColor", Kind::Colour, 0, 0, false},
     {"keySimilarity", Kind::Whole, 0, 200, false},
     {"keyBlend", Kind::Whole, 0, 200, false},
+    {"backgroundLoad", Kind::Switch, 0, 1, false},
     {"cx", Kind::Whole, 0, 16384, true},
     {"cy", Kind::Whole, 0, 16384, true},
     {"orix", Kind::Whole, 1, 16384, true},
