@@ -114,8 +114,8 @@ int main(int argc, char** argv) {
     char target[32], growthText[32];
     std::snprintf(target, sizeof target, "<= %.0f KB/min", kMaxGrowthKbPerMinute);
     std::snprintf(growthText, sizeof growthText, "%+.0f KB/min", growth);
-    std::printf("\n%-40s %12s %12s %14s  %-15s %s\n", "figure", "peak short", "peak long",
-                "growth", "target", "met");
+    std::printf("\n%-40s %12s %12s %14s  %-15s %s\n", "figure", "peak short", "peak long", "growth",
+                "target", "met");
     std::printf("%-40s %12s %12s %14s  %-15s %s\n", "player, keyed run, peak resident size",
                 Megabytes(shortRun.kilobytes).c_str(), Megabytes(longRun.kilobytes).c_str(),
                 growthText, target, met ? "met" : "MISSED");
@@ -130,8 +130,7 @@ int main(int argc, char** argv) {
              << "    {\"figure\": \"player, keyed run, peak resident size\", \"canvas\": \""
              << kCanvas << "\", \"short_minutes\": " << shortMinutes
              << ", \"short_peak_kb\": " << shortRun.kilobytes
-             << ", \"long_minutes\": " << longMinutes
-             << ", \"long_peak_kb\": " << longRun.kilobytes
+             << ", \"long_minutes\": " << longMinutes << ", \"long_peak_kb\": " << longRun.kilobytes
              << ", \"growth_kb_per_minute\": " << growth
              << ", \"target_kb_per_minute\": " << kMaxGrowthKbPerMinute
              << ", \"met\": " << (met ? "true" : "false") << "}\n  ]\n}\n";

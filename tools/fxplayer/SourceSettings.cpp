@@ -8,7 +8,7 @@ namespace {
 
 enum class Kind { Text, Switch, Whole, Colour };
 
-struct KeySpec {
+struct KnownKey {
     const char* key;
     Kind kind;
     long long min, max;  // Whole
@@ -18,7 +18,7 @@ struct KeySpec {
 // 16384 is the largest picture side the host takes; an item or an effect larger than that is a
 // typo. Similarity and blend are hundredths of a distance of at most about 1.73, so above 200 they
 // only mean "everything".
-constexpr KeySpec kKeys[] = {
+constexpr KnownKey kKeys[] = {
     {"path", Kind::Text, 0, 0, false},
     {"monitor", Kind::Switch, 0, 1, false},
     {"opacity", Kind::Whole, 0, 100, false},
@@ -48,8 +48,8 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
 
 std::string KnownKeys() {
     std::string list;
-    for (const KeySpec& spec : kKeys)
-        list += std::string(list.empty() ? "" : ", ") + spec.key;
+    for (const KnownKey& known : kKeys)
+        list += std::string(list.empty() ? "" : ", ") + known.key;
     return list;
 }
 
@@ -101,13 +101,13 @@ bool ParseSetting(const std::string& assignment, Setting& setting, std::string& 
     }
     const std::string key = assignment.substr(0, equals);
     const std::string value = assignment.substr(equals + 1);
-    const KeySpec* spec = nullptr;
-    for (const KeySpec& candidate : kKeys)
+    const KnownKey* known = nullptr;
+    for (const KnownKey& candidate : kKeys)
         if (key == candidate.key)
-            spec = &candidate;
-    if (!spec) {
+            known = &candidate;
+    if (!known) {
         error = "unknown setting '" + key + "'";
-        for (const KeySpec& candidate : kKeys)
+        for (const KnownKey& candidate : kKeys)
             if (SameIgnoringCase(key, candidate.key))
                 error += " (did you mean '" + std::string(candidate.key) + "'?)";
         error += "; the settings are " + KnownKeys();
@@ -116,12 +116,12 @@ bool ParseSetting(const std::string& assignment, Setting& setting, std::string& 
 
     setting = Setting();
     setting.key = key;
-    setting.onSourceElement = spec->onSourceElement;
+    setting.onSourceElement = known->onSourceElement;
     const std::string refused = key + " takes ";
     const std::string given = ", not '" + value + "'";
     long long number = 0;
     uint32_t colour = 0;
-    switch (spec->kind) {
+    switch (known->kind) {
         case Kind::Text:
             setting.isText = true;
             setting.text = value;
@@ -135,9 +135,9 @@ bool ParseSetting(const std::string& assignment, Setting& setting, std::string& 
             return true;
         case Kind::Whole:
             if (value.empty() || value[0] == '+' ||
-                !ParseWholeNumber(value, spec->min, spec->max, number)) {
-                error = refused + "a whole number from " + std::to_string(spec->min) + " to " +
-                        std::to_string(spec->max) + given;
+                !ParseWholeNumber(value, known->min, known->max, number)) {
+                error = refused + "a whole number from " + std::to_string(known->min) + " to " +
+                        std::to_string(known->max) + given;
                 return false;
             }
             setting.number = static_cast<int32_t>(number);
