@@ -130,6 +130,7 @@ void BitmapImage::InstallLoadedAnimation(LoadedGif* done) {
     fileData = done->fileData.data();
     frameStore = done->frameStore.get();
     frameCache = done->frameCache.data();
+    frameFailed = done->frameFailed.data();
     frameCount = done->frameCount;
     lastDecodedFrame = done->lastDecodedFrame;
     currentFrame = 0;
@@ -153,6 +154,7 @@ void BitmapImage::ReleaseLoadedContent() {
     isAnimated = false;
     fileData = nullptr;
     frameCache = nullptr;
+    frameFailed = nullptr;
     frameStore = nullptr;
     if (loader)
         loader->Dispose(std::move(content));

@@ -88,6 +88,7 @@ void Finish(LoadedGif& out, LoadedGif::Outcome outcome) {
     std::vector<uint8_t>().swap(out.fileData);
     out.frameStore.reset();
     std::vector<uint8_t*>().swap(out.frameCache);
+    std::vector<uint8_t>().swap(out.frameFailed);
     std::vector<float>().swap(out.frameDelays);
     out.frameCount = 0;
     out.outcome = outcome;
@@ -181,6 +182,7 @@ bool DecodeFrames(const std::function<bool()>& stop, LoadedGif& out, bool& stopp
     const uint32_t frameBytes = out.animation.width * out.animation.height * 4u;
     try {
         out.frameCache.assign(out.frameCount, nullptr);
+        out.frameFailed.assign(out.frameCount, 0);
     } catch (const std::bad_alloc&) {
         Fail(out, false,
              L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
@@ -215,12 +217,13 @@ bool DecodeFrames(const std::function<bool()>& stop, LoadedGif& out, bool& stopp
             std::memcpy(slot, pixels, frameBytes);
         else
             std::memset(slot, 0, frameBytes);
-        if (decoded)
+        if (decoded) {
             out.frameCache[i] = slot;
-        else
-            Note(out.lines, false,
-                 L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(i) + L" of " +
-                     path);
+            continue;
+        }
+        out.frameFailed[i] = 1;
+        Note(out.lines, false,
+             L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(i) + L" of " + path);
     }
     out.lastDecodedFrame = out.frameCount - 1;
     return true;

@@ -57,6 +57,7 @@ struct LoadedGif {
     std::vector<uint8_t> fileData;
     std::unique_ptr<uint8_t[]> frameStore;  // frameCount slots of width x height RGBA pixels
     std::vector<uint8_t*> frameCache;       // each frame's slot; null where the decode failed
+    std::vector<uint8_t> frameFailed;       // 1 where the decode failed
     std::vector<float> frameDelays;
     uint32_t frameCount = 0;
     uint32_t lastDecodedFrame = 0;  // where the decoder stands

@@ -19,6 +19,7 @@ BitmapImage::BitmapImage()
       animation(),
       fileData(nullptr),
       frameCache(nullptr),
+      frameFailed(nullptr),
       frameStore(nullptr),
       currentFrame(0),
       loopsPlayed(0),
@@ -39,6 +40,7 @@ BitmapImage::~BitmapImage() {
     if (isAnimated) {
         gif_finalise(&animation);
         MainAllocator->Free(frameCache);
+        MainAllocator->Free(frameFailed);
         MainAllocator->Free(frameStore);
     }
     if (fileData)
@@ -99,8 +101,10 @@ void BitmapImage::ReleaseContent() {
         isAnimated = false;
         gif_finalise(&animation);
         MainAllocator->Free(frameCache);
+        MainAllocator->Free(frameFailed);
         MainAllocator->Free(frameStore);
         frameCache = nullptr;
+        frameFailed = nullptr;
         frameStore = nullptr;
     }
     if (fileData) {

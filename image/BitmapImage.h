@@ -68,7 +68,11 @@ public:
     uint8_t* fileData;        // the whole GIF file: libnsgif decodes frames from it on demand
     List<float> frameDelays;  // seconds per frame, each at least 0.01
     uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
-    uint8_t* frameStore;      // frameCount slots of width x height RGBA pixels
+    // Per frame: 1 once it has failed to decode. The file never changes under the decoder, so such
+    // a frame is never decoded again for display (it would fail again, at the cost of decoding
+    // every frame before it).
+    uint8_t* frameFailed;
+    uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
     uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
     float frameTime;                // seconds gathered toward leaving currentFrame
     float reloadCountdown;          // seconds until a pending reload; 0: none pending

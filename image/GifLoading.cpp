@@ -118,6 +118,13 @@ bool BitmapImage::SetUpAnimation() {
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
+    frameFailed = static_cast<uint8_t*>(MainAllocator->Allocate(frameCount));
+    if (!frameFailed) {
+        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+            filePath.Array());
+        return false;
+    }
+    std::memset(frameFailed, 0, frameCount);
 
     const uint32_t storeBytes = frameCount * FrameBytes();
     frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
@@ -141,8 +148,8 @@ bool BitmapImage::SetUpAnimation() {
     return true;
 }
 
-// Takes each frame's delay and decodes every frame once, in order, to report the bad ones. Nothing
-// is cached here: playback caches frames as it first shows them.
+// Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
+// Nothing is cached here: playback caches frames as it first shows them.
 bool BitmapImage::ListFrameDelays() {
     for (uint32_t i = 0; i < frameCount; ++i) {
         // Centiseconds to seconds in single precision: 10 cs gives 0.099999994, not 0.1.
@@ -154,9 +161,11 @@ bool BitmapImage::ListFrameDelays() {
                 filePath.Array());
             return false;
         }
-        if (gif_decode_frame(&animation, i) != GIF_OK)
-            Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
-                filePath.Array());
+        if (gif_decode_frame(&animation, i) == GIF_OK)
+            continue;
+        frameFailed[i] = 1;
+        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
+            filePath.Array());
     }
     return true;
 }
@@ -166,8 +175,10 @@ BitmapImage::GifOutcome BitmapImage::FailGif() {
     gif_finalise(&animation);
     isAnimated = false;
     MainAllocator->Free(frameCache);
+    MainAllocator->Free(frameFailed);
     MainAllocator->Free(frameStore);
     frameCache = nullptr;
+    frameFailed = nullptr;
     frameStore = nullptr;
     ReleaseContent();
     CreatePlaceholderTexture();

@@ -66,12 +66,11 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     if (frame == shown)
         return;
 
-    if (!frameCache[frame])
+    if (!frameCache[frame] && !frameFailed[frame])
         DecodeIntoCache(frame);
     if (frameCache[frame] && texture)
         texture->UploadPixels(frameCache[frame], GS_RGBA, animation.width * 4u);
-    // When the frame failed to decode the texture keeps the previous one; the frame is tried again
-    // when it is next due.
+    // A frame that failed to decode is passed over on screen: the texture keeps the previous one.
     currentFrame = frame;
 }
 
@@ -80,19 +79,22 @@ void BitmapImage::AdvanceAnimation(float seconds) {
 // it decodes. A frame on the way that fails is passed over: libnsgif leaves on the canvas what it
 // could decode and the next frames are drawn over it, just as when the broken frame is itself the
 // one due. Stopping there instead would meet the same frame again at every call and freeze the
-// picture. An uncached frame that libnsgif decoded last is one that failed; asked for it again,
-// libnsgif would call the half-drawn canvas done, so it is decoded afresh from frame 0.
+// picture. A frame that fails is marked, so that it is never asked for again: asked for the frame
+// it decoded last, libnsgif would call the half-drawn canvas done.
 void BitmapImage::DecodeIntoCache(uint32_t frame) {
     const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
-    for (uint32_t i = first; i < frame; ++i)
-        gif_decode_frame(&animation, i);
-    if (gif_decode_frame(&animation, frame) == GIF_OK) {
-        const uint32_t bytes = FrameBytes();
-        frameCache[frame] = frameStore + frame * bytes;
-        std::memcpy(frameCache[frame], bitmapCallbacks.bitmap_get_buffer(animation.frame_image),
-                    bytes);
+    for (uint32_t i = first; i < frame; ++i) {
+        if (gif_decode_frame(&animation, i) != GIF_OK)
+            frameFailed[i] = 1;
     }
     lastDecodedFrame = frame;
+    if (gif_decode_frame(&animation, frame) != GIF_OK) {
+        frameFailed[frame] = 1;
+        return;
+    }
+    const uint32_t bytes = FrameBytes();
+    frameCache[frame] = frameStore + frame * bytes;
+    std::memcpy(frameCache[frame], bitmapCallbacks.bitmap_get_buffer(animation.frame_image), bytes);
 }
 
 // Takes away whole passes through the animation, all but the last one, counting them as loops. A
