@@ -264,6 +264,44 @@ TEST(BackgroundLoad, SwapReportsInTheOrderOfACommandAppliedAtOnce) {
     EXPECT_EQ(later.fields, now.fields);
 }
 
+// While a command's load is held on the disk the effect that shows keeps its picture, and settings
+// applied meanwhile report nothing; the swap reports the command once, and a reload by settings
+// after it reports nothing (the pending mark went with the swap).
+TEST(BackgroundLoad, HeldLoadKeepsThePictureAndReportsOnlyAtTheSwap) {
+    Rig rig(true);
+    const std::wstring white = rig.File("white.gif", Frames(8, 8, {1, 1}));
+    const std::wstring red = rig.File("red.gif", Frames(16, 8, {2, 2}));
+    auto pixels = [&rig] {
+        const standin::TextureInfo* info = standin::InspectTexture(rig.source->bitmap.texture);
+        return info ? info->rgba : std::vector<uint8_t>{};
+    };
+    rig.Command(L"1|" + white + L"|0|0|x|7|0|0");
+    rig.Loaded();
+    const std::vector<uint8_t> before = pixels();
+    ASSERT_EQ(before[0], 0xFF);
+    rig.Take();
+
+    rig.sim.HoldFileReads(true);
+    rig.Command(L"2|" + red + L"|0|0|x|8|0|0");
+    rig.source->Advance(0.025f);
+    EXPECT_EQ(pixels(), before);
+    rig.data->SetInt(L"opacity", 50);
+    rig.source->ApplySettings();
+    rig.source->Advance(0.025f);
+    EXPECT_EQ(pixels(), before);
+    EXPECT_TRUE(rig.Take().empty());
+    rig.sim.HoldFileReads(false);
+    rig.Loaded();
+    const std::vector<std::wstring> want = {L"msg 1056 7 -1", L"stop play.", L"start play.",
+                                            L"msg 1056 8 0"};
+    EXPECT_EQ(rig.Take(), want);
+    EXPECT_EQ(pixels()[1], 0x00) << "red";
+    rig.source->ApplySettings();
+    rig.Loaded();
+    EXPECT_TRUE(rig.Take().empty());
+    EXPECT_EQ(rig.source->effectId, 8);
+}
+
 // Newer commands while a load waits on the disk: only the effects that reach the screen are
 // reported, a clearing command clears at once, and a still image is shown at once.
 TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {

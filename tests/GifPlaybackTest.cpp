@@ -318,6 +318,11 @@ TEST_F(GifPlayback, BrokenFrameIsPassedOverAndNeverCached) {
         EXPECT_EQ(Shown(image), image.currentFrame == 2 ? 1 : static_cast<int>(image.currentFrame));
     }
     EXPECT_EQ(image.frameCache[2], nullptr);
+    // Passed over on the way, the broken frame does not keep the due frame from being decoded.
+    Load(gif.Build());
+    image.Advance(0.035f);
+    EXPECT_EQ(image.currentFrame, 3u);
+    EXPECT_EQ(Shown(image), 3);
 }
 
 // The data never changes, so a frame that failed once fails again: it is never decoded again, on
