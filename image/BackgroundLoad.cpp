@@ -1,23 +1,40 @@
 // The holder's side of loading in the background: the worker (BackgroundLoader.h) reads and
-// decodes, and the host's thread installs the result in one step, with the log lines the load would
-// have written, in the order Init writes them.
+// decodes, and the host's thread installs the load in one step as soon as frame 0 is decoded, with
+// the log lines the load has written so far, in the order Init writes them; lines of frames decoded
+// later are written by the host's thread as they come.
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
 #include "platform/Platform.h"
 
+// The loads the holder shares with their workers.
+struct GifStreams {
+    std::shared_ptr<GifStream> pending;  // started, not yet swapped in
+    std::shared_ptr<GifStream> shown;    // what playback reads
+};
+
 namespace {
 
-void WriteLines(const LoadedGif& done, size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-        const PendingLogLine& line = done.lines[i];
+constexpr uint64_t kMebibyte = 1024 * 1024;
+
+void WriteLines(std::vector<PendingLogLine>& lines, size_t from, size_t to) {
+    for (size_t i = from; i < to && i < lines.size(); ++i) {
+        const PendingLogLine& line = lines[i];
         if (line.warning)
             AppWarning(L"%s", line.text.c_str());
         else
             Log(L"%s", line.text.c_str());
     }
+}
+
+void Release(std::shared_ptr<GifStream>& stream) {
+    if (!stream)
+        return;
+    stream->Stop();
+    stream.reset();
 }
 
 }  // namespace
@@ -27,21 +44,22 @@ bool BitmapImage::IsGifPath(const wchar_t* path) {
 }
 
 bool BitmapImage::BackgroundLoadPending() const {
-    return finished || (loader && loader->Pending());
+    return streams && streams->pending;
 }
 
 bool BitmapImage::BackgroundLoadFinished() {
-    if (finished)
-        return true;
-    if (!loader)
-        return false;
-    finished = loader->TakeFinished().release();
-    return finished != nullptr;
+    return streams && streams->pending && streams->pending->Ready();
 }
 
 void BitmapImage::WaitForBackgroundLoad() {
-    if (!finished && loader)
-        loader->WaitUntilFinished();
+    if (!streams)
+        return;
+    if (streams->pending) {
+        streams->pending->WaitUntilReady();
+        streams->pending->WaitUntilIdle();
+    }
+    if (streams->shown)
+        streams->shown->WaitUntilIdle();
 }
 
 // False when the file is no GIF, or no worker could take it: Init then loads it at once.
@@ -49,16 +67,22 @@ bool BitmapImage::StartBackgroundLoad() {
     const wchar_t* path = filePath.Array();
     if (!IsGifPath(path))
         return false;
-    if (!loader)
-        loader = new (std::nothrow) BackgroundLoader;
-    if (!loader || !loader->Start(path, platform::Current())) {
+    if (!streams)
+        streams = new (std::nothrow) GifStreams;
+    std::shared_ptr<GifStream> stream;
+    if (streams) {
+        Release(streams->pending);
+        try {
+            stream = std::make_shared<GifStream>(path, platform::Current(),
+                                                 uint64_t{frameCacheMB} * kMebibyte);
+        } catch (...) {
+        }
+    }
+    if (!stream || !StartGifStream(stream)) {
         Log(L"BitmapImage: Warning, could not load %s in the background; loading it now", path);
         return false;
     }
-    if (finished) {
-        loader->Dispose(std::unique_ptr<LoadedGif>(finished));
-        finished = nullptr;
-    }
+    streams->pending = std::move(stream);
     // Until the swap the holder shows what it showed. The placeholder of an empty path is not
     // drawn by the owner, which from now on sees a path: the picture goes, its size stays. A holder
     // that has shown nothing yet takes the placeholder's size, without its picture.
@@ -75,97 +99,94 @@ bool BitmapImage::StartBackgroundLoad() {
 }
 
 void BitmapImage::DropBackgroundLoad() {
-    if (!loader)
-        return;
-    loader->Abandon();
-    if (finished) {
-        loader->Dispose(std::unique_ptr<LoadedGif>(finished));
-        finished = nullptr;
-    }
+    if (streams)
+        Release(streams->pending);
 }
 
 void BitmapImage::SwapInBackgroundLoad() {
     if (!BackgroundLoadFinished())
         return;
-    std::unique_ptr<LoadedGif> done(finished);
-    finished = nullptr;
-    if (done->outcome == LoadedGif::Outcome::LoadAsStill) {
+    if (streams->pending->outcome == GifStream::Outcome::LoadAsStill) {
         // As Init: the host loads a GIF of one frame like any still image, on this thread.
-        loader->Dispose(std::move(done));
         LoadNow();
         return;
     }
     ReleaseContent();
     showsEmptyPath = false;
-    if (done->outcome == LoadedGif::Outcome::Failed) {
-        WriteLines(*done, 0, done->lines.size());
+    streams->shown = std::move(streams->pending);
+    if (streams->shown->outcome == GifStream::Outcome::Failed) {
+        WriteStreamLines();
         CreatePlaceholderTexture();
-        loader->Dispose(std::move(done));
+        streams->shown.reset();
         return;
     }
-    WriteLines(*done, 0, done->linesBeforeTexture);
-    InstallLoadedAnimation(done.release());
+    InstallStream();
 }
 
-// Takes over `done` and its buffers: the texture from frame 0, the delays into the host's list,
-// and the decoder and frame store as they are, every frame cached.
-void BitmapImage::InstallLoadedAnimation(LoadedGif* done) {
-    const wchar_t* path = done->path.c_str();
-    const uint32_t w = done->animation.width;
-    const uint32_t h = done->animation.height;
-    texture = GS->CreateTexture(w, h, GS_RGBA, done->frameStore.get(), false, false);
+// Frame 0 into a new texture, the delays into the host's list; playback reads the rest from the
+// worker's store.
+void BitmapImage::InstallStream() {
+    GifStream& stream = *streams->shown;
+    std::vector<PendingLogLine> lines;
+    stream.TakeLines(lines);
+    WriteLines(lines, 0, stream.linesBeforeTexture);
+    const wchar_t* path = stream.path.c_str();
+    texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
+                                false);
     if (!texture)
         Log(L"BitmapImage: Warning, no texture could be made for gif %s", path);
-    for (float delay : done->frameDelays) {
+    for (float delay : stream.frameDelays) {
         if (!frameDelays.Add(delay)) {
             Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s", path);
+            Release(streams->shown);
             ReleaseContent();
             CreatePlaceholderTexture();
-            loader->Dispose(std::unique_ptr<LoadedGif>(done));
             return;
         }
     }
-    animation = done->animation;
-    done->holdsDecoder = false;
-    fileData = done->fileData.data();
-    frameStore = done->frameStore.get();
-    frameCache = done->frameCache.data();
-    frameFailed = done->frameFailed.data();
-    frameCount = done->frameCount;
-    lastDecodedFrame = done->lastDecodedFrame;
+    // The decoder stays with the worker; the holder's record gives the canvas and the loop count.
+    animation = gif_animation();
+    animation.width = stream.width;
+    animation.height = stream.height;
+    animation.frame_count = stream.frameCount;
+    animation.loop_count = stream.loopCount;
+    frameCount = stream.frameCount;
+    width = static_cast<float>(stream.width);
+    height = static_cast<float>(stream.height);
     currentFrame = 0;
     loopsPlayed = 0;
     frameTime = 0.0f;
-    width = static_cast<float>(w);
-    height = static_cast<float>(h);
+    passesStarted = 0;
+    reachedSequence = 0;
     isAnimated = true;
-    loaded = done;
-    WriteLines(*done, done->linesBeforeTexture, done->lines.size());
+    streamed = &stream;
+    stream.Follow(0, 0);
+    WriteLines(lines, stream.linesBeforeTexture, lines.size());
 }
 
-// Gives the decoder record back to the load that owns its buffers, and the load to the worker to
-// free.
-void BitmapImage::ReleaseLoadedContent() {
-    std::unique_ptr<LoadedGif> content(loaded);
-    loaded = nullptr;
-    content->animation = animation;
-    content->holdsDecoder = true;
-    animation = gif_animation();
+void BitmapImage::WriteStreamLines() {
+    if (!streams->shown->HasLines())
+        return;
+    std::vector<PendingLogLine> lines;
+    streams->shown->TakeLines(lines);
+    WriteLines(lines, 0, lines.size());
+}
+
+// The worker frees the load once it has stopped.
+void BitmapImage::ReleaseStream() {
+    streamed = nullptr;
     isAnimated = false;
-    fileData = nullptr;
-    frameCache = nullptr;
-    frameFailed = nullptr;
-    frameStore = nullptr;
-    if (loader)
-        loader->Dispose(std::move(content));
+    animation = gif_animation();
+    Release(streams->shown);
 }
 
 void BitmapImage::EndBackgroundLoading() {
-    // The worker stops first, after the frame it is decoding; nothing of it runs after this.
-    delete loader;
-    loader = nullptr;
-    delete finished;
-    finished = nullptr;
-    if (loaded)
-        ReleaseLoadedContent();
+    // Neither worker is waited for: each stops after the frame or the read it is in.
+    if (!streams)
+        return;
+    Release(streams->pending);
+    if (streamed)
+        ReleaseStream();
+    delete streams;
+    streams = nullptr;
 }

@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <new>
+#include <thread>
 
 #include "image/GifBitmap.h"
 #include "platform/Platform.h"
@@ -10,22 +13,23 @@
 namespace {
 
 constexpr uint32_t kMaxGifSide = 4096;
+constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
 
-// Where the bitmap callbacks of the load on this thread keep their lines: they get no context
-// from libnsgif. Set for the length of one load.
-thread_local std::vector<PendingLogLine>* callbackLines = nullptr;
+// The load whose bitmap callbacks run on this thread: they get no context from libnsgif.
+thread_local GifStream* callbackStream = nullptr;
+void NoteFromCallback(const std::wstring& text);
 
-void Note(std::vector<PendingLogLine>& lines, bool warning, std::wstring text) {
-    lines.push_back(PendingLogLine{warning, std::move(text)});
+// Workers running, module-wide. Plain data: the module keeps no static object that needs a
+// destructor, so the lock and the signal are made once and never destroyed.
+std::atomic<uint64_t> runningStreams{0};
+std::atomic<uint64_t> framesDecodedByStreams{0};
+std::mutex& EndMutex() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
 }
-
-// Called from inside libnsgif, which is C: nothing may be thrown through it.
-void NoteFromCallback(std::wstring text) {
-    try {
-        if (callbackLines)
-            Note(*callbackLines, false, std::move(text));
-    } catch (...) {
-    }
+std::condition_variable& EndSignal() {
+    static std::condition_variable* signal = new std::condition_variable;
+    return *signal;
 }
 
 std::wstring Canvas(int width, int height) {
@@ -71,63 +75,64 @@ gif_bitmap_callback_vt RuntimeBitmapCallbacks() {
             &SetBitmapOpaque, &TestBitmapOpaque, &BitmapModified};
 }
 
-class CallbackLinesScope {
-public:
-    explicit CallbackLinesScope(std::vector<PendingLogLine>& lines) { callbackLines = &lines; }
-    ~CallbackLinesScope() { callbackLines = nullptr; }
-    CallbackLinesScope(const CallbackLinesScope&) = delete;
-    CallbackLinesScope& operator=(const CallbackLinesScope&) = delete;
-};
-
-// Lets go of everything but the lines, on the worker, so that the host's thread gets a small
-// object to install.
-void Finish(LoadedGif& out, LoadedGif::Outcome outcome) {
-    if (out.holdsDecoder)
-        gif_finalise(&out.animation);
-    out.holdsDecoder = false;
-    std::vector<uint8_t>().swap(out.fileData);
-    out.frameStore.reset();
-    std::vector<uint8_t*>().swap(out.frameCache);
-    std::vector<uint8_t>().swap(out.frameFailed);
-    std::vector<float>().swap(out.frameDelays);
-    out.frameCount = 0;
-    out.outcome = outcome;
+// As the holder's: 0 and 65535 or more play forever (0 returned), N plays the frames N times.
+uint64_t LoopLimitOf(int count) {
+    return count <= 0 || count >= 65535 ? 0 : static_cast<uint64_t>(count);
 }
 
-void Fail(LoadedGif& out, bool warning, std::wstring text) {
-    Note(out.lines, warning, std::move(text));
-    Finish(out, LoadedGif::Outcome::Failed);
+}  // namespace
+
+GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes)
+    : path(std::move(path)), system_(system), budgetBytes_(budgetBytes), animation_() {}
+
+GifStream::~GifStream() {
+    if (holdsDecoder_)
+        gif_finalise(&animation_);
 }
 
-bool ReadGif(platform::System& system, const std::function<bool()>& stop, LoadedGif& out,
-             bool& stopped) {
-    const std::wstring& path = out.path;
+void GifStream::Run() {
+    try {
+        callbackStream = this;
+        if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
+            DecodeAhead();
+    } catch (...) {
+        // Out of memory for a line or a table: what was built goes, unless playback has it.
+        if (!Ready())
+            Fail(false, L"BitmapImage: Warning, not enough memory to load gif " + path);
+    }
+    callbackStream = nullptr;
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_ = true;
+    idle_ = true;
+    changed_.notify_all();
+    // An animation stays with its worker until playback lets go of it, so that its memory goes back
+    // to the system here and not in a frame of the host's thread.
+    if (outcome == Outcome::Animated && Ready())
+        wake_.wait(lock, [this] { return Stopped(); });
+}
+
+bool GifStream::ReadFile() {
     uint64_t size = 0;
-    const platform::FileRead read =
-        system.ReadWholeFile(path.c_str(), UINT32_MAX, out.fileData, size, stop);
-    switch (read) {
+    const std::function<bool()> stop = [this] { return Stopped(); };
+    switch (system_.ReadWholeFile(path.c_str(), UINT32_MAX, fileData_, size, stop)) {
         case platform::FileRead::Done:
-            return true;
+            return !Stopped();
         case platform::FileRead::Stopped:
-            stopped = true;
             return false;
         case platform::FileRead::NotOpened:
-            Fail(out, true, L"BitmapImage::Init: could not open gif file '" + path + L"'");
+            Fail(true, L"BitmapImage::Init: could not open gif file '" + path + L"'");
             return false;
         case platform::FileRead::TooLarge:
-            Fail(out, false,
-                 L"BitmapImage: Warning, gif " + path + L" is too large to load (" +
-                     std::to_wstring(size) + L" bytes)");
+            Fail(false, L"BitmapImage: Warning, gif " + path + L" is too large to load (" +
+                            std::to_wstring(size) + L" bytes)");
             return false;
         case platform::FileRead::NoMemory:
-            Fail(out, false,
-                 L"BitmapImage: Warning, not enough memory to read gif " + path + L" (" +
-                     std::to_wstring(size) + L" bytes)");
+            Fail(false, L"BitmapImage: Warning, not enough memory to read gif " + path + L" (" +
+                            std::to_wstring(size) + L" bytes)");
             return false;
         case platform::FileRead::ShortRead:
-            Fail(out, false,
-                 L"BitmapImage: Warning, read only " + std::to_wstring(out.fileData.size()) +
-                     L" of " + std::to_wstring(size) + L" bytes of gif " + path);
+            Fail(false, L"BitmapImage: Warning, read only " + std::to_wstring(fileData_.size()) +
+                            L" of " + std::to_wstring(size) + L" bytes of gif " + path);
             return false;
     }
     return false;
@@ -135,261 +140,297 @@ bool ReadGif(platform::System& system, const std::function<bool()>& stop, Loaded
 
 // As the holder's scan and size checks: the canvas is libnsgif's after the scan, and the frames
 // are those up to the first one not meant for display.
-bool ScanAndCheck(LoadedGif& out) {
-    const std::wstring& path = out.path;
-    const size_t size = out.fileData.size();
+bool GifStream::Scan() {
+    const size_t size = fileData_.size();
     // An empty file still gets a byte to point at, so that it is reported as corrupt.
     if (size == 0)
-        out.fileData.push_back(0);
+        fileData_.push_back(0);
+    gif_bitmap_callback_vt callbacks = RuntimeBitmapCallbacks();
+    gif_create(&animation_, &callbacks);
+    holdsDecoder_ = true;
     gif_result result;
     do {
-        result = gif_initialise(&out.animation, size, out.fileData.data());
+        result = gif_initialise(&animation_, size, fileData_.data());
     } while (result == GIF_WORKING);
     if (result != GIF_OK) {
-        Fail(out, false,
+        Fail(false,
              L"BitmapImage: Warning, couldn't initialise gif " + path + L", it is likely corrupt");
         return false;
     }
-    out.frameCount = 0;
-    while (out.frameCount < out.animation.frame_count &&
-           out.animation.frames[out.frameCount].display)
-        ++out.frameCount;
-
-    const uint32_t w = out.animation.width;
-    const uint32_t h = out.animation.height;
+    while (frameCount < animation_.frame_count && animation_.frames[frameCount].display)
+        ++frameCount;
+    const uint32_t w = animation_.width;
+    const uint32_t h = animation_.height;
     if (w > kMaxGifSide || h > kMaxGifSide) {
-        Fail(out, false,
-             L"BitmapImage: Warning, bad texture dimensions " +
-                 Canvas(static_cast<int>(w), static_cast<int>(h)) + L" in " + path);
+        Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
+                        Canvas(static_cast<int>(w), static_cast<int>(h)) + L" in " + path);
         return false;
     }
-    const uint64_t bytes64 = static_cast<uint64_t>(out.frameCount) * h * w * 4;
-    const uint32_t bytes32 = out.frameCount * h * w * 4u;
+    // The same limit as a load at once, so that both refuse the same files.
+    const uint64_t bytes64 = static_cast<uint64_t>(frameCount) * h * w * 4;
+    const uint32_t bytes32 = frameCount * h * w * 4u;
     if (bytes64 != bytes32) {
-        Fail(out, false,
-             L"BitmapImage: Warning, gif " + path +
-                 L" overflowed maximum pointer size and was not loaded (" +
-                 std::to_wstring(bytes64) + L" > " + std::to_wstring(bytes32) + L")");
+        Fail(false, L"BitmapImage: Warning, gif " + path +
+                        L" overflowed maximum pointer size and was not loaded (" +
+                        std::to_wstring(bytes64) + L" > " + std::to_wstring(bytes32) + L")");
+        return false;
+    }
+    width = w;
+    height = h;
+    loopCount = animation_.loop_count;
+    if (frameCount > 1)
+        return true;
+    gif_finalise(&animation_);
+    holdsDecoder_ = false;
+    std::vector<uint8_t>().swap(fileData_);
+    outcome = Outcome::LoadAsStill;
+    MarkReady();
+    return false;
+}
+
+// Every frame when they all fit the budget; otherwise a ring of as many as fit, two at least, so
+// that one can be decoded while the other shows.
+bool GifStream::SetUpStore() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        linesBeforeTexture = lines_.size();
+    }
+    frameDelays.reserve(frameCount);
+    for (uint32_t i = 0; i < frameCount; ++i) {
+        // Centiseconds to seconds in single precision, as the holder does: 10 cs is 0.099999994.
+        float delay = static_cast<float>(animation_.frames[i].frame_delay) * 0.01f;
+        frameDelays.push_back(delay == 0.0f ? 0.1f : delay);
+    }
+    const uint64_t fit = budgetBytes_ / FrameBytes();
+    slots = fit >= frameCount ? frameCount : static_cast<uint32_t>(fit < 2 ? 2 : fit);
+    slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
+    frameFailed_.reset(new (std::nothrow) std::atomic<uint8_t>[frameCount]);
+    if (!slotKeys_ || !frameFailed_) {
+        Fail(false, L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
+        return false;
+    }
+    for (uint32_t i = 0; i < slots; ++i)
+        slotKeys_[i].store(kEmpty, std::memory_order_relaxed);
+    for (uint32_t i = 0; i < frameCount; ++i)
+        frameFailed_[i].store(0, std::memory_order_relaxed);
+    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
+    store_.reset(new (std::nothrow) uint8_t[storeBytes]);
+    if (!store_) {
+        Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
+                        L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
+                        L" bytes)");
         return false;
     }
     return true;
 }
 
-// Every frame in order, each straight into its slot of the store. A frame that fails keeps what
-// the decoder left in its slot, as the holder's texture would, but is not marked as cached.
-bool DecodeFrames(const std::function<bool()>& stop, LoadedGif& out, bool& stopped) {
-    const std::wstring& path = out.path;
-    const uint32_t frameBytes = out.animation.width * out.animation.height * 4u;
-    try {
-        out.frameCache.assign(out.frameCount, nullptr);
-        out.frameFailed.assign(out.frameCount, 0);
-    } catch (const std::bad_alloc&) {
-        Fail(out, false,
-             L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
+bool GifStream::DecodeFirstFrame() {
+    if (Stopped())
         return false;
-    }
-    out.frameStore.reset(new (std::nothrow)
-                             uint8_t[static_cast<size_t>(out.frameCount) * frameBytes]);
-    if (!out.frameStore) {
-        Fail(out, false,
-             L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(out.frameCount) +
-                 L" frames of gif " + path + L" (" + std::to_wstring(out.frameCount * frameBytes) +
-                 L" bytes)");
-        return false;
-    }
-    out.frameDelays.reserve(out.frameCount);
-    for (uint32_t i = 0; i < out.frameCount; ++i) {
-        if (stop()) {
-            stopped = true;
-            return false;
-        }
-        // Centiseconds to seconds in single precision, as the holder does: 10 cs is 0.099999994.
-        float delay = static_cast<float>(out.animation.frames[i].frame_delay) * 0.01f;
-        if (delay == 0.0f)
-            delay = 0.1f;
-        out.frameDelays.push_back(delay);
-
-        const bool decoded = gif_decode_frame(&out.animation, i) == GIF_OK;
-        uint8_t* slot = out.frameStore.get() + static_cast<size_t>(i) * frameBytes;
-        const unsigned char* pixels =
-            out.animation.frame_image ? BitmapBuffer(out.animation.frame_image) : nullptr;
-        if (pixels)
-            std::memcpy(slot, pixels, frameBytes);
-        else
-            std::memset(slot, 0, frameBytes);
-        if (decoded) {
-            out.frameCache[i] = slot;
-            continue;
-        }
-        out.frameFailed[i] = 1;
-        Note(out.lines, false,
-             L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(i) + L" of " + path);
-    }
-    out.lastDecodedFrame = out.frameCount - 1;
+    DecodeOne(0, true);
+    outcome = Outcome::Animated;
+    MarkReady();
     return true;
+}
+
+// In sequence, frame after frame: each pass of a ring decodes the animation again, since libnsgif
+// builds each frame on the one before. Frames that playback has left behind are decoded only as
+// far as libnsgif needs them, and not stored.
+void GifStream::DecodeAhead() {
+    const bool whole = slots == frameCount;
+    const uint64_t last = LastSequence();
+    for (uint64_t next = 1; next <= last; ++next) {
+        uint64_t due = 0;
+        if (!WaitForRoom(next, due))
+            return;
+        if (!whole && due > next) {
+            const uint64_t passStart = due - due % frameCount;
+            if (passStart > next)
+                next = passStart;
+        }
+        DecodeOne(next, whole || next >= due);
+    }
+}
+
+uint64_t GifStream::LastSequence() const {
+    if (slots == frameCount)
+        return frameCount - 1;
+    const uint64_t limit = LoopLimitOf(loopCount);
+    return limit == 0 ? kEmpty - 1 : limit * frameCount - 1;
+}
+
+// False when the load was given up meanwhile.
+bool GifStream::WaitForRoom(uint64_t next, uint64_t& due) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto room = [this, next] {
+        return next < due_ || static_cast<int64_t>(next) <= reached_ + static_cast<int64_t>(slots);
+    };
+    if (!Stopped() && !room()) {
+        idle_ = true;
+        waitingAt_ = next;
+        changed_.notify_all();
+        wake_.wait(lock, [this, &room] { return Stopped() || room(); });
+        idle_ = false;
+    }
+    due = due_;
+    return !Stopped();
+}
+
+uint64_t GifStream::KeyOf(uint64_t sequence) const {
+    return slots == frameCount ? sequence % frameCount : sequence;
+}
+
+void GifStream::DecodeOne(uint64_t sequence, bool store) {
+    const uint32_t frame = static_cast<uint32_t>(sequence % frameCount);
+    const bool decoded = gif_decode_frame(&animation_, frame) == GIF_OK;
+    framesDecoded_.fetch_add(1, std::memory_order_relaxed);
+    framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
+    if (!decoded && frameFailed_[frame].exchange(1) == 0)
+        Note(false, L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(frame) +
+                        L" of " + path);
+    // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
+    if (!store || (!decoded && sequence != 0))
+        return;
+    const uint64_t key = KeyOf(sequence);
+    const uint32_t slot = static_cast<uint32_t>(key % slots);
+    uint8_t* pixels = store_.get() + static_cast<size_t>(slot) * FrameBytes();
+    const unsigned char* canvas =
+        animation_.frame_image ? BitmapBuffer(animation_.frame_image) : nullptr;
+    if (canvas)
+        std::memcpy(pixels, canvas, FrameBytes());
+    else
+        std::memset(pixels, 0, FrameBytes());
+    if (decoded)
+        slotKeys_[slot].store(key, std::memory_order_release);
+}
+
+void GifStream::Note(bool warning, std::wstring text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(PendingLogLine{warning, std::move(text)});
+    hasLines_.store(true, std::memory_order_release);
+}
+
+// Lets go of everything but the lines, so that the host's thread gets a small object.
+void GifStream::Fail(bool warning, std::wstring text) {
+    Note(warning, std::move(text));
+    if (holdsDecoder_)
+        gif_finalise(&animation_);
+    holdsDecoder_ = false;
+    std::vector<uint8_t>().swap(fileData_);
+    store_.reset();
+    frameDelays.clear();
+    frameCount = 0;
+    outcome = Outcome::Failed;
+    MarkReady();
+}
+
+void GifStream::MarkReady() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.store(true, std::memory_order_release);
+    changed_.notify_all();
+}
+
+void GifStream::TakeLines(std::vector<PendingLogLine>& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (PendingLogLine& line : lines_)
+        out.push_back(std::move(line));
+    lines_.clear();
+    hasLines_.store(false, std::memory_order_release);
+}
+
+const uint8_t* GifStream::Frame(uint64_t sequence) const {
+    const uint64_t key = KeyOf(sequence);
+    const uint32_t slot = static_cast<uint32_t>(key % slots);
+    if (slotKeys_[slot].load(std::memory_order_acquire) != key)
+        return nullptr;
+    return store_.get() + static_cast<size_t>(slot) * FrameBytes();
+}
+
+bool GifStream::FrameFailed(uint32_t frame) const {
+    return frameFailed_[frame].load(std::memory_order_relaxed) != 0;
+}
+
+void GifStream::Follow(int64_t reached, uint64_t due) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (reached == reached_ && due == due_)
+            return;
+        reached_ = reached;
+        due_ = due;
+        // Idle no more once there is room: WaitUntilIdle then waits for the frames it makes.
+        if (idle_ && !finished_ &&
+            (waitingAt_ < due_ ||
+             static_cast<int64_t>(waitingAt_) <= reached_ + static_cast<int64_t>(slots)))
+            idle_ = false;
+    }
+    wake_.notify_one();
+}
+
+void GifStream::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_.store(true, std::memory_order_relaxed);
+    }
+    wake_.notify_one();
+    changed_.notify_all();
+}
+
+void GifStream::WaitUntilReady() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return Stopped() || Ready(); });
+}
+
+void GifStream::WaitUntilIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return Stopped() || (Ready() && idle_); });
+}
+
+uint64_t GifStream::HeldBytes() const {
+    if (outcome != Outcome::Animated)
+        return 0;
+    return fileData_.capacity() + static_cast<uint64_t>(slots) * FrameBytes() + FrameBytes();
+}
+
+namespace {
+
+// Called from inside libnsgif, which is C: nothing may be thrown through it.
+void NoteFromCallback(const std::wstring& text) {
+    try {
+        if (callbackStream)
+            callbackStream->Note(false, text);
+    } catch (...) {
+    }
 }
 
 }  // namespace
 
-LoadedGif::~LoadedGif() {
-    if (holdsDecoder)
-        gif_finalise(&animation);
-}
-
-bool LoadGifWithoutHost(platform::System& system, const std::function<bool()>& stop,
-                        LoadedGif& out) {
-    bool stopped = false;
+bool StartGifStream(const std::shared_ptr<GifStream>& stream) {
+    runningStreams.fetch_add(1);
     try {
-        if (!ReadGif(system, stop, out, stopped))
-            return !stopped;
-        if (stop())
-            return false;
-        gif_bitmap_callback_vt callbacks = RuntimeBitmapCallbacks();
-        gif_create(&out.animation, &callbacks);
-        out.holdsDecoder = true;
-        CallbackLinesScope scope(out.lines);
-        if (!ScanAndCheck(out))
-            return true;
-        if (out.frameCount <= 1) {
-            Finish(out, LoadedGif::Outcome::LoadAsStill);
-            return true;
-        }
-        out.linesBeforeTexture = out.lines.size();
-        if (!DecodeFrames(stop, out, stopped))
-            return !stopped;
-        out.outcome = LoadedGif::Outcome::Animated;
-        return true;
+        std::thread([held = stream]() mutable {
+            held->Run();
+            // The last holder frees the load, here when playback has let go of it already.
+            held.reset();
+            std::lock_guard<std::mutex> lock(EndMutex());
+            runningStreams.fetch_sub(1);
+            EndSignal().notify_all();
+        }).detach();
     } catch (...) {
-        // Out of memory: the lines so far stay, what was built goes.
-        Finish(out, LoadedGif::Outcome::Failed);
-        try {
-            Note(out.lines, false,
-                 L"BitmapImage: Warning, not enough memory to load gif " + out.path);
-        } catch (...) {
-        }
-        return true;
-    }
-}
-
-BackgroundLoader::~BackgroundLoader() {
-    if (!worker_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-        wanted_ = 0;
-    }
-    wake_.notify_one();
-    worker_.join();
-}
-
-bool BackgroundLoader::Start(const std::wstring& path, platform::System& system) {
-    std::unique_ptr<LoadedGif> job;
-    try {
-        job.reset(new LoadedGif);
-        job->path = path;
-        if (!worker_.joinable())
-            worker_ = std::thread(&BackgroundLoader::Run, this);
-    } catch (...) {
-        Abandon();
+        runningStreams.fetch_sub(1);
         return false;
     }
-    // A job the worker has not picked up yet is dropped here; it holds nothing but its path.
-    std::unique_ptr<LoadedGif> replaced;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        replaced = std::move(job_);
-        job_ = std::move(job);
-        jobSystem_ = &system;
-        jobNumber_ = ++lastNumber_;
-        wanted_ = jobNumber_;
-    }
-    wake_.notify_one();
-    pending_ = true;
     return true;
 }
 
-void BackgroundLoader::Abandon() {
-    if (!pending_)
-        return;
-    pending_ = false;
-    std::unique_ptr<LoadedGif> replaced;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        replaced = std::move(job_);
-        wanted_ = 0;
-    }
-    // The worker frees a finished load that nobody will take.
-    wake_.notify_one();
+uint64_t RunningGifStreams() {
+    return runningStreams.load();
 }
 
-std::unique_ptr<LoadedGif> BackgroundLoader::TakeFinished() {
-    if (!pending_)
-        return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!done_ || doneNumber_ != lastNumber_)
-        return nullptr;
-    pending_ = false;
-    return std::move(done_);
+uint64_t GifStreamFramesDecoded() {
+    return framesDecodedByStreams.load();
 }
 
-void BackgroundLoader::WaitUntilFinished() {
-    if (!pending_)
-        return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return done_ && doneNumber_ == lastNumber_; });
-}
-
-void BackgroundLoader::Dispose(std::unique_ptr<LoadedGif> content) {
-    if (!content || !worker_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        try {
-            toFree_.push_back(std::move(content));
-        } catch (...) {
-            // Freed here after all, once the lock is let go.
-        }
-    }
-    wake_.notify_one();
-}
-
-void BackgroundLoader::Run() {
-    // Small enough to be held inside the function object: nothing here can fail to allocate.
-    const std::function<bool()> stop = [this] { return wanted_.load() != workerNumber_; };
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] {
-            return quit_ || job_ || !toFree_.empty() || (done_ && doneNumber_ != wanted_);
-        });
-        std::vector<std::unique_ptr<LoadedGif>> freeing;
-        freeing.swap(toFree_);
-        std::unique_ptr<LoadedGif> unwanted;
-        if (done_ && doneNumber_ != wanted_)
-            unwanted = std::move(done_);
-        std::unique_ptr<LoadedGif> job = std::move(job_);
-        platform::System* system = jobSystem_;
-        workerNumber_ = jobNumber_;
-        const bool quit = quit_;
-        lock.unlock();
-
-        freeing.clear();
-        unwanted.reset();
-        if (quit)
-            return;
-        if (job) {
-            const bool finished = LoadGifWithoutHost(*system, stop, *job);
-            lock.lock();
-            if (finished && wanted_.load() == workerNumber_) {
-                unwanted = std::move(done_);
-                done_ = std::move(job);
-                doneNumber_ = workerNumber_;
-                finished_.notify_all();
-            }
-            lock.unlock();
-            job.reset();
-            unwanted.reset();
-        }
-        lock.lock();
-    }
+void WaitForGifStreamsToEnd(uint64_t atMost) {
+    std::unique_lock<std::mutex> lock(EndMutex());
+    EndSignal().wait(lock, [atMost] { return runningStreams.load() <= atMost; });
 }

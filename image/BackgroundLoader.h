@@ -2,19 +2,22 @@
 
 // Loading an animated GIF on a worker thread, for the opt-in "backgroundLoad" setting.
 //
-// The worker reads the file through the platform layer and decodes every frame, in order, into a
-// frame store of its own, so that playback never decodes. It calls nothing of the host, whose
-// allocator, files and log are not known to be safe from other threads: its memory comes from the
-// C++ runtime, and the lines the load would log are kept, in order, for the host's thread to write
-// when it swaps the load in. Everything else happens on the host's thread.
+// One worker per load reads the file through the platform layer, scans it and decodes frame 0,
+// which the host's thread can show at once, and then decodes ahead of playback into a frame store
+// of its own: every frame once when the whole animation fits the memory budget, otherwise a ring
+// of as many frames as fit, decoded again on every pass. The worker calls nothing of the host,
+// whose allocator, files and log are not known to be safe from other threads: its memory comes
+// from the C++ runtime, and the lines the load would log are kept, in order, for the host's thread.
+//
+// The worker and the host's thread share the load (GifStream), and the worker holds it for as long
+// as it runs: the host's thread lets go of a load and never waits for its worker, which stops
+// after the frame or the read it is in and frees what it worked on.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
@@ -33,91 +36,112 @@ struct PendingLogLine {
     std::wstring text;
 };
 
-// What the worker made of one GIF file. Its buffers are the C++ runtime's: whoever holds it last
-// frees them by destroying it.
-struct LoadedGif {
+// One load of a GIF file. Frames are counted in sequence from the start of playback: the sequence
+// number of frame f in pass p is p x frameCount + f.
+class GifStream {
+public:
     enum class Outcome {
-        Animated,     // every frame decoded into frameStore
+        Animated,     // frame 0 is decoded, the rest follow
         LoadAsStill,  // one frame or none: the host's thread loads the file as a still image
         Failed,       // the placeholder, after the lines
     };
 
-    LoadedGif() : animation() {}
-    ~LoadedGif();
-    LoadedGif(const LoadedGif&) = delete;
-    LoadedGif& operator=(const LoadedGif&) = delete;
+    GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes);
+    ~GifStream();
+    GifStream(const GifStream&) = delete;
+    GifStream& operator=(const GifStream&) = delete;
 
-    std::wstring path;
+    // Written by the worker before Ready() and never after; read by the host's thread once Ready().
+    const std::wstring path;
     Outcome outcome = Outcome::Failed;
-    std::vector<PendingLogLine> lines;
-    // The lines before this one were logged before the texture is made, the rest after it.
+    // The lines noted before this one were logged before the texture is made, the rest after it.
     size_t linesBeforeTexture = 0;
-    gif_animation animation;
-    bool holdsDecoder = false;  // `animation` is live and finalised with this object
-    std::vector<uint8_t> fileData;
-    std::unique_ptr<uint8_t[]> frameStore;  // frameCount slots of width x height RGBA pixels
-    std::vector<uint8_t*> frameCache;       // each frame's slot; null where the decode failed
-    std::vector<uint8_t> frameFailed;       // 1 where the decode failed
-    std::vector<float> frameDelays;
-    uint32_t frameCount = 0;
-    uint32_t lastDecodedFrame = 0;  // where the decoder stands
-};
+    uint32_t frameCount = 0, width = 0, height = 0;
+    int loopCount = 0;               // as libnsgif reports it
+    std::vector<float> frameDelays;  // seconds per frame, each at least 0.01
+    uint32_t slots = 0;              // frames the store holds; frameCount when all of them fit
 
-// Loads `out.path` as the holder's GIF path does, with the same outcomes and log texts, on the
-// calling thread and without the host. `stop` is asked between the steps and between frames;
-// false when it asked to stop (`out` then holds a part of the load).
-bool LoadGifWithoutHost(platform::System& system, const std::function<bool()>& stop,
-                        LoadedGif& out);
+    // ----- the host's thread
+    // The outcome is known and, for an animation, frame 0 decoded.
+    bool Ready() const { return ready_.load(std::memory_order_acquire); }
+    // Moves the lines noted so far, in order, to `out`.
+    void TakeLines(std::vector<PendingLogLine>& out);
+    // Lines are waiting to be taken: asked on every frame without the lock.
+    bool HasLines() const { return hasLines_.load(std::memory_order_acquire); }
+    // Frame 0's picture, as decoded (also when the decode failed): for the texture at the swap.
+    const uint8_t* FirstPicture() const { return store_.get(); }
+    // The pixels of the frame at `sequence`, or null while the worker has not decoded it there.
+    // Valid until Follow is told of a sequence at or beyond it.
+    const uint8_t* Frame(uint64_t sequence) const;
+    // The frame failed to decode, as it will every time: it is passed over.
+    bool FrameFailed(uint32_t frame) const;
+    // Playback has read its last frame at `reached` (none before the swap) and wants `due` next:
+    // the worker decodes from `due` on, and stores no further than the store holds past `reached`.
+    void Follow(int64_t reached, uint64_t due);
+    // Gives up the load: the worker ends after the frame or the read it is in.
+    void Stop();
+    void WaitUntilReady();
+    // Waits until the worker can do nothing more for now: the load failed, every frame it was to
+    // decode is decoded, or the store has no room before playback moves on.
+    void WaitUntilIdle();
+    // Frames the worker has decoded.
+    uint64_t FramesDecoded() const { return framesDecoded_.load(std::memory_order_relaxed); }
+    // The runtime memory the load holds while it plays: file, frame store, decoder canvas.
+    uint64_t HeldBytes() const;
 
-// One worker thread, started with the first load and kept until the loader is destroyed, and at
-// most one load that the host's thread waits for. Every call but the worker's own is made on the
-// host's thread.
-class BackgroundLoader {
-public:
-    BackgroundLoader() = default;
-    // Stops the worker: a load under way is given up after the frame it is decoding, and the
-    // worker is waited for.
-    ~BackgroundLoader();
-    BackgroundLoader(const BackgroundLoader&) = delete;
-    BackgroundLoader& operator=(const BackgroundLoader&) = delete;
-
-    // Starts loading `path` through `system`; a load still under way is given up. False when no
-    // worker could be started or no memory was to be had: nothing is pending then.
-    bool Start(const std::wstring& path, platform::System& system);
-    // Gives up the load under way, if any: it will never be taken.
-    void Abandon();
-    // From Start until the load is taken or given up.
-    bool Pending() const { return pending_; }
-    // The finished load, or null while it is under way or none is pending. Does not wait for the
-    // worker beyond a moment's lock.
-    std::unique_ptr<LoadedGif> TakeFinished();
-    // Waits until the pending load has finished; at once when none is pending.
-    void WaitUntilFinished();
-    // Hands a load back for the worker to free, so that returning a large frame store to the
-    // system does not land in a frame of the host's thread.
-    void Dispose(std::unique_ptr<LoadedGif> content);
+    // ----- the worker
+    void Run();
+    // Keeps a line for the host's thread.
+    void Note(bool warning, std::wstring text);
 
 private:
-    void Run();
+    bool ReadFile();
+    bool Scan();
+    bool SetUpStore();
+    bool DecodeFirstFrame();
+    void DecodeAhead();
+    bool WaitForRoom(uint64_t next, uint64_t& due);
+    void DecodeOne(uint64_t sequence, bool store);
+    void Fail(bool warning, std::wstring text);
+    void MarkReady();
+    bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
+    uint32_t FrameBytes() const { return width * height * 4u; }
+    uint64_t LastSequence() const;
+    uint64_t KeyOf(uint64_t sequence) const;
+
+    platform::System& system_;
+    const uint64_t budgetBytes_;
+    gif_animation animation_;
+    bool holdsDecoder_ = false;
+    std::vector<uint8_t> fileData_;
+    std::unique_ptr<uint8_t[]> store_;                     // `slots` frames of width x height RGBA
+    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;    // what each slot holds, kEmpty: nothing
+    std::unique_ptr<std::atomic<uint8_t>[]> frameFailed_;  // per frame: 1 once it failed
+    std::atomic<bool> ready_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> hasLines_{false};
+    std::atomic<uint64_t> framesDecoded_{0};
 
     std::mutex mutex_;
-    std::condition_variable wake_;      // the worker: a job, something to free, or quit
-    std::condition_variable finished_;  // WaitUntilFinished
-    std::thread worker_;
-    // The number of the load the host wants (0: none); the worker gives up a load whose number
-    // is no longer this one.
-    std::atomic<uint64_t> wanted_{0};
-    // The host's thread only.
-    uint64_t lastNumber_ = 0;
-    bool pending_ = false;
+    std::condition_variable wake_;     // the worker: room in the store, or stop
+    std::condition_variable changed_;  // the host's thread: ready, idle
     // Guarded by mutex_.
-    bool quit_ = false;
-    std::unique_ptr<LoadedGif> job_;
-    platform::System* jobSystem_ = nullptr;
-    uint64_t jobNumber_ = 0;
-    std::unique_ptr<LoadedGif> done_;
-    uint64_t doneNumber_ = 0;
-    std::vector<std::unique_ptr<LoadedGif>> toFree_;
-    // The worker only: the number of the load it works on.
-    uint64_t workerNumber_ = 0;
+    std::vector<PendingLogLine> lines_;
+    int64_t reached_ = -1;
+    uint64_t due_ = 0;
+    bool idle_ = false;       // the worker waits for room or has finished
+    uint64_t waitingAt_ = 0;  // the sequence it waits to store, while idle_ and not finished
+    bool finished_ = false;   // it has nothing more to decode
 };
+
+// Starts a worker thread on `stream`, which it holds until it ends. False when no thread could be
+// started.
+bool StartGifStream(const std::shared_ptr<GifStream>& stream);
+
+// Module-wide, for tests: workers outlive the holders that started them.
+// Workers still running.
+uint64_t RunningGifStreams();
+// Frames decoded by every worker so far.
+uint64_t GifStreamFramesDecoded();
+// Waits until no more than `atMost` workers run.
+void WaitForGifStreamsToEnd(uint64_t atMost = 0);

@@ -30,9 +30,13 @@ BitmapImage::BitmapImage()
       bitmapCallbacks(GifBitmapCallbacks()),
       frameCount(0),
       backgroundLoad(false),
-      loader(nullptr),
-      finished(nullptr),
-      loaded(nullptr),
+      frameCacheMB(256),
+      lateFrames(0),
+      streams(nullptr),
+      streamed(nullptr),
+      passesStarted(0),
+      reachedSequence(0),
+      lastLateSequence(0),
       showsEmptyPath(false) {}
 
 BitmapImage::~BitmapImage() {
@@ -95,8 +99,8 @@ void BitmapImage::LoadNow() {
 
 // Empties the holder whatever it held; the path, the watch and a pending reload stay.
 void BitmapImage::ReleaseContent() {
-    if (loaded)
-        ReleaseLoadedContent();
+    if (streamed)
+        ReleaseStream();
     if (isAnimated) {
         isAnimated = false;
         gif_finalise(&animation);

@@ -4,8 +4,8 @@
 
 #include "host/Host.h"
 
-class BackgroundLoader;
-struct LoadedGif;
+class GifStream;
+struct GifStreams;
 
 // libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
 #include <cstddef>
@@ -41,20 +41,22 @@ public:
     uint32_t LoopLimit() const;
 
     // Loading in the background (BackgroundLoad.cpp). With `backgroundLoad` set before Init, a
-    // file with the gif extension is loaded on a worker thread, every frame decoded once into the
-    // frame store; the holder goes on showing what it showed until the owner swaps the load in.
+    // file with the gif extension is loaded on a worker thread, which decodes frame 0 and then
+    // decodes ahead of playback into a frame store within `frameCacheMB`; the holder goes on
+    // showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
     // Everything else loads at once, as without it; such a load gives up one under way.
     //
     // A load has been started and not yet swapped in or given up.
     bool BackgroundLoadPending() const;
-    // The pending load has finished, so that SwapInBackgroundLoad installs it now. Never waits.
+    // The pending load can be swapped in: its frame 0 is decoded, or it has failed. Never waits.
     bool BackgroundLoadFinished();
-    // Installs the finished load in one step, as Init would have: the previous content goes, its
-    // log lines are written, and the animation stands at frame 0 with every frame cached. A GIF of
-    // one frame is loaded here by the host, as by Init. Does nothing while none has finished.
+    // Installs the pending load in one step, as Init would have: the previous content goes, the
+    // lines the load has logged so far are written, and the animation stands at frame 0. A GIF of
+    // one frame is loaded here by the host, as by Init. Does nothing while none can be swapped in.
     void SwapInBackgroundLoad();
-    // Waits until the pending load has finished (at once when none is pending), so that the next
-    // swap installs it: for host programs that want repeatable runs, and for tests.
+    // Waits until the pending load can be swapped in, and until the workers of the pending and the
+    // shown load have decoded all they can before playback moves on (at once when there are none),
+    // so that runs repeat exactly: for host programs that want that, and for tests.
     void WaitForBackgroundLoad();
     // Whether `path` names a file that takes the GIF path of Init.
     static bool IsGifPath(const wchar_t* path);
@@ -82,6 +84,13 @@ public:
     // (it counts extension blocks after the last image as one more such frame).
     uint32_t frameCount;
     bool backgroundLoad;  // off by default; the owner sets it from its settings before Init
+    // The memory budget of a background load's frame store, in MiB: an animation that needs more is
+    // decoded again on every pass into a ring of as many frames as fit (two at least).
+    uint32_t frameCacheMB;
+    // Frames of a background load that were due before the worker had decoded them: the texture
+    // kept the frame it showed, or moved to the newest decoded one that was due. Counted since the
+    // holder was made.
+    uint64_t lateFrames;
 
 private:
     enum class GifOutcome { Finished, LoadAsStill };
@@ -92,8 +101,9 @@ private:
 
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
-    void InstallLoadedAnimation(LoadedGif* done);
-    void ReleaseLoadedContent();
+    void InstallStream();
+    void ReleaseStream();
+    void WriteStreamLines();
     void EndBackgroundLoading();
 
     // The GIF path of Init (GifLoading.cpp).
@@ -111,10 +121,15 @@ private:
     void DecodeIntoCache(uint32_t frame);
     void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
+    void ShowStreamedFrame();
 
-    BackgroundLoader* loader;  // owned; made with the first background load
-    LoadedGif* finished;       // owned; taken from the loader, not yet swapped in
-    LoadedGif* loaded;         // owned; holds the buffers of an animation loaded in the background
+    GifStreams* streams;  // owned; made with the first background load
+    // The load that playback reads, or null when playback decodes on this thread.
+    GifStream* streamed;
+    uint64_t passesStarted;  // passes through the animation begun since the load
+    int64_t
+        reachedSequence;  // the last frame playback showed or passed over (passes x count + frame)
+    uint64_t lastLateSequence;
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
 };

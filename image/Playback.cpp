@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
 
 namespace {
@@ -20,6 +21,8 @@ void BitmapImage::Advance(float seconds) {
         seconds = 0.0f;
     if (isAnimated)
         AdvanceAnimation(seconds);
+    if (streamed)
+        WriteStreamLines();
     // The reload runs before the watch is polled, so a change reported now counts from the next
     // call on: the reload comes once a full second has been counted after the last report.
     AdvanceReload(seconds);
@@ -38,8 +41,12 @@ uint32_t BitmapImage::LoopLimit() const {
 
 void BitmapImage::AdvanceAnimation(float seconds) {
     const uint32_t limit = LoopLimit();
-    if (limit != 0 && loopsPlayed >= limit)
-        return;  // finished: the last frame stays
+    if (limit != 0 && loopsPlayed >= limit) {
+        // Finished: the last frame stays, once the worker has it.
+        if (streamed)
+            ShowStreamedFrame();
+        return;
+    }
 
     const uint32_t shown = currentFrame;
     uint32_t frame = currentFrame;
@@ -54,14 +61,21 @@ void BitmapImage::AdvanceAnimation(float seconds) {
             continue;
         if (limit == 0) {
             frame = 0;
+            ++passesStarted;
             continue;
         }
         if (++loopsPlayed < limit) {
             frame = 0;
+            ++passesStarted;
             continue;
         }
         frame = frameCount - 1;
         break;
+    }
+    if (streamed) {
+        currentFrame = frame;
+        ShowStreamedFrame();
+        return;
     }
     if (frame == shown)
         return;
@@ -108,6 +122,7 @@ void BitmapImage::SkipWholePasses(uint32_t limit) {
         return;
     if (limit == 0) {
         frameTime = static_cast<float>(std::fmod(static_cast<double>(frameTime), pass) + pass);
+        passesStarted += static_cast<uint64_t>(passes);
         return;
     }
     const double passesLeft = static_cast<double>(limit - loopsPlayed - 1);
@@ -116,7 +131,43 @@ void BitmapImage::SkipWholePasses(uint32_t limit) {
     if (passes < 1.0)
         return;
     loopsPlayed += static_cast<uint32_t>(passes);
+    passesStarted += static_cast<uint64_t>(passes);
     frameTime = static_cast<float>(static_cast<double>(frameTime) - passes * pass);
+}
+
+// Playback of a background load: the worker decodes, this thread only copies. A frame that is due
+// before the worker has it is late: the texture keeps what it shows, or moves on to the newest
+// decoded frame that is due, never back; the timing goes on as if it had been shown. Once the due
+// frame lies beyond what the store can hold, the frames before it are given up, so that the worker
+// goes straight to it.
+void BitmapImage::ShowStreamedFrame() {
+    const uint64_t due = passesStarted * frameCount + currentFrame;
+    if (static_cast<int64_t>(due) == reachedSequence)
+        return;
+    if (const uint8_t* pixels = streamed->Frame(due)) {
+        if (texture)
+            texture->UploadPixels(pixels, GS_RGBA, animation.width * 4u);
+        reachedSequence = static_cast<int64_t>(due);
+    } else if (streamed->FrameFailed(currentFrame)) {
+        reachedSequence = static_cast<int64_t>(due);  // passed over, as a load at once does
+    } else {
+        if (due != lastLateSequence)
+            ++lateFrames;
+        lastLateSequence = due;
+        const uint64_t reached = static_cast<uint64_t>(reachedSequence);
+        for (uint64_t at = due - 1; at > reached && due - at <= frameCount; --at) {
+            const uint8_t* pixels = streamed->Frame(at);
+            if (!pixels)
+                continue;
+            if (texture)
+                texture->UploadPixels(pixels, GS_RGBA, animation.width * 4u);
+            reachedSequence = static_cast<int64_t>(at);
+            break;
+        }
+        if (due > static_cast<uint64_t>(reachedSequence) + streamed->slots)
+            reachedSequence = static_cast<int64_t>(due) - 1;
+    }
+    streamed->Follow(reachedSequence, due);
 }
 
 void BitmapImage::AdvanceReload(float seconds) {

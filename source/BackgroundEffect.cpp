@@ -8,8 +8,20 @@
 
 namespace vantrel {
 
+namespace {
+constexpr int kDefaultFrameCacheMB = 256;
+}  // namespace
+
 bool VoteImageSource::BackgroundLoadWanted() const {
     return data->GetInt(L"backgroundLoad", 0) == 1;
+}
+
+// Read only with the background load on; a negative budget counts as none (a ring of two frames).
+uint32_t VoteImageSource::FrameCacheMB() const {
+    if (!BackgroundLoadWanted())
+        return kDefaultFrameCacheMB;
+    const int megabytes = data->GetInt(L"frameCacheMB", kDefaultFrameCacheMB);
+    return megabytes < 0 ? 0u : static_cast<uint32_t>(megabytes);
 }
 
 void VoteImageSource::WaitForBackgroundLoad() {

@@ -101,6 +101,7 @@ void VoteImageSource::ApplySettings() {
     const float widthBefore = bitmap.width;
     const float heightBefore = bitmap.height;
     bitmap.backgroundLoad = BackgroundLoadWanted();
+    bitmap.frameCacheMB = FrameCacheMB();
     bitmap.Init();
     SettleCommandLoadedAtOnce(widthBefore, heightBefore);
 

@@ -94,6 +94,7 @@ private:
     void DrawPlain(const Vect2& pos, const Vect2& size);
     // Loading in the background (BackgroundEffect.cpp).
     bool BackgroundLoadWanted() const;
+    uint32_t FrameCacheMB() const;
     void DeferCommand(const EffectCommand& command, const CommandFields& fields, float widthBefore,
                       float heightBefore);
     void ShowLoadedEffect(float widthBefore, float heightBefore);
