@@ -18,8 +18,6 @@ struct GifStreams {
 
 namespace {
 
-constexpr uint64_t kMebibyte = 1024 * 1024;
-
 void WriteLines(std::vector<PendingLogLine>& lines, size_t from, size_t to) {
     for (size_t i = from; i < to && i < lines.size(); ++i) {
         const PendingLogLine& line = lines[i];
@@ -73,8 +71,7 @@ bool BitmapImage::StartBackgroundLoad() {
     if (streams) {
         Release(streams->pending);
         try {
-            stream = std::make_shared<GifStream>(path, platform::Current(),
-                                                 uint64_t{frameCacheMB} * kMebibyte);
+            stream = std::make_shared<GifStream>(path, platform::Current(), frameCacheBytes);
         } catch (...) {
         }
     }
@@ -158,6 +155,7 @@ void BitmapImage::InstallStream() {
     frameTime = 0.0f;
     passesStarted = 0;
     reachedSequence = 0;
+    lastLateSequence = 0;  // frame 0 is never late
     isAnimated = true;
     streamed = &stream;
     stream.Follow(0, 0);

@@ -30,7 +30,7 @@ BitmapImage::BitmapImage()
       bitmapCallbacks(GifBitmapCallbacks()),
       frameCount(0),
       backgroundLoad(false),
-      frameCacheMB(256),
+      frameCacheBytes(uint64_t{256} << 20),
       lateFrames(0),
       streams(nullptr),
       streamed(nullptr),

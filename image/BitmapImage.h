@@ -42,7 +42,7 @@ public:
 
     // Loading in the background (BackgroundLoad.cpp). With `backgroundLoad` set before Init, a
     // file with the gif extension is loaded on a worker thread, which decodes frame 0 and then
-    // decodes ahead of playback into a frame store within `frameCacheMB`; the holder goes on
+    // decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes on
     // showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
     // Everything else loads at once, as without it; such a load gives up one under way.
     //
@@ -84,9 +84,9 @@ public:
     // (it counts extension blocks after the last image as one more such frame).
     uint32_t frameCount;
     bool backgroundLoad;  // off by default; the owner sets it from its settings before Init
-    // The memory budget of a background load's frame store, in MiB: an animation that needs more is
-    // decoded again on every pass into a ring of as many frames as fit (two at least).
-    uint32_t frameCacheMB;
+    // The memory budget of a background load's frame store, in bytes: an animation that needs more
+    // is decoded again on every pass into a ring of as many frames as fit (two at least).
+    uint64_t frameCacheBytes;
     // Frames of a background load that were due before the worker had decoded them: the texture
     // kept the frame it showed, or moved to the newest decoded one that was due. Counted since the
     // holder was made.

@@ -101,7 +101,7 @@ void VoteImageSource::ApplySettings() {
     const float widthBefore = bitmap.width;
     const float heightBefore = bitmap.height;
     bitmap.backgroundLoad = BackgroundLoadWanted();
-    bitmap.frameCacheMB = FrameCacheMB();
+    bitmap.frameCacheBytes = uint64_t{FrameCacheMB()} << 20;
     bitmap.Init();
     SettleCommandLoadedAtOnce(widthBefore, heightBefore);
 

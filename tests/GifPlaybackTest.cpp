@@ -286,6 +286,69 @@ TEST_F(GifPlayback, RandomGifsShowTheReferenceFrames) {
     }
 }
 
+// The same through the background load with a budget of two to four frames, so that most GIFs play
+// from a ring decoded again on every pass, in lockstep with a load at once: the same frame and
+// loop count after every call. A frame due before the worker has it is held: the texture keeps
+// what it showed or takes a frame due since, never one from before; once the worker has caught up,
+// the texture is the reference's picture of the frame due.
+TEST_F(GifPlayback, RingOfAFewFramesShowsTheReferenceFramesInOrder) {
+    std::mt19937 random(20261207);
+    const float steps[] = {0.016f, 0.035f, 1.0f / 15, 0.3f};
+    int rings = 0;
+    for (int n = 0; n < 120; ++n) {
+        const Bytes file = RandomGif(random);
+        const testsupport::ReferenceGif want = testsupport::ComposeGif(file);
+        ASSERT_EQ(want.error, "") << "gif " << n;
+        Load(file);
+        const uint32_t frameBytes = want.width * want.height * 4u;
+        BitmapImage ring;
+        ring.filePath = path.c_str();
+        ring.backgroundLoad = true;
+        ring.frameCacheBytes = frameBytes * (2 + n % 3);
+        rings += image.frameCount > 2 + static_cast<uint32_t>(n % 3);
+        for (float step : steps) {
+            image.Init();
+            ring.Init();
+            ring.WaitForBackgroundLoad();
+            ring.SwapInBackgroundLoad();
+            ASSERT_TRUE(ring.isAnimated);
+            std::vector<uint8_t> shown = standin::InspectTexture(ring.texture)->rgba;
+            for (int call = 1; call * step < 2.5f; ++call) {
+                SCOPED_TRACE(testing::Message()
+                             << "gif " << n << ", steps of " << step << " s, call " << call);
+                const uint32_t from = ring.currentFrame;
+                const uint64_t late = ring.lateFrames;
+                image.Advance(step);
+                ring.Advance(step);
+                ASSERT_EQ(ring.currentFrame, image.currentFrame);
+                ASSERT_EQ(ring.loopsPlayed, image.loopsPlayed);
+                const std::vector<uint8_t>& held = standin::InspectTexture(ring.texture)->rgba;
+                if (ring.lateFrames == late) {
+                    ASSERT_EQ(Difference(held, want.frames[ring.currentFrame], want.width), "");
+                } else {
+                    // Every frame was due during a call longer than a pass.
+                    float pass = 0.0f;
+                    for (uint32_t f = 0; f < ring.frameCount; ++f)
+                        pass += ring.frameDelays[f];
+                    bool inOrder = held == shown;
+                    for (uint32_t f = from, k = 0; !inOrder && k < ring.frameCount; ++k) {
+                        f = (f + 1) % ring.frameCount;
+                        inOrder = held == want.frames[f];
+                        if (f == ring.currentFrame && pass > step)
+                            break;
+                    }
+                    ASSERT_TRUE(inOrder) << "a frame from before was shown";
+                }
+                ring.WaitForBackgroundLoad();
+                ring.Advance(0.0f);
+                shown = standin::InspectTexture(ring.texture)->rgba;
+                ASSERT_EQ(Difference(shown, want.frames[ring.currentFrame], want.width), "");
+            }
+        }
+    }
+    EXPECT_GT(rings, 60) << "most of them play from a ring";
+}
+
 // A frame that fails to decode is passed over: the frames after it are drawn over what libnsgif
 // could make of it, so an endless animation keeps cycling. Stopping at it met it again at every
 // call: with 1 cs delays and calls of 35 ms, frame 0 for good.
