@@ -60,6 +60,19 @@ void BitmapImage::WaitForBackgroundLoad() {
         streams->shown->WaitUntilIdle();
 }
 
+void BitmapImage::WaitForBackgroundFirstFrame() {
+    if (streams && streams->pending)
+        streams->pending->WaitUntilReady();
+}
+
+uint64_t BitmapImage::StreamedBytes() const {
+    return streamed ? streamed->HeldBytes() : 0;
+}
+
+uint32_t BitmapImage::StreamedFrameSlots() const {
+    return streamed ? streamed->slots : 0;
+}
+
 // False when the file is no GIF, or no worker could take it: Init then loads it at once.
 bool BitmapImage::StartBackgroundLoad() {
     const wchar_t* path = filePath.Array();

@@ -58,6 +58,12 @@ public:
     // shown load have decoded all they can before playback moves on (at once when there are none),
     // so that runs repeat exactly: for host programs that want that, and for tests.
     void WaitForBackgroundLoad();
+    // Waits only until the pending load can be swapped in (at once when none is pending).
+    void WaitForBackgroundFirstFrame();
+    // The background load that shows: the runtime memory it holds (file, frame store, decoder
+    // canvas) and the frames its store holds; 0 when playback decodes on this thread.
+    uint64_t StreamedBytes() const;
+    uint32_t StreamedFrameSlots() const;
     // Whether `path` names a file that takes the GIF path of Init.
     static bool IsGifPath(const wchar_t* path);
 

@@ -100,6 +100,11 @@ TEST_F(Fxinspect, ReportAgreesWithTheModuleOnTheExamples) {
             EXPECT_NEAR(report["delaysMs"][i].get<double>(), image.frameDelays[i] * 1e3, 1e-3);
         EXPECT_EQ(report["memory"]["frameStore"],
                   size_t(image.frameCount) * texture->width * texture->height * 4);
+        // Through the background load: the whole animation fits the default budget.
+        const uint64_t canvas = uint64_t(texture->width) * texture->height * 4;
+        EXPECT_EQ(report["background"]["storedFrames"], image.frameCount);
+        EXPECT_EQ(report["background"]["heldBytes"],
+                  report["file"]["bytes"].get<uint64_t>() + (image.frameCount + 1) * canvas);
         // The first pass walked frame by frame shows every frame once: the module's own pixels.
         ASSERT_EQ(report["shown"].size(), image.frameCount + 1u);
         EXPECT_EQ(report["shown"][1]["frame"], 1);

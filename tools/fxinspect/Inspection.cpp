@@ -374,7 +374,8 @@ void AddWarnings(Inspection& out) {
         warn("large-frame-store", "the frame store takes " + Megabytes(out.memory.frameStore) +
                                       ", more than " + Megabytes(kLargeFrameStore) +
                                       ": every source showing this effect holds that much for as "
-                                      "long as it shows it");
+                                      "long as it shows it; with \"backgroundLoad\" 1, "
+                                      "\"frameCacheMB\" bounds it");
 }
 
 }  // namespace
@@ -392,6 +393,7 @@ Inspection Inspect(const Options& options) {
     standin::ClearLog();
     MeasureFrameByFrame(out);
     MeasureAtHostRate(options, out);
+    MeasureBackground(options, out);
     if (options.StepsAsked() || options.json)
         WalkSteps(options, out);
     AddWarnings(out);

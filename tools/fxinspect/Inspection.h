@@ -56,6 +56,20 @@ struct AtHostRate {
     uint32_t shortFrames = 0;  // frames whose delay is shorter than one host frame
 };
 
+// The same file through the background load ("backgroundLoad" 1 with the default "frameCacheMB"):
+// the worker decodes, the host's thread copies.
+struct Background {
+    bool measured = false;
+    double firstFrameMs = 0.0;  // wall time from the load's start until frame 0 can be shown
+    uint64_t heldBytes = 0;     // the C++ runtime's memory while it shows: file, store, canvas
+    uint32_t storedFrames = 0;  // frames the store holds: all of them, or a ring
+    double workerFirstMs =
+        -1.0;  // the worker's CPU time until the first pass is decoded; -1: unknown
+    double workerPassMs = -1.0;  // ... and for each later pass (0 when every frame is kept)
+    double playedSeconds = 0.0;  // played in real time at the host's rate
+    uint64_t lateFrames = 0;     // frames due before the worker had them, in that time
+};
+
 struct Shown {
     double seconds = 0.0;  // time passed to Advance so far
     uint32_t frame = 0;
@@ -94,6 +108,7 @@ struct Inspection {
     FrameChanges firstPass;
     FrameChanges cached;  // count 0: never reached (the effect plays once)
     AtHostRate host;
+    Background background;
 
     std::vector<LogLine> log;  // what the module logged while loading and in its first pass
     std::vector<Warning> warnings;
@@ -104,6 +119,8 @@ struct Inspection {
 };
 
 Inspection Inspect(const Options& options);
+// Fills `out.background` for an animated GIF (Background.cpp).
+void MeasureBackground(const Options& options, Inspection& out);
 
 // The frame store size above which the report warns.
 constexpr uint64_t kLargeFrameStore = 256ull * 1024 * 1024;

@@ -171,6 +171,26 @@ std::string MemoryWords(const Inspection& in) {
            Size(m.texture);
 }
 
+std::string BackgroundWords(const Inspection& in) {
+    const Background& b = in.background;
+    std::string text =
+        "with \"backgroundLoad\" 1, frame 0 shows " + Ms(b.firstFrameMs) +
+        " after the command (wall time) and the host's thread never decodes; " + "the load holds " +
+        Size(b.heldBytes) + " (file, " +
+        (b.storedFrames == in.frames ? "every frame"
+                                     : "a ring of " + Count(b.storedFrames, "frame", "frames") +
+                                           " within \"frameCacheMB\"") +
+        ", decoder canvas) beside a texture of " + Size(in.memory.texture);
+    if (b.workerFirstMs >= 0.0)
+        text += "; its worker takes " + Ms(b.workerFirstMs) + " of CPU time for the first pass" +
+                (b.storedFrames == in.frames
+                     ? " and none after it"
+                     : " and " + Ms(b.workerPassMs) + " for every pass after it");
+    text += "; played at " + Plain(in.host.fps) + " fps for " + Seconds(b.playedSeconds) + ", " +
+            Count(b.lateFrames, "frame came", "frames came") + " late.";
+    return text;
+}
+
 std::string HostWords(const Inspection& in) {
     const AtHostRate& h = in.host;
     const std::string budget = Printf("%.1f", h.frameMs) + kTie + "ms";
@@ -306,6 +326,8 @@ std::string TextReport(const Inspection& in) {
                                 : "none measured: no frame decoded in the first pass");
     }
     Row(out, "at " + Plain(in.host.fps) + " fps", HostWords(in));
+    if (in.background.measured)
+        Row(out, "background", BackgroundWords(in));
     Row(out, "times", TimesWords(in));
     if (in.warnings.empty()) {
         Row(out, "warnings", "none");
@@ -386,6 +408,16 @@ std::string JsonReport(const Inspection& in) {
                  {"worstHostFrameMs", Thousandths(h.worstMs)},
                  {"uncachedAfterFirstPass", h.uncached},
                  {"framesShorterThanHostFrame", h.shortFrames}};
+    const Background& b = in.background;
+    auto cpu = [](double ms) { return ms >= 0.0 ? Json(Thousandths(ms)) : Json(); };
+    j["background"] = b.measured ? Json{{"firstFrameMs", Thousandths(b.firstFrameMs)},
+                                        {"heldBytes", b.heldBytes},
+                                        {"storedFrames", b.storedFrames},
+                                        {"workerFirstPassMs", cpu(b.workerFirstMs)},
+                                        {"workerPassMs", cpu(b.workerPassMs)},
+                                        {"playedSeconds", JsonFigure(Thousandths(b.playedSeconds))},
+                                        {"lateFrames", b.lateFrames}}
+                                 : Json();
     Json warnings = Json::array();
     for (const Warning& w : in.warnings)
         warnings.push_back({{"kind", w.kind}, {"text", w.text}});
