@@ -33,6 +33,12 @@ void RegisterStartBenchmarks(std::vector<GifCase>& cases);
 bool PrintStartTable();
 bool WriteStartJson(const std::string& path);
 
+// The background load against its floors (StreamBench.cpp): command to first pixel, peak memory of
+// a long effect, the worker's decode per frame, late frames in real time; a table of their own.
+void RegisterStreamBenchmarks(std::vector<GifCase>& cases);
+bool PrintStreamTable();
+bool WriteStreamJson(const std::string& path);
+
 // The name of the floor benchmark of loading `c`, registered by RegisterImageBenchmarks.
 std::string LoadFloorName(const GifCase& c);
 

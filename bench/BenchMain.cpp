@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
     bench::RegisterImageBenchmarks(cases, rows);
     bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
     bench::RegisterStartBenchmarks(cases);
+    bench::RegisterStreamBenchmarks(cases);
 
     bench::Collector results(verbose);
     benchmark::RunSpecifiedBenchmarks(&results);
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
 
     bool met = bench::PrintTable(rows, results);
     met = bench::PrintStartTable() && met;
+    met = bench::PrintStreamTable() && met;
     if (!jsonPath.empty()) {
         if (!bench::WriteJson(rows, results, jsonPath)) {
             std::fprintf(stderr, "vantrel_bench: could not write %s\n", jsonPath.c_str());
@@ -146,6 +148,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("frames of a start written to %s\n", startPath.c_str());
+        std::string streamPath = jsonPath;
+        streamPath.insert(dot == std::string::npos ? streamPath.size() : dot, "-stream");
+        if (!bench::WriteStreamJson(streamPath)) {
+            std::fprintf(stderr, "vantrel_bench: could not write %s\n", streamPath.c_str());
+            return 1;
+        }
     }
     std::printf(met ? "every target met\n" : "some targets missed\n");
     return 0;

@@ -20,15 +20,18 @@ thread_local GifStream* callbackStream = nullptr;
 void NoteFromCallback(const std::wstring& text);
 
 // Workers running, module-wide. Plain data: the module keeps no static object that needs a
-// destructor, so the lock and the signal are made once and never destroyed.
+// destructor, so the lock and the signal are made in static storage once and never destroyed
+// (nor allocated, so that nothing is left behind when the module is unloaded).
 std::atomic<uint64_t> runningStreams{0};
 std::atomic<uint64_t> framesDecodedByStreams{0};
 std::mutex& EndMutex() {
-    static std::mutex* mutex = new std::mutex;
+    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+    static std::mutex* mutex = new (storage) std::mutex;
     return *mutex;
 }
 std::condition_variable& EndSignal() {
-    static std::condition_variable* signal = new std::condition_variable;
+    alignas(std::condition_variable) static unsigned char storage[sizeof(std::condition_variable)];
+    static std::condition_variable* signal = new (storage) std::condition_variable;
     return *signal;
 }
 
@@ -431,6 +434,8 @@ uint64_t GifStreamFramesDecoded() {
 }
 
 void WaitForGifStreamsToEnd(uint64_t atMost) {
+    if (runningStreams.load() <= atMost)
+        return;
     std::unique_lock<std::mutex> lock(EndMutex());
     EndSignal().wait(lock, [atMost] { return runningStreams.load() <= atMost; });
 }

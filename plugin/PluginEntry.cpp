@@ -1,6 +1,7 @@
 #include "plugin/PluginEntry.h"
 
 #include "host/Host.h"
+#include "source/VoteImageSource.h"
 
 namespace vantrel {
 
@@ -33,7 +34,11 @@ bool LoadPlugin() {
     return true;
 }
 
-void UnloadPlugin() {}
+// Background loads' workers outlive their sources by the frame or the read they are in; none may
+// still run the module's code once the host unloads it.
+void UnloadPlugin() {
+    VoteImageSource::EndBackgroundWorkers();
+}
 
 const wchar_t* GetPluginName() {
     return kPluginName;

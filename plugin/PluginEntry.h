@@ -31,5 +31,8 @@ bool ConfigureBitmapSource(XElement* element, bool creating);
 // player) waits through it until a background load ("backgroundLoad" 1) of `source`, a source this
 // module made, has finished, so that the next Advance shows it. At once when none is loading.
 void WaitForBackgroundLoad(ImageSource* source);
+// Not for the host either: the frames of `source` that came due before its background load's
+// worker had decoded them, since the source was made (0 for anything else).
+unsigned long long LateFrames(ImageSource* source);
 
 }  // namespace vantrel

@@ -1,5 +1,6 @@
-// The module's exports: the four unmangled functions the host calls, a fifth for host programs
-// that want repeatable runs, and the platform's load notification.
+// The module's exports: the four unmangled functions the host calls, two for host programs (a wait
+// for repeatable runs, and the late frames of a background load), and the platform's load
+// notification.
 #include "plugin/PluginEntry.h"
 
 #if defined(_WIN32)
@@ -45,4 +46,9 @@ VANTREL_EXPORT const wchar_t* GetPluginDescription() {
 // frames, so that its runs repeat exactly.
 VANTREL_EXPORT void WaitForBackgroundLoad(ImageSource* source) {
     vantrel::WaitForBackgroundLoad(source);
+}
+// Not called by the host: the effect player reports a source's late frames when it paces frames in
+// wall time.
+VANTREL_EXPORT unsigned long long LateFrames(ImageSource* source) {
+    return vantrel::LateFrames(source);
 }

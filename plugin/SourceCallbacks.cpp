@@ -24,6 +24,11 @@ void WaitForBackgroundLoad(ImageSource* source) {
         ours->WaitForBackgroundLoad();
 }
 
+unsigned long long LateFrames(ImageSource* source) {
+    VoteImageSource* ours = dynamic_cast<VoteImageSource*>(source);
+    return ours ? ours->bitmap.lateFrames : 0;
+}
+
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {
     if (!element) {
         AppWarning(L"ConfigureBitmapSource: NULL element");

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "controller/ConsoleProtocol.h"
+#include "image/BackgroundLoader.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {
@@ -26,6 +27,10 @@ uint32_t VoteImageSource::FrameCacheMB() const {
 
 void VoteImageSource::WaitForBackgroundLoad() {
     bitmap.WaitForBackgroundLoad();
+}
+
+void VoteImageSource::EndBackgroundWorkers() {
+    WaitForGifStreamsToEnd();
 }
 
 // The effect that shows goes on showing, at its place, until the load is swapped in; a command

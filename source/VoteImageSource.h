@@ -40,6 +40,9 @@ public:
     // loading, so that the next Advance shows it; at once when none is loading. For host programs
     // that want repeatable runs, and for tests: a host has no need of it.
     void WaitForBackgroundLoad();
+    // Waits until no worker of any source's background load runs (they end soon after their
+    // sources): for the module's unload.
+    static void EndBackgroundWorkers();
 
     // Memory comes from the host's allocator, cleared; a failed allocation yields null.
     static void* operator new(size_t size) noexcept;

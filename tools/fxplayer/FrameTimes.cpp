@@ -148,6 +148,17 @@ void FrameTimes::Event(const ScriptEvent& event) {
     events_.push_back({frame_, text});
 }
 
+void FrameTimes::LateFrames(unsigned long long count) {
+    if (count == 0)
+        return;
+    late_ += count;
+    const std::string text = std::to_string(count) + (count == 1 ? " late frame" : " late frames");
+    if (!frameEvents_.empty())
+        frameEvents_ += "; ";
+    frameEvents_ += text;
+    events_.push_back({frame_, text});
+}
+
 void FrameTimes::EnterModule() {
     callStart_ = ThreadCpuSeconds();
 }
@@ -242,6 +253,9 @@ std::string FrameTimes::Summary() const {
     std::snprintf(budget, sizeof budget, "%.1f ms", BudgetMs());
     text += "; " + std::to_string(overBudget_) + (overBudget_ == 1 ? " frame" : " frames") +
             " over " + budget;
+    if (late_)
+        text += "; " + std::to_string(late_) + (late_ == 1 ? " frame" : " frames") +
+                " late (due before the background load's worker had decoded them)";
     return text;
 }
 

@@ -43,6 +43,9 @@ public:
 
     // A script event applied before the frame that is about to run.
     void Event(const ScriptEvent& event);
+    // Frames of a background load that came due, during the frame that ran, before the worker had
+    // them: an event of that frame ("2 late frames").
+    void LateFrames(unsigned long long count);
 
     // Around each call into the module. Time the host spends compositing inside a call (the
     // stand-in draws sprites on the CPU, a host on its GPU) is left out between the two Host calls.
@@ -68,6 +71,7 @@ public:
     long long WorstFrame() const { return worstFrame_; }
     const std::string& WorstWhat() const { return worstWhat_; }
     long long OverBudget() const { return overBudget_; }
+    unsigned long long Late() const { return late_; }
     const std::vector<ChartColumn>& Columns() const { return columns_; }
     const std::vector<ChartEvent>& Events() const { return events_; }
 
@@ -86,6 +90,7 @@ private:
     std::string frameEvents_;  // "; "-joined descriptions of the running frame's events
 
     long long overBudget_ = 0;
+    unsigned long long late_ = 0;
     long long worstFrame_ = -1;
     double worstMs_ = -1.0;
     std::string worstWhat_;  // what happened on or before the worst frame

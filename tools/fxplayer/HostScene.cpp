@@ -208,6 +208,15 @@ void HostScene::WaitForBackgroundLoads() {
         wait(source.source);
 }
 
+unsigned long long HostScene::LateFrames() {
+    auto late = module_.Exports().LateFrames;
+    unsigned long long total = 0;
+    if (late)
+        for (Source& source : sources_)
+            total += late(source.source);
+    return total;
+}
+
 void HostScene::Draw(const std::vector<uint8_t>& background) {
     standin::SetCanvasPixels(background);
     // While its scene is not running the host neither updates nor draws the sources.

@@ -55,6 +55,9 @@ public:
     // Waits until every source's background load has finished, so that the next Advance shows it
     // (the module's export for host programs; nothing when the module lacks it).
     void WaitForBackgroundLoads();
+    // Frames of every source that came due before its background load's worker had them (0 when
+    // the module lacks the export).
+    unsigned long long LateFrames();
     // Puts `background` on the canvas and draws every source over it at its item, in order.
     void Draw(const std::vector<uint8_t>& background);
 

@@ -93,6 +93,7 @@ bool LoadedModule::Open(const std::string& path, std::string& error) {
     }
     std::string absent;
     Resolve(handle_, "WaitForBackgroundLoad", exports_.WaitForBackgroundLoad, absent);
+    Resolve(handle_, "LateFrames", exports_.LateFrames, absent);
     return true;
 }
 

@@ -16,6 +16,7 @@ struct PluginExports {
     // Not one of the host's: waits until a source's background load has finished. Null when the
     // module has no such export; the player then cannot hold a run still for a load.
     void (*WaitForBackgroundLoad)(ImageSource* source) = nullptr;
+    unsigned long long (*LateFrames)(ImageSource* source) = nullptr;
 };
 
 class LoadedModule {

@@ -101,6 +101,8 @@ private:
     void Note(const char* kind, const std::string& text);
     // The host is about to call into source `source` (0: done with the sources).
     void Calling(int source);
+    // Paced in wall time: the frames that came late on the frame that ran, as its event.
+    void NoteLateFrames();
     int Interrupted();
 
     // Members are destroyed in reverse: the host's side goes before the console and the module.
@@ -117,7 +119,14 @@ private:
     FrameTimes times_{plan_.options.fps, plan_.frameCount};
     VideoPreview video_;
     size_t nextEvent_ = 0;
+    unsigned long long lateFrames_ = 0;
 };
+
+void Session::NoteLateFrames() {
+    const unsigned long long late = host_->LateFrames();
+    times_.LateFrames(late - lateFrames_);
+    lateFrames_ = late;
+}
 
 Session::~Session() {
     host_.reset();
@@ -198,6 +207,8 @@ int Session::Play() {
         // Frame 0 is time 0: no time has passed yet.
         host_->Advance(frame == 0 ? 0.0f : frameSeconds);
         host_->Draw(plan_.background.rgba);
+        if (plan_.options.realtime)
+            NoteLateFrames();
         times_.EndFrame();
         console_->Collect();
         if (!video_.Frame(standin::CanvasPixels(), error))
