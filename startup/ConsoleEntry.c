@@ -1,0 +1,26 @@
+/* The entry point of a console program with main(): arguments and environment from the C
+ * runtime, the initialisers, then main's result to exit(), which also runs the atexit functions. */
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "Startup.h"
+
+int __cdecl _configure_narrow_argv(int mode);
+int __cdecl _initialize_narrow_environment(void);
+void __cdecl _set_app_type(int type);
+int *__cdecl __p___argc(void);
+char ***__cdecl __p___argv(void);
+int main(int argc, char **argv);
+
+enum { console_app = 1, expand_argv_unexpanded = 2 };
+
+int mainCRTStartup(void) {
+    _set_app_type(console_app);
+    _configure_narrow_argv(expand_argv_unexpanded);
+    _initialize_narrow_environment();
+    if (_initterm_e(__xi_a, __xi_z) != 0)
+        exit(255);
+    _initterm(__xc_a, __xc_z);
+    exit(main(*__p___argc(), *__p___argv()));
+}
