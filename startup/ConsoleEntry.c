@@ -9,13 +9,12 @@
 int __cdecl _configure_narrow_argv(int mode);
 int __cdecl _initialize_narrow_environment(void);
 void __cdecl _set_app_type(int type);
-int *__cdecl __p___argc(void);
-char ***__cdecl __p___argv(void);
 int main(int argc, char **argv);
 
 enum { console_app = 1, expand_argv_unexpanded = 2 };
 
 int mainCRTStartup(void) {
+    vantrel_init_security_cookie();
     _set_app_type(console_app);
     _configure_narrow_argv(expand_argv_unexpanded);
     _initialize_narrow_environment();

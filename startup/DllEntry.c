@@ -9,6 +9,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 BOOL WINAPI _DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
+        vantrel_init_security_cookie();
         vantrel_is_dll = 1;
         if (_initialize_onexit_table(&vantrel_module_exit_table) != 0 ||
             _initterm_e(__xi_a, __xi_z) != 0)

@@ -19,3 +19,6 @@ extern vantrel_pifv __xi_a[], __xi_z[];
 extern vantrel_pvfv __xc_a[], __xc_z[];
 extern vantrel_onexit_table vantrel_module_exit_table;
 extern int vantrel_is_dll;
+
+/* Called first by each entry point. */
+void vantrel_init_security_cookie(void);
