@@ -26,6 +26,8 @@ set(VANTREL_CLANG_CL clang-cl-14 CACHE FILEPATH "clang in MSVC mode")
 set(VANTREL_LLD_LINK lld-link-14 CACHE FILEPATH "LLVM's linker in MSVC mode")
 set(VANTREL_LLVM_LIB llvm-lib-14 CACHE FILEPATH "LLVM's librarian in MSVC mode")
 set(VANTREL_LLVM_RC llvm-rc-14 CACHE FILEPATH "LLVM's resource compiler")
+set(VANTREL_LLVM_READOBJ llvm-readobj-14 CACHE FILEPATH
+    "Reads the DLL's exports and imports for the suite's check (scripts/check-dll)")
 set(VANTREL_WINE_INCLUDE /usr/include/wine/wine CACHE PATH
     "Wine's headers: msvcrt/ (the C runtime) and windows/ (the Windows API)")
 set(VANTREL_LIBCXX_DIR ${vantrel_root}/.deps/libcxx-msvc-${VANTREL_MSVC_ARCH} CACHE PATH
