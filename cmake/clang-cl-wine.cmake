@@ -6,6 +6,8 @@
 #
 # VANTREL_MSVC_ARCH picks x64 (the windows-msvc preset) or x86 (windows-msvc-x86).
 set(VANTREL_MSVC_ARCH x64 CACHE STRING "Target architecture of the MSVC-ABI build: x64 or x86")
+# The compiler checks read this file again in projects of their own: hand them the choice.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_MSVC_ARCH)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 10.0)
 if(VANTREL_MSVC_ARCH STREQUAL "x86")
@@ -52,7 +54,7 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # start-up library stands in for it, stack buffer checks included). WINE_UNICODE_NATIVE makes WCHAR
 # wchar_t as in Microsoft's headers; Wine's winnt.h would define a builtin of clang-cl's again.
 set(vantrel_sys_flags
-  "${vantrel_arch_flags} /Zl -DWINE_UNICODE_NATIVE \
+  "--target=${vantrel_target} ${vantrel_arch_flags} /Zl -DWINE_UNICODE_NATIVE \
 -D_InterlockedCompareExchange128=__wine_InterlockedCompareExchange128 \
 /imsvc ${VANTREL_WINE_INCLUDE}/msvcrt /imsvc ${VANTREL_WINE_INCLUDE}/windows \
 /imsvc ${VANTREL_WINDOWS_COMPAT_INCLUDE} /FI ${VANTREL_WINDOWS_COMPAT_INCLUDE}/wine_ucrt_compat.h")
@@ -63,8 +65,10 @@ set(CMAKE_C_FLAGS_INIT "${vantrel_sys_flags}")
 # libc++'s headers first: its <cstdlib> and the like wrap the C runtime's.
 set(CMAKE_CXX_FLAGS_INIT "/external:I ${VANTREL_LIBCXX_DIR}/include/c++/v1 ${vantrel_sys_flags}")
 
+# Where two DLLs export a function, the first library named wins: the Visual C++ runtime's
+# exception handling and memory functions come from vcruntime140.dll, as with Microsoft's linker.
 set(vantrel_libs "${VANTREL_LIBCXX_DIR}/lib/libc++.lib \
-${VANTREL_LIBCXX_DIR}/lib/msvcp140_exception_ptr.lib ucrtbase.lib vcruntime140.lib msvcp140.lib \
+${VANTREL_LIBCXX_DIR}/lib/msvcp140_exception_ptr.lib vcruntime140.lib ucrtbase.lib msvcp140.lib \
 kernel32.lib ntdll.lib")
 set(CMAKE_C_STANDARD_LIBRARIES "${vantrel_libs}" CACHE STRING "" FORCE)
 set(CMAKE_CXX_STANDARD_LIBRARIES "${vantrel_libs}" CACHE STRING "" FORCE)

@@ -23,7 +23,7 @@ void vantrel_init_security_cookie(void) {
         return;
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    UINT_PTR cookie = (UINT_PTR)counter.QuadPart ^ ((UINT_PTR)counter.QuadPart >> 32);
+    UINT_PTR cookie = (UINT_PTR)(counter.QuadPart ^ (counter.QuadPart >> 32));
     cookie ^= (UINT_PTR)GetCurrentProcessId() << 8 ^ GetCurrentThreadId();
     cookie ^= (UINT_PTR)GetTickCount64() << 16;
     cookie ^= (UINT_PTR)&cookie;
