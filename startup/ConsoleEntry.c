@@ -1,15 +1,14 @@
 /* The entry point of a console program with main(): arguments and environment from the C
  * runtime, the initialisers, then main's result to exit(), which also runs the atexit functions. */
-#include <windows.h>
-
 #include <stdlib.h>
+#include <windows.h>
 
 #include "Startup.h"
 
 int __cdecl _configure_narrow_argv(int mode);
 int __cdecl _initialize_narrow_environment(void);
 void __cdecl _set_app_type(int type);
-int main(int argc, char **argv);
+int main(int argc, char** argv);
 
 enum { console_app = 1, expand_argv_unexpanded = 2 };
 

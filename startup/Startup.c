@@ -2,11 +2,10 @@
  * the tables of C++ static constructors, atexit per module, thread-safe local statics and the TLS
  * directory. The entry points that run the tables are in DllEntry.c and ConsoleEntry.c. Every C
  * runtime function called here is one that ucrtbase.dll exports on Windows 10 and later. */
-#include <windows.h>
+#include "Startup.h"
 
 #include <limits.h>
-
-#include "Startup.h"
+#include <windows.h>
 
 /* The compiler puts pointers to initialisers into .CRT$XI* (C) and .CRT$XC* (C++); the linker
  * sorts the sections by name, so these empty entries mark where each table starts and ends. */
@@ -35,11 +34,18 @@ __declspec(allocate(".CRT$XLA")) PIMAGE_TLS_CALLBACK __xl_a = 0;
 __declspec(allocate(".CRT$XLZ")) PIMAGE_TLS_CALLBACK __xl_z = 0;
 #ifdef _WIN64
 __declspec(allocate(".rdata$T")) const IMAGE_TLS_DIRECTORY64 _tls_used = {
-    (ULONGLONG)&_tls_start, (ULONGLONG)&_tls_end, (ULONGLONG)&_tls_index,
-    (ULONGLONG)(&__xl_a + 1), 0, 0};
+    .StartAddressOfRawData = (ULONGLONG)&_tls_start,
+    .EndAddressOfRawData = (ULONGLONG)&_tls_end,
+    .AddressOfIndex = (ULONGLONG)&_tls_index,
+    .AddressOfCallBacks = (ULONGLONG)(&__xl_a + 1),
+};
 #else
 __declspec(allocate(".rdata$T")) const IMAGE_TLS_DIRECTORY32 _tls_used = {
-    (DWORD)&_tls_start, (DWORD)&_tls_end, (DWORD)&_tls_index, (DWORD)(&__xl_a + 1), 0, 0};
+    .StartAddressOfRawData = (DWORD)&_tls_start,
+    .EndAddressOfRawData = (DWORD)&_tls_end,
+    .AddressOfIndex = (DWORD)&_tls_index,
+    .AddressOfCallBacks = (DWORD)(&__xl_a + 1),
+};
 /* The compiler reads the thread's TLS array as fs:[_tls_array]: the offset of
  * ThreadLocalStoragePointer in the 32-bit TEB, as an absolute symbol. */
 __asm__(".globl __tls_array\n\t.set __tls_array, 0x2C");
@@ -74,7 +80,7 @@ __declspec(thread) int _Init_thread_epoch = INT_MIN;
 static SRWLOCK init_lock = SRWLOCK_INIT;
 static CONDITION_VARIABLE init_done = CONDITION_VARIABLE_INIT;
 
-void __cdecl _Init_thread_header(int *guard) {
+void __cdecl _Init_thread_header(int* guard) {
     AcquireSRWLockExclusive(&init_lock);
     for (;;) {
         if (*guard == 0) {
@@ -90,7 +96,7 @@ void __cdecl _Init_thread_header(int *guard) {
     ReleaseSRWLockExclusive(&init_lock);
 }
 
-void __cdecl _Init_thread_footer(int *guard) {
+void __cdecl _Init_thread_footer(int* guard) {
     AcquireSRWLockExclusive(&init_lock);
     ++_Init_global_epoch;
     *guard = _Init_global_epoch;
@@ -100,7 +106,7 @@ void __cdecl _Init_thread_footer(int *guard) {
 }
 
 /* The initialiser threw: the next thread to arrive tries again. */
-void __cdecl _Init_thread_abort(int *guard) {
+void __cdecl _Init_thread_abort(int* guard) {
     AcquireSRWLockExclusive(&init_lock);
     *guard = 0;
     ReleaseSRWLockExclusive(&init_lock);

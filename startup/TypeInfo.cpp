@@ -8,7 +8,7 @@ public:
     virtual ~type_info();
 
     // Public only so that the compiler does not call them unused: nothing reads them here.
-    void *spare_;
+    void* spare_;
     char name_[1];
 };
 

@@ -4,7 +4,6 @@
 // functions that HostApi.dll exports. Built for the MSVC-ABI build only: a module in another C++
 // ABI fails these by design.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstdint>
