@@ -28,7 +28,7 @@ namespace {
 // The vtable of ImageSource as Microsoft's compiler lays it out: the virtual destructor takes one
 // slot (the deleting destructor, which frees the object when bit 0 of its flags is set), then
 // the functions in the order they are declared.
-enum Slot : size_t { kDeletingDestructor = 0, kQuerySize = 4, kApplySettings = 5 };
+enum Slot : size_t { kDeletingDestructor = 0, kDraw = 3, kQuerySize = 4, kApplySettings = 5 };
 
 // Vect2 has a constructor of its own, so Microsoft's compiler returns it from a member function
 // through a pointer to the caller's space, passed after `this`, and returns that pointer.
@@ -38,6 +38,8 @@ struct PlainVect2 {
 using DeletingDestructorFn = void*(HOST_MEMBER*)(void* self, unsigned flags);
 using QuerySizeFn = PlainVect2*(HOST_MEMBER*)(const void* self, PlainVect2* result);
 using VoidMemberFn = void(HOST_MEMBER*)(void* self);
+// References are passed as pointers.
+using DrawFn = void(HOST_MEMBER*)(void* self, const PlainVect2* pos, const PlainVect2* size);
 
 template <typename Function>
 Function SlotOf(const void* object, Slot slot) {
@@ -194,7 +196,8 @@ TEST_F(MsvcAbi, HostCallsReachTheOverridesAndTheDestructorFreesIntoTheHostAlloca
     EXPECT_EQ(size.x, 20.0f);
     EXPECT_EQ(size.y, 10.0f);
 
-    static_cast<ImageSource*>(source)->Draw(Vect2(0, 0), Vect2(20, 10));
+    const PlainVect2 origin = {0.0f, 0.0f};
+    SlotOf<DrawFn>(source, kDraw)(source, &origin, &size);
     EXPECT_GE(graphics->sprites, 1);  // through the exported GS
 
     SlotOf<DeletingDestructorFn>(source, kDeletingDestructor)(source, 1);
