@@ -64,6 +64,17 @@ wine_up() {
     timeout 20 wineserver -k >/dev/null 2>&1 || true
     timeout 20 wineserver -w >/dev/null 2>&1 || true
 
+    # A prefix made while only the 64-bit Wine was installed has no 32-bit half (an empty
+    # syswow64); once wine32 is installed, `wine` starts through the 32-bit loader and fails in
+    # such a prefix even for 64-bit programs ("could not load kernel32.dll"). It is ours, under
+    # the build folder: make it again.
+    if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] &&
+        [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
+        echo "wine: the prefix $WINEPREFIX predates 32-bit Wine; making it again"
+        rm -rf "$WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+    fi
+
     # The prefix, on first use. The registry files are written when the server ends, so this runs
     # on a server of its own that ends before the persistent one starts.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
