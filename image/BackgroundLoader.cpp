@@ -19,34 +19,35 @@ void Note(std::vector<PendingLogLine>& lines, bool warning, std::wstring text) {
     lines.push_back(PendingLogLine{warning, std::move(text)});
 }
 
-// Called from inside libnsgif, which is C: nothing may be thrown through it.
-void NoteFromCallback(std::wstring text) {
-    try {
-        if (callbackLines)
-            Note(*callbackLines, false, std::move(text));
-    } catch (...) {
-    }
-}
-
 std::wstring Canvas(int width, int height) {
     return std::to_wstring(width) + L" x " + std::to_wstring(height);
 }
 
+// Called from inside libnsgif, which is C: nothing may be thrown through it, so the line is
+// built here, inside the handler, and dropped when there is no memory for it.
+void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept {
+    try {
+        if (callbackLines)
+            Note(*callbackLines, false,
+                 std::wstring(L"BitmapImage: Warning, ") + what + L" a gif canvas of " +
+                     Canvas(width, height) + L" pixels");
+    } catch (...) {
+    }
+}
+
 // The holder's bitmap callbacks, with the C runtime's memory and the same limit and texts.
-void* CreateBitmap(int width, int height) {
+void* CreateBitmap(int width, int height) noexcept {
     if (width <= 0 || height <= 0)
         return nullptr;
     const uint64_t area = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (area > kMaxGifBitmapArea) {
-        NoteFromCallback(L"BitmapImage: Warning, refused a gif canvas of " + Canvas(width, height) +
-                         L" pixels");
+        NoteCanvasFromCallback(L"refused", width, height);
         return nullptr;
     }
     // Cleared, as the holder's: a frame that fails early never shows what the heap held.
     void* bitmap = std::calloc(static_cast<size_t>(area), 4);
     if (!bitmap)
-        NoteFromCallback(L"BitmapImage: Warning, not enough memory for a gif canvas of " +
-                         Canvas(width, height) + L" pixels");
+        NoteCanvasFromCallback(L"not enough memory for", width, height);
     return bitmap;
 }
 
