@@ -96,6 +96,8 @@ private:
     // Applies the script's events due before `frame`.
     bool ApplyEventsBefore(long long frame, std::string& error);
     bool ApplyEvent(const ScriptEvent& event, std::string& error);
+    // replace, touch, delete, write: the file changes, and the watches see it at this frame.
+    bool ChangeFile(const ScriptEvent& event, std::string& error);
     bool Finish(std::string& error);
     // A line of the player's own, after whatever the console side has to say first.
     void Note(const char* kind, const std::string& text);
@@ -317,8 +319,10 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
             console_->Collect();
             return true;
         case EventKind::Console:
-            Note("console", event.on ? "on" : "off");
-            if (!(event.on ? console_->Start(error) : console_->Stop(error))) {
+            Note("console", event.on ? "on" : event.kill ? "kill" : "off");
+            if (!(event.on     ? console_->Start(error)
+                  : event.kill ? console_->Kill(error)
+                               : console_->Stop(error))) {
                 error = "script line " + std::to_string(event.line) + ": " + error;
                 return false;
             }
@@ -343,20 +347,48 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
                              static_cast<int>(event.width), static_cast<int>(event.height));
             return true;
         case EventKind::Replace:
-        case EventKind::Touch: {
-            const bool replace = event.kind == EventKind::Replace;
-            std::string file = AbsoluteAgainst(event.text, plan_.scriptDirectory);
-            std::string other = replace ? AbsoluteAgainst(event.other, plan_.scriptDirectory) : "";
-            Note(replace ? "replace" : "touch", replace ? file + " with " + other : file);
-            if (!(replace ? files_.Replace(file, other, error) : files_.Touch(file, error))) {
-                error = "script line " + std::to_string(event.line) + ": " + error;
-                return false;
-            }
-            // The watches follow the script, not the disk: the change is seen at this frame.
-            standin::TouchWatchedFile(standin::ResolvePath(standin::FromUtf8(file).c_str()));
-            return true;
-        }
+        case EventKind::Touch:
+        case EventKind::Delete:
+        case EventKind::Write:
+            return ChangeFile(event, error);
     }
+    return true;
+}
+
+bool Session::ChangeFile(const ScriptEvent& event, std::string& error) {
+    std::string file = AbsoluteAgainst(event.text, plan_.scriptDirectory);
+    bool changed = false;
+    switch (event.kind) {
+        case EventKind::Replace: {
+            std::string other = AbsoluteAgainst(event.other, plan_.scriptDirectory);
+            Note("replace", file + " with " + other);
+            changed = files_.Replace(file, other, error);
+            break;
+        }
+        case EventKind::Delete:
+            Note("delete", file);
+            changed = files_.Delete(file, error);
+            break;
+        case EventKind::Write:
+            if (event.keepBytes < 0) {
+                Note("write", file + " garbage");
+                changed = files_.Garbage(file, error);
+            } else {
+                Note("write", file + " truncate " + std::to_string(event.keepBytes));
+                changed = files_.Truncate(file, event.keepBytes, error);
+            }
+            break;
+        default:
+            Note("touch", file);
+            changed = files_.Touch(file, error);
+            break;
+    }
+    if (!changed) {
+        error = "script line " + std::to_string(event.line) + ": " + error;
+        return false;
+    }
+    // The watches follow the script, not the disk: the change is seen at this frame.
+    standin::TouchWatchedFile(standin::ResolvePath(standin::FromUtf8(file).c_str()));
     return true;
 }
 
