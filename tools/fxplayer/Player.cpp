@@ -17,6 +17,7 @@
 #include "FrameTimes.h"
 #include "HostScene.h"
 #include "Interrupt.h"
+#include "MemorySamples.h"
 #include "ModuleLoader.h"
 #include "OutputFolder.h"
 #include "Progress.h"
@@ -83,6 +84,12 @@ double TimeOf(long long frame, int fps) {
     return static_cast<double>(frame) / fps;
 }
 
+std::string FormatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
 class Session {
 public:
     explicit Session(const RunPlan& plan) : plan_(plan) {}
@@ -117,6 +124,7 @@ private:
     std::unique_ptr<HostScene> host_;
     std::unique_ptr<FrameKeeper> frames_;
     FrameTimes times_{plan_.options.fps, plan_.frameCount};
+    MemorySamples memory_;
     VideoPreview video_;
     size_t nextEvent_ = 0;
 };
@@ -169,6 +177,8 @@ int Session::Play() {
         return Fail("cannot write " + output_.Path("transcript.txt"));
     if (!times_.Open(output_.Path("frametimes.csv")))
         return Fail("cannot write " + output_.Path("frametimes.csv"));
+    if (!memory_.Open(output_.Path("memory.csv")))
+        return Fail("cannot write " + output_.Path("memory.csv"));
     if (!video_.Begin(plan_.options, output_, error))
         return Fail(error);
     if (!Begin(error))
@@ -209,6 +219,8 @@ int Session::Play() {
         standin::ClearRecords();
         if (frames_->Wanted(frame) && !frames_->Keep(frame, seconds, error))
             return Fail(error);
+        if (frame % fps_ == 0)
+            memory_.Sample(FormatSeconds(seconds));
         progress.Update(frame, seconds);
     }
     progress.Done();
@@ -225,7 +237,8 @@ int Session::Play() {
     std::string paced = plan_.options.realtime ? " (paced in wall time: not repeatable)" : "";
     std::printf(
         "fxplayer: %lld frames (%.3f s at %d fps), %lld kept; wrote %s: frames/, "
-        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png%s; "
+        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png, "
+        "memory.csv%s; "
         "module time: %s%s%s\n",
         plan_.frameCount, TimeOf(plan_.frameCount, fps_), fps_, frames_->Kept(),
         output_.Target().c_str(), transcript_.Lines(), video.c_str(), times_.Summary().c_str(),
@@ -399,6 +412,12 @@ bool Session::Finish(std::string& error) {
     console_->Collect();
     if (!closed || !frames_->Finish(error))
         return false;
+    memory_.Allocator("sources made", host_->AllocatorBeforeSources());
+    memory_.Allocator("sources gone", host_->AllocatorAfterSources());
+    if (!memory_.Close()) {
+        error = "cannot write " + output_.Path("memory.csv");
+        return false;
+    }
     if (!transcript_.Close()) {
         error = "cannot write " + output_.Path("transcript.txt");
         return false;
