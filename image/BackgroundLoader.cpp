@@ -17,7 +17,7 @@ constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
 
 // The load whose bitmap callbacks run on this thread: they get no context from libnsgif.
 thread_local GifStream* callbackStream = nullptr;
-void NoteFromCallback(const std::wstring& text);
+void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept;
 
 // Workers running, module-wide. Plain data: the module keeps no static object that needs a
 // destructor, so the lock and the signal are made in static storage once and never destroyed
@@ -40,20 +40,18 @@ std::wstring Canvas(int width, int height) {
 }
 
 // The holder's bitmap callbacks, with the C runtime's memory and the same limit and texts.
-void* CreateBitmap(int width, int height) {
+void* CreateBitmap(int width, int height) noexcept {
     if (width <= 0 || height <= 0)
         return nullptr;
     const uint64_t area = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (area > kMaxGifBitmapArea) {
-        NoteFromCallback(L"BitmapImage: Warning, refused a gif canvas of " + Canvas(width, height) +
-                         L" pixels");
+        NoteCanvasFromCallback(L"refused", width, height);
         return nullptr;
     }
     // Cleared, as the holder's: a frame that fails early never shows what the heap held.
     void* bitmap = std::calloc(static_cast<size_t>(area), 4);
     if (!bitmap)
-        NoteFromCallback(L"BitmapImage: Warning, not enough memory for a gif canvas of " +
-                         Canvas(width, height) + L" pixels");
+        NoteCanvasFromCallback(L"not enough memory for", width, height);
     return bitmap;
 }
 
@@ -396,11 +394,14 @@ uint64_t GifStream::HeldBytes() const {
 
 namespace {
 
-// Called from inside libnsgif, which is C: nothing may be thrown through it.
-void NoteFromCallback(const std::wstring& text) {
+// Called from inside libnsgif, which is C: nothing may be thrown through it, so the line is
+// built here, inside the handler, and dropped when there is no memory for it.
+void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept {
     try {
         if (callbackStream)
-            callbackStream->Note(false, text);
+            callbackStream->Note(false, std::wstring(L"BitmapImage: Warning, ") + what +
+                                            L" a gif canvas of " + Canvas(width, height) +
+                                            L" pixels");
     } catch (...) {
     }
 }

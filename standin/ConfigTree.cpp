@@ -15,6 +15,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -148,7 +149,9 @@ public:
 
     Json ToJson(int depth, bool& tooDeep) const;
     // Builds `element`'s contents from `json`; false with a reason on anything unexpected.
-    static bool FromJson(const Json& json, ConfigElement& element, int depth, std::string& why);
+    // A value that cannot be a setting is left out and named in `leftOut`; the rest loads.
+    static bool FromJson(const Json& json, ConfigElement& element, int depth, std::string& why,
+                         std::vector<std::string>& leftOut);
     // Takes over another element's name, values and children.
     void TakeContents(ConfigElement& other) {
         name_ = std::move(other.name_);
@@ -184,6 +187,27 @@ private:
     std::vector<std::unique_ptr<Value>> values_;
     std::vector<std::unique_ptr<ConfigElement>> children_;
 };
+
+namespace {
+
+// A setting is a 32-bit int; a colour (0xAARRGGBB) above INT_MAX, as a hand-edited file writes
+// it, is the unsigned reading of the same bits, which is how the module takes it back.
+bool AsSettingInt(const Json& value, int& number) {
+    if (value.is_number_unsigned()) {
+        const uint64_t n = value.get<uint64_t>();
+        if (n > UINT32_MAX)
+            return false;
+        number = static_cast<int>(static_cast<uint32_t>(n));
+        return true;
+    }
+    const int64_t n = value.get<int64_t>();
+    if (n < INT_MIN || n > INT_MAX)
+        return false;
+    number = static_cast<int>(n);
+    return true;
+}
+
+}  // namespace
 
 Json ConfigElement::ToJson(int depth, bool& tooDeep) const {
     Json json = Json::object();
@@ -227,8 +251,8 @@ Json ConfigElement::ToJson(int depth, bool& tooDeep) const {
     return json;
 }
 
-bool ConfigElement::FromJson(const Json& json, ConfigElement& element, int depth,
-                             std::string& why) {
+bool ConfigElement::FromJson(const Json& json, ConfigElement& element, int depth, std::string& why,
+                             std::vector<std::string>& leftOut) {
     if (depth > kMaxDepth)
         return why = "elements nested too deeply", false;
     if (!json.is_object())
@@ -252,17 +276,16 @@ bool ConfigElement::FromJson(const Json& json, ConfigElement& element, int depth
             if (value.is_string()) {
                 element.SetString(key.c_str(), FromUtf8(value.get<std::string>()).c_str());
             } else if (value.is_number_integer()) {
-                bool fits =
-                    value.is_number_unsigned()
-                        ? value.get<uint64_t>() <= static_cast<uint64_t>(INT_MAX)
-                        : value.get<int64_t>() >= INT_MIN && value.get<int64_t>() <= INT_MAX;
-                if (!fits)
-                    return why = "value \"" + it.key() + "\" is out of range", false;
-                element.SetInt(key.c_str(), static_cast<int>(value.get<int64_t>()));
+                int number = 0;
+                if (!AsSettingInt(value, number)) {
+                    leftOut.push_back("value \"" + it.key() + "\" is out of range");
+                    continue;
+                }
+                element.SetInt(key.c_str(), number);
             } else if (value.is_number_float()) {
                 element.SetFloat(key.c_str(), detail::SaturatingFloat(value.get<double>()));
             } else {
-                return why = "value \"" + it.key() + "\" is not a text or a number", false;
+                leftOut.push_back("value \"" + it.key() + "\" is not a text or a number");
             }
         }
     }
@@ -272,7 +295,7 @@ bool ConfigElement::FromJson(const Json& json, ConfigElement& element, int depth
             return why = "\"children\" is not an array", false;
         for (const Json& child : children) {
             auto made = std::make_unique<ConfigElement>(L"", &element);
-            if (!FromJson(child, *made, depth + 1, why))
+            if (!FromJson(child, *made, depth + 1, why, leftOut))
                 return false;
             element.children_.push_back(std::move(made));
         }
@@ -351,10 +374,13 @@ bool LoadConfig(XElement* root, const std::string& path) {
     }
     ConfigElement loaded(element->GetName(), nullptr);
     std::string why;
-    if (!ConfigElement::FromJson(json, loaded, 0, why)) {
+    std::vector<std::string> leftOut;
+    if (!ConfigElement::FromJson(json, loaded, 0, why, leftOut)) {
         Log(L"LoadConfig: \"%S\" is not a configuration file: %S", path.c_str(), why.c_str());
         return false;
     }
+    for (const std::string& line : leftOut)
+        Log(L"LoadConfig: \"%S\": %S; left out", path.c_str(), line.c_str());
     element->TakeContents(loaded);
     return true;
 }

@@ -122,7 +122,7 @@ TEST_F(CommandPollingTest, ACommandIsAppliedOnceHoweverOftenItIsSeen) {
     EXPECT_EQ(Messages().size(), 1u);
 }
 
-TEST_F(CommandPollingTest, FirstClearingIdMinusOneIsIgnoredAndMinusTwoClears) {
+TEST_F(CommandPollingTest, FirstClearingIdMinusOneIsIgnoredMinusTwoClearsZeroShows) {
     data_->SetString(L"path", small_.c_str());
     source_->ApplySettings();
     Command(L"-1|a|b|c|d|e|f|g");
@@ -135,6 +135,9 @@ TEST_F(CommandPollingTest, FirstClearingIdMinusOneIsIgnoredAndMinusTwoClears) {
     Polls(1);
     EXPECT_EQ(std::wstring(data_->GetString(L"path")), L"");
     EXPECT_EQ(source_->QuerySize().x, 32.0f);
+    Command(L"0|" + small_ + L"|10|10|x|3|0|0");  // only a negative id clears
+    Polls(1);
+    EXPECT_EQ(std::wstring(data_->GetString(L"path")), small_);
 }
 
 TEST_F(CommandPollingTest, ClearingReportsNothingAndTheNextEffectStopsTheClearedOne) {
@@ -176,16 +179,22 @@ TEST_F(CommandPollingTest, EffectIdZeroOrNegativeAppliesSilently) {
     EXPECT_TRUE(events_.empty());
 }
 
-TEST_F(CommandPollingTest, PollsOnEverySecondFrameOfSixteenMilliseconds) {
-    int applied = 0;
-    for (int frame = 1; frame <= 6; ++frame) {
-        Command(std::to_wstring(frame) + L"|" + small_ + L"|0|0|x|0|0|0");
-        source_->Advance(0.016f);
-        if (source_->lastCommandId == frame)
-            ++applied;
-        EXPECT_EQ(source_->lastCommandId == frame, frame % 2 == 0) << "frame " << frame;
+// A poll needs strictly more than 20 ms: frames of exactly 20 ms poll on every second one too.
+TEST_F(CommandPollingTest, PollsOnEverySecondFrameOfSixteenOrTwentyMilliseconds) {
+    int id = 0;
+    for (float seconds : {0.016f, 0.02f}) {
+        int applied = 0;
+        for (int frame = 1; frame <= 6; ++frame) {
+            ++id;
+            Command(std::to_wstring(id) + L"|" + small_ + L"|0|0|x|0|0|0");
+            source_->Advance(seconds);
+            if (source_->lastCommandId == id)
+                ++applied;
+            EXPECT_EQ(source_->lastCommandId == id, frame % 2 == 0)
+                << seconds << " s, frame " << frame;
+        }
+        EXPECT_EQ(applied, 3);
     }
-    EXPECT_EQ(applied, 3);
 }
 
 TEST_F(CommandPollingTest, LiveStateEveryTwoSecondsOnlyWithTheConsole) {

@@ -145,12 +145,16 @@ TEST(CommandBlock, IsCreatedAtFullSizeAndReadThroughAView) {
 
 TEST(CommandBlock, AViewOfASmallerBlockFails) {
     // Another program holds the name with a smaller block.
-    Simulation().CreateBlock(L"PFGlintora", 100);
-    platform::MappingHandle mapping = vantrel::OpenCommandBlock();
-    ASSERT_NE(mapping, nullptr);
-    EXPECT_EQ(vantrel::MapCommandView(mapping), nullptr);
-    EXPECT_EQ(vantrel::MapCommandView(nullptr), nullptr);
-    Simulation().CloseHandle(mapping);
+    for (uint32_t size : {100u, vantrel::kCommandBlockSize - 1}) {
+        SCOPED_TRACE(size);
+        Simulation().CreateBlock(L"PFGlintora", size);
+        platform::MappingHandle mapping = vantrel::OpenCommandBlock();
+        ASSERT_NE(mapping, nullptr);
+        EXPECT_EQ(vantrel::MapCommandView(mapping), nullptr);
+        EXPECT_EQ(vantrel::MapCommandView(nullptr), nullptr);
+        Simulation().CloseHandle(mapping);
+        Simulation().ReleaseBlock(L"PFGlintora");
+    }
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ TEST(ReadCommandInteger, FollowsTheRuntimeReader) {
         {u"- 5", 0},
         {u"0x10", 0},
         {u"2147483647", INT32_MAX},
+        {u"2147483640", 2147483640},
         {u"2147483648", INT32_MAX},
         {u"-2147483648", INT32_MIN},
         {u"-2147483649", INT32_MIN},

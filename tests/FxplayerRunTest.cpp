@@ -386,6 +386,37 @@ TEST_F(FxplayerRun, ReplacedFileIsReloadedOneSimulatedSecondLater) {
     EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
 }
 
+// A file cut short and then deleted while it plays: with "monitor" 1 each change is reloaded a
+// second later and reported as the load finds it (a missing file is not read), and the file is
+// back as it was after the run.
+TEST_F(FxplayerRun, TruncatedAndDeletedFilesAreReloadedAndPutBack) {
+    WriteEffect();
+    const std::string original = ReadText(dir_.File("fx.gif"));
+    std::vector<std::string> args =
+        SmallRun(Script("0 console on\n"
+                        "0.25 command 1|fx.gif|40|20|x|7|50|50\n"
+                        "1 write fx.gif truncate 20\n"
+                        "2.5 delete fx.gif\n"));
+    args.insert(args.end(), {"--set", "monitor=1", "--fps", "8", "--seconds", "4"});
+    Outcome run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
+    const std::string fx = EffectPath("fx.gif");
+    EXPECT_EQ(LinesWith(transcript, " read "),
+              (std::vector<std::string>{"0.250 read " + fx, "2.000 read " + fx}))
+        << transcript;
+    EXPECT_EQ(LinesWith(transcript, " log BitmapImage: Warning"),
+              std::vector<std::string>{"2.000 log BitmapImage: Warning, couldn't initialise gif " +
+                                       fx + ", it is likely corrupt"})
+        << transcript;
+    EXPECT_EQ(LinesWith(transcript, " log BitmapImage::Init: could"),
+              std::vector<std::string>{"3.500 log BitmapImage::Init: could not open gif file '" +
+                                       fx + "'"})
+        << transcript;
+    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
+}
+
 // The colour key's path draws at the host's rectangle: moving and sizing the item moves the
 // keyed effect with it.
 TEST_F(FxplayerRun, MovedItemCarriesTheKeyedEffect) {

@@ -30,11 +30,16 @@ TEST(FxplayerScript, ReadsEveryKindOfEventInOrder) {
         "3 source 2 item -10 20 300 0  # off the left edge, no height\n"
         "3.5 replace \"my effects/a.gif\" with b.gif\n"
         "3.5 touch b.gif\n"
-        "4 console off";  // no line break at the end
+        "3.5 delete b.gif\n"
+        "3.5 write \"my effects/a.gif\" truncate 10\n"
+        "3.5 write b.gif garbage # noise\n"
+        "4 console off\n"
+        "5 console on\n"
+        "6 console kill";  // no line break at the end
     Script script;
     std::string error;
     ASSERT_TRUE(ParseScript(text, script, error)) << error;
-    ASSERT_EQ(script.events.size(), 10u);
+    ASSERT_EQ(script.events.size(), 15u);
     const auto& e = script.events;
     EXPECT_EQ(e[0].kind, EventKind::Console);
     EXPECT_TRUE(e[0].on);
@@ -64,9 +69,19 @@ TEST(FxplayerScript, ReadsEveryKindOfEventInOrder) {
     EXPECT_EQ(e[7].other, "b.gif");
     EXPECT_EQ(e[8].kind, EventKind::Touch);
     EXPECT_EQ(e[8].text, "b.gif");
-    EXPECT_EQ(e[9].kind, EventKind::Console);
-    EXPECT_FALSE(e[9].on);
-    EXPECT_EQ(e[9].line, 12);
+    EXPECT_EQ(e[9].kind, EventKind::Delete);
+    EXPECT_EQ(e[9].text, "b.gif");
+    EXPECT_EQ(e[10].kind, EventKind::Write);
+    EXPECT_EQ(e[10].text, "my effects/a.gif");
+    EXPECT_EQ(e[10].keepBytes, 10);
+    EXPECT_EQ(e[11].kind, EventKind::Write);
+    EXPECT_EQ(e[11].keepBytes, -1);  // garbage
+    EXPECT_EQ(e[12].kind, EventKind::Console);
+    EXPECT_FALSE(e[12].on);
+    EXPECT_FALSE(e[12].kill);
+    EXPECT_EQ(e[12].line, 15);
+    EXPECT_TRUE(e[14].kill);
+    EXPECT_FALSE(e[14].on);
     EXPECT_EQ(script.sources, 2);
 }
 
@@ -120,6 +135,13 @@ TEST(FxplayerScript, RefusesMalformedLinesNamingTheLine) {
         {"1 replace a.gif\n", "line 1: 'replace FILE with OTHER' needs 'with'"},
         {"1 replace \"a.gif with b.gif\n", "line 1: 'replace FILE with OTHER' needs a file"},
         {"1 touch\n", "line 1: 'touch FILE' needs a file name"},
+        {"1 delete\n", "line 1: 'delete FILE' needs a file name"},
+        {"1 write a.gif\n", "line 1: 'write FILE garbage|truncate N' needs 'garbage', or"},
+        {"1 write a.gif truncate -1\n", "line 1: 'write FILE garbage|truncate N' needs"},
+        {"1 write a.gif garbage 5\n", "line 1: unexpected '5' after 'garbage'"},
+        {"1 console kill\n", "line 1: the console is already off"},
+        {on + "1 console kill now\n", "line 2: unexpected 'now' after 'kill'"},
+        {"1 console of\n", "line 1: expected 'on' or 'off', not 'of' (or 'kill')"},
         {"1 source 9 set opacity=1\n", "line 1: 'source N' takes a source from 1 to 8"},
         {"1 source 2 output on\n", "line 1: 'source 2' is followed by 'set' or 'item'"},
         {std::string("1 output on\n2 output off\0\n", 26), "line 2: holds a null byte"},
@@ -157,7 +179,7 @@ TEST(FxplayerScript, MissingOrUnreadableFileIsNamed) {
     EXPECT_FALSE(fxplayer::LoadScript(bad, script, error));
     EXPECT_EQ(error, bad +
                          ": line 1: unknown event 'x' (command, output, scene, console, set, item, "
-                         "replace, touch or source)");
+                         "replace, touch, delete, write or source)");
 }
 
 TEST(FxplayerScript, EventsTakeEffectBeforeTheFirstFrameAtOrAfterTheirTime) {

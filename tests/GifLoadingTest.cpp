@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,21 @@ TEST(GifLoading, CanvasLimits) {
             EXPECT_EQ(CountLog(Corrupt(load.path)), 1u);
         }
     }
+}
+
+// libnsgif is C: a host log that throws (out of memory) inside its bitmap request must not
+// unwind through it. The line is lost, the load fails as it would have.
+TEST(GifLoading, ThrowingLogInsideTheDecoderIsContained) {
+    standin::SetLogListener([](const standin::LogRecord& record) {
+        if (record.text.find(L"refused a gif canvas") != std::wstring::npos)
+            throw std::bad_alloc();
+    });
+    GifLoad load;
+    BitmapImage image;
+    load.Load(image, "canvas.gif", TinyFramesAt(2, 4096, 4096));
+    standin::SetLogListener(nullptr);
+    ExpectPlaceholder(image);
+    EXPECT_EQ(CountLog(Corrupt(load.path)), 1u);
 }
 
 // Tiny frames on a 4096 x 4096 canvas keep the file small while the frame store would not be.

@@ -149,6 +149,10 @@ std::vector<uint8_t> GifWriter::Bytes() const {
 
         out.push_back(static_cast<uint8_t>(minCodeSize));
         std::vector<uint8_t> data = LzwCompress(image.indices, minCodeSize);
+        // After the first clear code, codes of all ones: beyond the dictionary, which a decoder
+        // refuses when it decodes the frame (a scan of the file sees nothing wrong).
+        if (image.broken)
+            std::fill(data.begin() + 2, data.end(), 0xFF);
         for (size_t at = 0; at < data.size(); at += 255) {
             size_t length = std::min<size_t>(255, data.size() - at);
             out.push_back(static_cast<uint8_t>(length));

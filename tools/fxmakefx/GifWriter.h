@@ -14,6 +14,7 @@ struct GifImage {
     uint16_t delayCs = 10;
     uint8_t disposal = 1;       // 1 keep, 2 restore to background
     int transparentIndex = -1;  // -1: none
+    bool broken = false;        // its codes run beyond the dictionary: it fails to decode
 };
 
 class GifWriter {

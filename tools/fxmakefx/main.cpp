@@ -16,6 +16,7 @@
 
 #include "GifWriter.h"
 #include "Image.h"
+#include "SizedEffect.h"
 #include "TinyFont.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -255,7 +256,35 @@ const char kUsage[] =
     "       fxmakefx --help\n"
     "Makes the example effects in OUTPUT_FOLDER (which must exist): sparkle.gif (loops),\n"
     "banner.gif (plays once), keyed.gif (on pure green, for the colour key) and badge.png (a\n"
-    "still picture with soft edges).\n";
+    "still picture with soft edges).\n"
+    "\n"
+    "       fxmakefx --sized WxH FRAMES loop|once|broken|still FILE\n"
+    "Makes one plain effect of that size (sides 1 to 4096): a GIF of FRAMES frames of 50 ms that\n"
+    "loops, plays once, or loops with a second frame that does not decode; or a still PNG.\n";
+
+// fxmakefx --sized WxH FRAMES KIND FILE
+int MakeSized(int argc, char** argv) {
+    unsigned width = 0, height = 0, frames = 0;
+    char tail = 0;
+    fxmakefx::SizedKind kind;
+    if (argc != 6 || std::sscanf(argv[2], "%ux%u%c", &width, &height, &tail) != 2 ||
+        std::sscanf(argv[3], "%u%c", &frames, &tail) != 1 || width < 1 || height < 1 ||
+        width > 4096 || height > 4096 || frames < 1 || frames > 1000 ||
+        !fxmakefx::ParseSizedKind(argv[4], kind)) {
+        std::fprintf(stderr, "usage: fxmakefx --sized WxH FRAMES loop|once|broken|still FILE\n");
+        return 2;
+    }
+    try {
+        if (!fxmakefx::WriteFile(argv[5], fxmakefx::MakeSizedEffect(width, height, frames, kind))) {
+            std::fprintf(stderr, "fxmakefx: cannot write %s\n", argv[5]);
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "fxmakefx: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
 
 int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
@@ -263,6 +292,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (first == "--sized")
+        return MakeSized(argc, argv);
     if (argc != 2 || first.empty()) {
         std::fprintf(stderr, "usage: fxmakefx OUTPUT_FOLDER (see --help)\n");
         return 2;

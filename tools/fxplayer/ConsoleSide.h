@@ -19,6 +19,9 @@ public:
     virtual bool Start(std::string& error) = 0;
     // The console quits: its window is gone and it has let go of its blocks.
     virtual bool Stop(std::string& error) = 0;
+    // The console's process is killed: it ends at once, closing nothing itself (its window goes,
+    // and its blocks with its handles, as the system closes them).
+    virtual bool Kill(std::string& error) = 0;
     // The console writes `text` (UTF-8) into the command block, with its null.
     virtual bool WriteCommand(const std::string& text, std::string& error) = 0;
     // Moves what has happened on the console's side since the last call into the transcript.

@@ -100,6 +100,71 @@ bool FileChanges::Touch(const std::string& file, std::string& error) {
     return true;
 }
 
+bool FileChanges::Delete(const std::string& file, std::string& error) {
+    if (!Keep(file, error))
+        return false;
+    std::error_code ec;
+    if (!fs::remove(PathFromUtf8(file), ec)) {
+        error = "cannot delete " + file + ": " + (ec ? ec.message() : "there is no such file");
+        return false;
+    }
+    return true;
+}
+
+bool FileChanges::Rewrite(const std::string& file, const char* what,
+                          const std::function<bool(std::vector<uint8_t>&)>& change,
+                          std::string& error) {
+    if (!Keep(file, error))
+        return false;
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(PathFromUtf8(file), bytes)) {
+        error = std::string("cannot ") + what + " " + file + ": it cannot be read";
+        return false;
+    }
+    if (!change(bytes)) {
+        error = std::string("cannot ") + what + " " + file + ": it holds only " +
+                std::to_string(bytes.size()) + " bytes";
+        return false;
+    }
+    std::error_code ec;
+    if (!WriteBytes(PathFromUtf8(file), bytes, ec)) {
+        error = std::string("cannot ") + what + " " + file + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool FileChanges::Garbage(const std::string& file, std::string& error) {
+    return Rewrite(
+        file, "write garbage into",
+        [](std::vector<uint8_t>& bytes) {
+            if (bytes.empty())
+                return false;
+            // A fixed generator (xorshift), seeded by the length: the same noise on every run.
+            uint64_t state = 0x9E3779B97F4A7C15ull ^ bytes.size();
+            for (uint8_t& byte : bytes) {
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                byte = static_cast<uint8_t>(state >> 24);
+            }
+            return true;
+        },
+        error);
+}
+
+bool FileChanges::Truncate(const std::string& file, long long bytes, std::string& error) {
+    return Rewrite(
+        file, "truncate",
+        [bytes](std::vector<uint8_t>& content) {
+            if (bytes < 0 || static_cast<unsigned long long>(bytes) >= content.size())
+                return false;
+            content.resize(static_cast<size_t>(bytes));
+            return true;
+        },
+        error);
+}
+
 bool FileChanges::Restore(std::string& error) {
     std::string failed;
     for (const Original& original : originals_) {

@@ -116,6 +116,7 @@ bool HostScene::Open(const RunPlan& plan, std::string& error) {
     XElement* container = ChildOf(root, L"scene");
     scene_ = standin::NewScene();
     standin::SetCurrentScene(scene_);
+    beforeSources_ = standin::AllocatorStats();
     for (int number = 1; number <= plan.sources; ++number) {
         Source source;
         source.element = ChildOf(container, SourceName(number).c_str());
@@ -244,6 +245,7 @@ bool HostScene::Close(const std::string& configPath, std::string& error) {
         Find(number)->source = nullptr;
     }
     calling_(0);
+    afterSources_ = standin::AllocatorStats();
     module_.Exports().UnloadPlugin();
     pluginLoaded_ = false;
     standin::SetLogListener(nullptr);

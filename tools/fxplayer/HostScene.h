@@ -61,6 +61,11 @@ public:
     // Puts `background` on the canvas and draws every source over it at its item, in order.
     void Draw(const std::vector<uint8_t>& background);
 
+    // What the host's allocator held just before the first source was made, and just after the
+    // last was destroyed (by Close); they match when the sources leave nothing behind.
+    const standin::AllocStats& AllocatorBeforeSources() const { return beforeSources_; }
+    const standin::AllocStats& AllocatorAfterSources() const { return afterSources_; }
+
     // Ends the scene if it runs, lets the sources go, unloads the module and writes the
     // configuration tree to `configPath`. False with `error` when the file cannot be written.
     bool Close(const std::string& configPath, std::string& error);
@@ -85,6 +90,8 @@ private:
     standin::StandinScene* scene_ = nullptr;
     std::vector<Source> sources_;
     bool sceneRunning_ = false;
+    standin::AllocStats beforeSources_;
+    standin::AllocStats afterSources_;
 };
 
 // Stores `setting` on the source element (cx, cy, orix, oriy) or on its "data" child, as the tree

@@ -17,6 +17,7 @@
 #include "FrameTimes.h"
 #include "HostScene.h"
 #include "Interrupt.h"
+#include "MemorySamples.h"
 #include "ModuleLoader.h"
 #include "OutputFolder.h"
 #include "Progress.h"
@@ -83,6 +84,12 @@ double TimeOf(long long frame, int fps) {
     return static_cast<double>(frame) / fps;
 }
 
+std::string FormatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
 class Session {
 public:
     explicit Session(const RunPlan& plan) : plan_(plan) {}
@@ -96,6 +103,8 @@ private:
     // Applies the script's events due before `frame`.
     bool ApplyEventsBefore(long long frame, std::string& error);
     bool ApplyEvent(const ScriptEvent& event, std::string& error);
+    // replace, touch, delete, write: the file changes, and the watches see it at this frame.
+    bool ChangeFile(const ScriptEvent& event, std::string& error);
     bool Finish(std::string& error);
     // A line of the player's own, after whatever the console side has to say first.
     void Note(const char* kind, const std::string& text);
@@ -117,6 +126,7 @@ private:
     std::unique_ptr<HostScene> host_;
     std::unique_ptr<FrameKeeper> frames_;
     FrameTimes times_{plan_.options.fps, plan_.frameCount};
+    MemorySamples memory_;
     VideoPreview video_;
     size_t nextEvent_ = 0;
     unsigned long long lateFrames_ = 0;
@@ -176,6 +186,8 @@ int Session::Play() {
         return Fail("cannot write " + output_.Path("transcript.txt"));
     if (!times_.Open(output_.Path("frametimes.csv")))
         return Fail("cannot write " + output_.Path("frametimes.csv"));
+    if (!memory_.Open(output_.Path("memory.csv")))
+        return Fail("cannot write " + output_.Path("memory.csv"));
     if (!video_.Begin(plan_.options, output_, error))
         return Fail(error);
     if (!Begin(error))
@@ -218,6 +230,8 @@ int Session::Play() {
         standin::ClearRecords();
         if (frames_->Wanted(frame) && !frames_->Keep(frame, seconds, error))
             return Fail(error);
+        if (frame % fps_ == 0)
+            memory_.Sample(FormatSeconds(seconds));
         progress.Update(frame, seconds);
     }
     progress.Done();
@@ -234,7 +248,8 @@ int Session::Play() {
     std::string paced = plan_.options.realtime ? " (paced in wall time: not repeatable)" : "";
     std::printf(
         "fxplayer: %lld frames (%.3f s at %d fps), %lld kept; wrote %s: frames/, "
-        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png%s; "
+        "contact.png, transcript.txt (%zu lines), config.json, frametimes.csv, frametimes.png, "
+        "memory.csv%s; "
         "module time: %s%s%s\n",
         plan_.frameCount, TimeOf(plan_.frameCount, fps_), fps_, frames_->Kept(),
         output_.Target().c_str(), transcript_.Lines(), video.c_str(), times_.Summary().c_str(),
@@ -328,8 +343,10 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
             console_->Collect();
             return true;
         case EventKind::Console:
-            Note("console", event.on ? "on" : "off");
-            if (!(event.on ? console_->Start(error) : console_->Stop(error))) {
+            Note("console", event.on ? "on" : event.kill ? "kill" : "off");
+            if (!(event.on     ? console_->Start(error)
+                  : event.kill ? console_->Kill(error)
+                               : console_->Stop(error))) {
                 error = "script line " + std::to_string(event.line) + ": " + error;
                 return false;
             }
@@ -354,20 +371,48 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
                              static_cast<int>(event.width), static_cast<int>(event.height));
             return true;
         case EventKind::Replace:
-        case EventKind::Touch: {
-            const bool replace = event.kind == EventKind::Replace;
-            std::string file = AbsoluteAgainst(event.text, plan_.scriptDirectory);
-            std::string other = replace ? AbsoluteAgainst(event.other, plan_.scriptDirectory) : "";
-            Note(replace ? "replace" : "touch", replace ? file + " with " + other : file);
-            if (!(replace ? files_.Replace(file, other, error) : files_.Touch(file, error))) {
-                error = "script line " + std::to_string(event.line) + ": " + error;
-                return false;
-            }
-            // The watches follow the script, not the disk: the change is seen at this frame.
-            standin::TouchWatchedFile(standin::ResolvePath(standin::FromUtf8(file).c_str()));
-            return true;
-        }
+        case EventKind::Touch:
+        case EventKind::Delete:
+        case EventKind::Write:
+            return ChangeFile(event, error);
     }
+    return true;
+}
+
+bool Session::ChangeFile(const ScriptEvent& event, std::string& error) {
+    std::string file = AbsoluteAgainst(event.text, plan_.scriptDirectory);
+    bool changed = false;
+    switch (event.kind) {
+        case EventKind::Replace: {
+            std::string other = AbsoluteAgainst(event.other, plan_.scriptDirectory);
+            Note("replace", file + " with " + other);
+            changed = files_.Replace(file, other, error);
+            break;
+        }
+        case EventKind::Delete:
+            Note("delete", file);
+            changed = files_.Delete(file, error);
+            break;
+        case EventKind::Write:
+            if (event.keepBytes < 0) {
+                Note("write", file + " garbage");
+                changed = files_.Garbage(file, error);
+            } else {
+                Note("write", file + " truncate " + std::to_string(event.keepBytes));
+                changed = files_.Truncate(file, event.keepBytes, error);
+            }
+            break;
+        default:
+            Note("touch", file);
+            changed = files_.Touch(file, error);
+            break;
+    }
+    if (!changed) {
+        error = "script line " + std::to_string(event.line) + ": " + error;
+        return false;
+    }
+    // The watches follow the script, not the disk: the change is seen at this frame.
+    standin::TouchWatchedFile(standin::ResolvePath(standin::FromUtf8(file).c_str()));
     return true;
 }
 
@@ -378,6 +423,12 @@ bool Session::Finish(std::string& error) {
     console_->Collect();
     if (!closed || !frames_->Finish(error))
         return false;
+    memory_.Allocator("sources made", host_->AllocatorBeforeSources());
+    memory_.Allocator("sources gone", host_->AllocatorAfterSources());
+    if (!memory_.Close()) {
+        error = "cannot write " + output_.Path("memory.csv");
+        return false;
+    }
     if (!transcript_.Close()) {
         error = "cannot write " + output_.Path("transcript.txt");
         return false;

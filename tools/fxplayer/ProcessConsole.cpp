@@ -104,6 +104,18 @@ public:
         return quit;
     }
 
+    bool Kill(std::string& error) override {
+        if (!process_)
+            return true;
+        TerminateProcess(process_, 1);
+        bool ended = WaitForSingleObject(process_, kQuitTimeoutMs) == WAIT_OBJECT_0;
+        Collect();
+        CloseAll();
+        if (!ended)
+            error = "fxconsole did not end when it was killed";
+        return ended;
+    }
+
     bool WriteCommand(const std::string& text, std::string& error) override {
         std::string line = "0 " + text + "\n";
         DWORD written = 0;

@@ -112,16 +112,50 @@ bool ReadItem(const std::string& line, size_t pos, ScriptEvent& event, std::stri
     return NothingAfter(line, pos, last, problem);
 }
 
-// "FILE with OTHER" or "FILE".
+const char* FileChangeForm(EventKind kind) {
+    switch (kind) {
+        case EventKind::Replace:
+            return "'replace FILE with OTHER'";
+        case EventKind::Write:
+            return "'write FILE garbage|truncate N'";
+        case EventKind::Delete:
+            return "'delete FILE'";
+        default:
+            return "'touch FILE'";
+    }
+}
+
+// Far beyond any effect file, and within every file system's sizes.
+constexpr long long kMaxFileBytes = 1LL << 40;
+
+// "garbage" or "truncate N", after the file of a write.
+bool ReadWrite(const std::string& line, size_t& pos, ScriptEvent& event, std::string& last,
+               std::string& problem) {
+    const std::string form = FileChangeForm(event.kind);
+    std::string how = NextWord(line, pos);
+    if (how == "garbage") {
+        last = how;
+        return true;
+    }
+    std::string bytes = NextWord(line, pos);
+    if (how != "truncate" || bytes.empty() || bytes[0] == '+' ||
+        !ParseWholeNumber(bytes, 0, kMaxFileBytes, event.keepBytes)) {
+        problem = form + " needs 'garbage', or 'truncate' and the bytes to keep";
+        return false;
+    }
+    last = bytes;
+    return true;
+}
+
+// "FILE with OTHER", "FILE garbage", "FILE truncate N" or "FILE".
 bool ReadFileChange(const std::string& line, size_t pos, ScriptEvent& event, std::string& problem) {
-    const bool replace = event.kind == EventKind::Replace;
-    const std::string form = replace ? "'replace FILE with OTHER'" : "'touch FILE'";
+    const std::string form = FileChangeForm(event.kind);
     if (!NextName(line, pos, event.text) || event.text.empty()) {
         problem = form + " needs a file name (in double quotes if it holds blanks)";
         return false;
     }
     std::string last = event.text;
-    if (replace) {
+    if (event.kind == EventKind::Replace) {
         std::string with = NextWord(line, pos);
         if (with != "with" || !NextName(line, pos, event.other) || event.other.empty()) {
             problem = form + " needs 'with' and a second file name";
@@ -129,7 +163,24 @@ bool ReadFileChange(const std::string& line, size_t pos, ScriptEvent& event, std
         }
         last = event.other;
     }
+    if (event.kind == EventKind::Write && !ReadWrite(line, pos, event, last, problem))
+        return false;
     return NothingAfter(line, pos, last, problem);
+}
+
+// "on", "off" or "kill" (which ends the console's process as it stands).
+bool ReadConsoleSwitch(const std::string& line, size_t pos, ScriptEvent& event,
+                       std::string& problem) {
+    size_t after = pos;
+    if (NextWord(line, after) == "kill") {
+        event.kill = true;
+        event.on = false;
+        return NothingAfter(line, after, "kill", problem);
+    }
+    if (ReadSwitch(line, pos, "on", "off", event.on, problem))
+        return true;
+    problem += problem.compare(0, 8, "expected") == 0 ? " (or 'kill')" : "";
+    return false;
 }
 
 bool ParseLine(const std::string& line, int number, ScriptState& state, double previous,
@@ -190,7 +241,7 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
     }
     if (verb == "console") {
         event.kind = EventKind::Console;
-        if (!ReadSwitch(line, pos, "on", "off", event.on, problem))
+        if (!ReadConsoleSwitch(line, pos, event, problem))
             return Fail(number, problem, error);
         if (event.on == state.console)
             return Fail(number, std::string("the console is already ") + (event.on ? "on" : "off"),
@@ -227,18 +278,23 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
             return Fail(number, problem, error);
         return true;
     }
-    if (verb == "replace" || verb == "touch") {
-        event.kind = verb == "replace" ? EventKind::Replace : EventKind::Touch;
+    if (verb == "replace" || verb == "touch" || verb == "delete" || verb == "write") {
+        event.kind = verb == "replace"  ? EventKind::Replace
+                     : verb == "touch"  ? EventKind::Touch
+                     : verb == "delete" ? EventKind::Delete
+                                        : EventKind::Write;
         if (!ReadFileChange(line, pos, event, problem))
             return Fail(number, problem, error);
         return true;
     }
     if (verb.empty())
         return Fail(number, "a time with nothing to do", error);
-    return Fail(number,
-                "unknown event '" + verb +
-                    "' (command, output, scene, console, set, item, replace, touch or source)",
-                error);
+    return Fail(
+        number,
+        "unknown event '" + verb +
+            "' (command, output, scene, console, set, item, replace, touch, delete, write or "
+            "source)",
+        error);
 }
 
 }  // namespace

@@ -6,13 +6,18 @@
 //   <seconds> command <text>          the console writes <text> into the command block
 //   <seconds> output on|off           what the host answers when asked whether its output runs
 //   <seconds> scene end|begin         the scene that holds the sources ends or starts again
-//   <seconds> console on|off          the console starts (window and both blocks) or quits
+//   <seconds> console on|off|kill     the console starts (window and both blocks) or quits;
+//                                     killed, its process ends without closing anything itself
 //   <seconds> set KEY=VALUE           the streamer changes a setting of the source; the host
 //                                     stores it and has the source apply its settings
 //   <seconds> item X Y W H            the source's item moves to (X, Y) on the canvas and takes
 //                                     the size W x H, in canvas pixels
 //   <seconds> replace FILE with OTHER FILE's bytes become OTHER's, as when an effect is saved anew
 //   <seconds> touch FILE              FILE's modification time becomes now
+//   <seconds> delete FILE             FILE is removed
+//   <seconds> write FILE garbage      FILE's bytes become as many bytes of noise (the same noise
+//                                     on every run)
+//   <seconds> write FILE truncate N   FILE keeps its first N bytes
 //   <seconds> source N set|item ...   the same, for source N of the scene (1 without it)
 //   # ...                             a comment; blank lines are skipped too
 //
@@ -38,16 +43,19 @@ constexpr int kMaxSources = 8;
 // Item places and sizes, in canvas pixels: as far as the host's largest picture side.
 constexpr long long kMaxItemPixels = 16384;
 
-enum class EventKind { Command, Output, Scene, Console, Set, Item, Replace, Touch };
+enum class EventKind { Command, Output, Scene, Console, Set, Item, Replace, Touch, Delete, Write };
 
 struct ScriptEvent {
     double seconds = 0.0;
     EventKind kind = EventKind::Command;
     bool on = false;    // output on, scene begin, console on
-    std::string text;   // command: the text as written (UTF-8); replace, touch: the file
-    std::string other;  // replace: the file whose bytes it takes
-    Setting setting;    // set
-    int source = 1;     // set, item: the source, from 1
+    bool kill = false;  // console kill (and `on` false)
+    std::string text;   // command: the text as written (UTF-8); replace, touch, delete, write: the
+                        // file
+    long long keepBytes = -1;  // write: the bytes truncate keeps; -1 for garbage
+    std::string other;         // replace: the file whose bytes it takes
+    Setting setting;           // set
+    int source = 1;            // set, item: the source, from 1
     long long x = 0, y = 0, width = 0, height = 0;  // item
     int line = 0;                                   // where it stands in the script, from 1
 };

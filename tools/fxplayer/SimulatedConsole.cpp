@@ -56,6 +56,10 @@ public:
         return true;
     }
 
+    // The simulated desktop has no process to end: what a killed console leaves is what one that
+    // quits leaves, its window gone and its hold on the blocks released.
+    bool Kill(std::string& error) override { return Stop(error); }
+
     bool WriteCommand(const std::string& text, std::string& error) override {
         platform::SimSystem& sim = platform::Simulation();
         if (!sim.BlockExists(vantrel::kCommandBlockName)) {
