@@ -112,14 +112,14 @@ std::vector<uint8_t> LzwEncode8(const uint8_t* indices, size_t count) {
     return out;
 }
 
-std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe) {
-    const uint32_t w = recipe.width;
-    const uint32_t h = recipe.height;
+namespace {
+
+// The screen descriptor, the palette and the loop extension of a looping full-canvas effect.
+std::vector<uint8_t> StartGif(const BusyGifRecipe& recipe, size_t reserve) {
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    // Noise over a gradient codes to about one byte a pixel, or a little more.
-    out.reserve(static_cast<size_t>(w) * h * recipe.frames * 5 / 4 + 4096);
-    Put16(out, w);
-    Put16(out, h);
+    out.reserve(reserve);
+    Put16(out, recipe.width);
+    Put16(out, recipe.height);
     out.push_back(0xF7);  // global palette of 256 colours, 8 bits per primary
     out.push_back(0);     // background index
     out.push_back(0);     // no aspect ratio
@@ -128,7 +128,41 @@ std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe) {
     const uint8_t loop[] = {0x21, 0xFF, 0x0B, 'N', 'E',  'T',  'S',  'C',  'A', 'P',
                             'E',  '2',  '.',  '0', 0x03, 0x01, 0x00, 0x00, 0x00};
     out.insert(out.end(), loop, loop + sizeof(loop));
+    return out;
+}
 
+// One full-canvas frame of palette indices, kept (disposal 1), with the recipe's delay.
+void PutFrame(std::vector<uint8_t>& out, const BusyGifRecipe& recipe,
+              const std::vector<uint8_t>& indices) {
+    const uint8_t control[] = {0x21, 0xF9, 0x04, 0x04};
+    out.insert(out.end(), control, control + sizeof(control));
+    Put16(out, recipe.delayCs);
+    out.push_back(0);  // no transparent colour
+    out.push_back(0);
+    out.push_back(0x2C);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, recipe.width);
+    Put16(out, recipe.height);
+    out.push_back(0);  // no local palette, not interlaced
+    out.push_back(8);  // LZW minimum code size
+    const std::vector<uint8_t> coded = LzwEncode8(indices.data(), indices.size());
+    for (size_t at = 0; at < coded.size(); at += 255) {
+        const size_t n = coded.size() - at < 255 ? coded.size() - at : 255;
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), coded.begin() + at, coded.begin() + at + n);
+    }
+    out.push_back(0);
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe) {
+    const uint32_t w = recipe.width;
+    const uint32_t h = recipe.height;
+    // Noise over a gradient codes to about one byte a pixel, or a little more.
+    std::vector<uint8_t> out =
+        StartGif(recipe, static_cast<size_t>(w) * h * recipe.frames * 5 / 4 + 4096);
     std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
     for (uint32_t f = 0; f < recipe.frames; ++f) {
         // A diagonal gradient drifting a few pixels per frame, with noise of 12 steps over it.
@@ -136,26 +170,65 @@ std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe) {
         for (uint32_t y = 0; y < h; ++y)
             for (uint32_t x = 0; x < w; ++x)
                 *at++ = static_cast<uint8_t>(((2 * x + y + 6 * f) >> 3) + Hash(x, y, f) % 12);
-        // Graphic control: keep the frame (disposal 1), the delay, no transparent colour.
-        const uint8_t control[] = {0x21, 0xF9, 0x04, 0x04};
-        out.insert(out.end(), control, control + sizeof(control));
-        Put16(out, recipe.delayCs);
-        out.push_back(0);
-        out.push_back(0);
-        out.push_back(0x2C);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put16(out, w);
-        Put16(out, h);
-        out.push_back(0);  // no local palette, not interlaced
-        out.push_back(8);  // LZW minimum code size
-        const std::vector<uint8_t> coded = LzwEncode8(indices.data(), indices.size());
-        for (size_t at = 0; at < coded.size(); at += 255) {
-            const size_t n = coded.size() - at < 255 ? coded.size() - at : 255;
-            out.push_back(static_cast<uint8_t>(n));
-            out.insert(out.end(), coded.begin() + at, coded.begin() + at + n);
+        PutFrame(out, recipe, indices);
+    }
+    out.push_back(0x3B);
+    return out;
+}
+
+std::vector<uint8_t> MakePlasmaGif(const BusyGifRecipe& recipe) {
+    const uint32_t w = recipe.width;
+    const uint32_t h = recipe.height;
+    std::vector<uint8_t> out = StartGif(recipe, static_cast<size_t>(w) * h * recipe.frames / 10);
+    // Four waves, each shifted in phase from frame to frame: along x, along y, along the diagonal
+    // and around a point off the centre. sin(a + t) = sin a cos t + cos a sin t, so each pixel's
+    // wave parts are computed once and every frame only mixes them.
+    const double kTwoPi = 2.0 * 3.14159265358979;
+    const double scale = kTwoPi / (w > h ? w : h);
+    std::vector<float> sinX(w), cosX(w), sinY(h), cosY(h), sinD(w + h), cosD(w + h);
+    for (uint32_t x = 0; x < w; ++x) {
+        sinX[x] = static_cast<float>(std::sin(x * scale * 0.25));
+        cosX[x] = static_cast<float>(std::cos(x * scale * 0.25));
+    }
+    for (uint32_t y = 0; y < h; ++y) {
+        sinY[y] = static_cast<float>(std::sin(y * scale * 0.3));
+        cosY[y] = static_cast<float>(std::cos(y * scale * 0.3));
+    }
+    for (uint32_t d = 0; d < w + h; ++d) {
+        sinD[d] = static_cast<float>(std::sin(d * scale * 0.18));
+        cosD[d] = static_cast<float>(std::cos(d * scale * 0.18));
+    }
+    std::vector<float> sinR(static_cast<size_t>(w) * h), cosR(sinR.size());
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const double dx = x - w * 0.6;
+            const double dy = y - h * 0.4;
+            const double r = std::sqrt(dx * dx + dy * dy) * scale * 0.36;
+            sinR[size_t{y} * w + x] = static_cast<float>(std::sin(r));
+            cosR[size_t{y} * w + x] = static_cast<float>(std::cos(r));
         }
-        out.push_back(0);
+    std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
+    for (uint32_t f = 0; f < recipe.frames; ++f) {
+        const double t = f * kTwoPi / 60.0;
+        const float c1 = static_cast<float>(std::cos(t)), s1 = static_cast<float>(std::sin(t));
+        const float c2 = static_cast<float>(std::cos(-1.3 * t)),
+                    s2 = static_cast<float>(std::sin(-1.3 * t));
+        const float c3 = static_cast<float>(std::cos(0.7 * t)),
+                    s3 = static_cast<float>(std::sin(0.7 * t));
+        const float c4 = static_cast<float>(std::cos(-2.0 * t)),
+                    s4 = static_cast<float>(std::sin(-2.0 * t));
+        uint8_t* at = indices.data();
+        for (uint32_t y = 0; y < h; ++y) {
+            const float waveY = sinY[y] * c2 + cosY[y] * s2;
+            for (uint32_t x = 0; x < w; ++x) {
+                const size_t i = size_t{y} * w + x;
+                const float sum = sinX[x] * c1 + cosX[x] * s1 + waveY + sinD[x + y] * c3 +
+                                  cosD[x + y] * s3 + sinR[i] * c4 + cosR[i] * s4;
+                // The sum lies in [-4, 4]: nearest palette index, no dithering.
+                *at++ = static_cast<uint8_t>((sum + 4.0f) * (255.0f / 8.0f) + 0.5f);
+            }
+        }
+        PutFrame(out, recipe, indices);
     }
     out.push_back(0x3B);
     return out;

@@ -18,6 +18,11 @@ struct BusyGifRecipe {
 
 std::vector<uint8_t> MakeBusyGif(const BusyGifRecipe& recipe);
 
+// A realistic effect of the same shape: a plasma of four moving waves mapped to the same 256
+// colours, no noise and no dithering, as a converter's palette filters leave smooth art; it codes
+// to about a seventeenth of the busy effect (31 MB against 535 MB for 240 frames of 1920x1080).
+std::vector<uint8_t> MakePlasmaGif(const BusyGifRecipe& recipe);
+
 // GIF LZW for 8-bit palette indices (minimum code size 8), packed least significant bit first.
 std::vector<uint8_t> LzwEncode8(const uint8_t* indices, size_t count);
 
