@@ -22,7 +22,7 @@ const char kUsage[] =
     "  --script FILE       timed events, one '<seconds> <event>' line each: command TEXT,\n"
     "                      output on|off, scene begin|end, console on|off, set KEY=VALUE,\n"
     "                      item X Y W H, replace FILE with OTHER, touch FILE; 'source N' before\n"
-    "                      set or item addresses source N (see the README)\n"
+    "                      set or item addresses source N (see docs/fxplayer.md)\n"
     "  --out DIR           output folder (default out/fxplayer), replaced as a whole\n"
     "  --seconds S         how long to run, up to 3600 (default: 1 s past the script's last\n"
     "                      event, at least 5)\n"

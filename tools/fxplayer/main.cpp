@@ -1,5 +1,5 @@
 // fxplayer: the effect module in a stand-in host, driven by a script of the console's side.
-// See --help, and the README for the script format.
+// See --help, and docs/fxplayer.md for the script format.
 #include <cstdio>
 #include <string>
 #include <vector>
