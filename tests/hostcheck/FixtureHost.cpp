@@ -87,7 +87,7 @@ bool XFile::Open(const wchar_t*, unsigned, unsigned) { return TOUCH(19) != 0; }
 #endif
 XFile::XFile() : file_(nullptr) {}
 XFile::~XFile() { TOUCH(20); }
-uint64_t XFile::GetFileSize() const { return TOUCH(21); }
+uint64_t XFile::GetFileSize() const { return file_ ? 0 : TOUCH(21); }
 unsigned XFile::Read(void*, unsigned) { return TOUCH(22); }
 void XFile::Close() { TOUCH(23); }
 
