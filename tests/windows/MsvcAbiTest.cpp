@@ -98,8 +98,11 @@ Function SlotOf(const void* object, Slot slot) {
 // Where the stack pointer stands for a call made now. On x86 a member function pops its own
 // arguments (__thiscall): a slot that takes other arguments than the host pushes (a value where
 // the host passes a reference) moves the stack pointer, which shows here.
+// The store keeps the compiler from taking two marks around a call for one.
+volatile uintptr_t lastStackMark;
 __declspec(noinline) uintptr_t StackMark() {
-    return reinterpret_cast<uintptr_t>(_AddressOfReturnAddress());
+    lastStackMark = reinterpret_cast<uintptr_t>(_AddressOfReturnAddress());
+    return lastStackMark;
 }
 
 // Calls the slot as the host does and checks that the stack is where it was.
