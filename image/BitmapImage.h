@@ -127,7 +127,8 @@ private:
     void DecodeIntoCache(uint32_t frame);
     void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
-    void ShowStreamedFrame();
+    void ShowStreamedFrame(float seconds);
+    uint64_t ExpectedSequence(float seconds, uint64_t due) const;
 
     GifStreams* streams;  // owned; made with the first background load
     // The load that playback reads, or null when playback decodes on this thread.
@@ -136,6 +137,7 @@ private:
     int64_t
         reachedSequence;  // the last frame playback showed or passed over (passes x count + frame)
     uint64_t lastLateSequence;
+    uint64_t readFrom;  // the first frame of a background load playback may still read
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
 };

@@ -29,8 +29,12 @@ void VoteImageSource::WaitForBackgroundLoad() {
     bitmap.WaitForBackgroundLoad();
 }
 
-void VoteImageSource::EndBackgroundWorkers() {
-    WaitForGifStreamsToEnd();
+bool VoteImageSource::EndBackgroundWorkers(std::chrono::milliseconds bound) {
+    return EndGifStreams(bound);
+}
+
+void VoteImageSource::AllowBackgroundWorkers() {
+    ReopenGifStreams();
 }
 
 // The effect that shows goes on showing, at its place, until the load is swapped in; a command
