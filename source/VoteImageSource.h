@@ -97,6 +97,7 @@ private:
     void ReportEffectStopped();
     void ReportEffectStarted(float widthBefore, float heightBefore);
     void ReportLiveState();
+    void RescaleItem();
     void DrawKeyed(const Vect2& pos, const Vect2& size);
     void DrawPlain(const Vect2& pos, const Vect2& size);
     // Loading in the background (BackgroundEffect.cpp).
@@ -105,6 +106,7 @@ private:
     void DeferCommand(const EffectCommand& command, const CommandFields& fields, float widthBefore,
                       float heightBefore);
     void ShowLoadedEffect(float widthBefore, float heightBefore);
+    void FitItemToFirstEffect(float widthBefore, float heightBefore);
     void SettleCommandLoadedAtOnce(float widthBefore, float heightBefore);
 
     // A showing command whose effect is loading in the background: it takes effect, and is
@@ -112,6 +114,9 @@ private:
     bool commandPending;
     CommandFields pendingCommand;
     String pendingPath;  // the effect file that command named
+    // Made with an effect that loads in the background: the host sized the item to the
+    // placeholder, which the first swap corrects.
+    bool fitItemAtSwap;
 };
 
 // The source element (parent of the data element) and the container element (its parent); null
