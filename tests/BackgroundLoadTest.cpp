@@ -503,7 +503,11 @@ struct Unload {
 TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
     TempDir dir;
     const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2})));
-    WaitForGifStreamsToEnd();  // those of earlier tests
+    // Earlier tests' workers joined, so that none meets the hook (or is joined by the next
+    // worker while it holds there).
+    WaitForGifStreamsToEnd();
+    ASSERT_TRUE(vantrel::UnloadPlugin());
+    VoteImageSource::AllowBackgroundWorkers();
     EndLatch latch;
     endLatch = &latch;
     SetGifStreamEndHookForTests(&HoldAtEnd);
