@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/SimPlatform.h"
 #include "plugin/ModuleState.h"
+#include "plugin/PluginEntry.h"
 #include "standin/Standin.h"
 #include "support/TestHost.h"
 
@@ -33,5 +34,8 @@ int main(int argc, char** argv) {
     standin::SetLogEcho(false);
     standin::SetFatalHandler(&ThrowFatal);
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // As a host ends: the background load's last workers are joined.
+    vantrel::UnloadPlugin();
+    return result;
 }
