@@ -75,11 +75,9 @@ static uint64_t DivideUnsigned(uint64_t dividend, uint64_t divisor, uint64_t* re
     uint64_t quotient = 0;
     uint64_t rest = 0;
     for (int bit = 63; bit >= 0; --bit) {
-        /* `rest` stays below the divisor, so the shift loses nothing unless the divisor's top
-         * bit is set, and then the carry means `rest` is larger than the divisor. */
-        const int carry = (int)(rest >> 63);
+        /* Before the shift `rest` holds at most the 63 - bit bits above `bit`: nothing is lost. */
         rest = rest << 1 | (dividend >> bit & 1);
-        if (carry || rest >= divisor) {
+        if (rest >= divisor) {
             rest -= divisor;
             quotient |= (uint64_t)1 << bit;
         }
