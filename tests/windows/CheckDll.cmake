@@ -19,7 +19,7 @@ add_library(check_dll_unlisted MODULE ${CMAKE_CURRENT_SOURCE_DIR}/windows/checkd
 target_link_libraries(check_dll_unlisted PRIVATE ${unlisted_lib})
 add_dependencies(check_dll_unlisted unlisted_kernel32_lib)
 set_target_properties(check_dll_unlisted PROPERTIES LIBRARY_OUTPUT_DIRECTORY
-                      ${CMAKE_BINARY_DIR}/bin/checkdll)
+                      ${CMAKE_BINARY_DIR}/checkdll)
 add_test(NAME ModuleDllInterface.RefusesUnlistedImport
   COMMAND bash -c "out=$(bash \"$0\" \"$1\" \"$2\" 2>&1); status=$?; echo \"$out\"; [ $status = 1 ] && grep -q 'imports VantrelNoSuchFunction from kernel32.dll, which Microsoft' <<<\"$out\""
           ${CMAKE_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:check_dll_unlisted> ${VANTREL_MSVC_ARCH})

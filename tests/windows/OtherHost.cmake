@@ -1,11 +1,12 @@
 # The host library's file name is one setting (VANTREL_HOST_LIBRARY). Proven here once with another
 # name, without a second build tree: the module and the stand-in linked again from the same objects
-# with the stand-in named OtherHost.dll, in bin/other-host/ with the module-loading and ABI test
+# with the stand-in named OtherHost.dll, in other-host/ (beside bin/, so that a scan of bin/ and
+# its folders by scripts/check-host meets one stand-in) with the module-loading and ABI test
 # programs, which load that module and must pass there as they do in bin/.
 if(NOT MSVC OR NOT TARGET HostApiOther)
   return()
 endif()
-set(other_host_dir ${CMAKE_BINARY_DIR}/bin/other-host)
+set(other_host_dir ${CMAKE_BINARY_DIR}/other-host)
 
 add_library(VantrelEffectOtherHost MODULE $<TARGET_OBJECTS:VantrelEffect>)
 target_link_libraries(VantrelEffectOtherHost PRIVATE vantrel_core)
