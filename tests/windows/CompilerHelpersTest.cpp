@@ -18,9 +18,11 @@ namespace {
 #define REGISTER_ARGUMENTS
 #endif
 #if defined(_MSC_VER)
-__declspec(noinline)
+#define NO_INLINE __declspec(noinline)
+#else
+#define NO_INLINE __attribute__((noinline))
 #endif
-uint64_t REGISTER_ARGUMENTS SumOverLargeFrame(uint32_t seed, uint32_t count) {
+NO_INLINE uint64_t REGISTER_ARGUMENTS SumOverLargeFrame(uint32_t seed, uint32_t count) {
     volatile uint8_t block[5 * 4096 + 123];
     for (size_t i = 0; i < sizeof(block); ++i)
         block[i] = static_cast<uint8_t>(seed + i);
