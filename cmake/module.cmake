@@ -10,7 +10,7 @@ list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})
 target_include_directories(vantrel_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(vantrel_core PUBLIC HostApi vantrel_platform nsgif)
+target_link_libraries(vantrel_core PUBLIC ${VANTREL_HOST_LINK} vantrel_platform nsgif)
 target_compile_options(vantrel_core PRIVATE ${VANTREL_WARNINGS})
 set_target_properties(vantrel_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
@@ -23,7 +23,28 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
   if(NOT WIN32)
     target_link_options(VantrelEffect PRIVATE -Wl,-z,defs)
   endif()
-  # The host finds the shader beside the module, under shaders/.
+  if(MSVC)
+    # The version resource, with the version from VERSION (x.y.z, shown as x.y.z.0).
+    file(READ ${CMAKE_SOURCE_DIR}/VERSION VANTREL_VERSION)
+    string(STRIP "${VANTREL_VERSION}" VANTREL_VERSION)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/VERSION)
+    if(NOT VANTREL_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+      message(FATAL_ERROR "VERSION holds '${VANTREL_VERSION}', not x.y.z")
+    endif()
+    set(VANTREL_VERSION_DOTS ${VANTREL_VERSION}.0)
+    string(REPLACE "." "," VANTREL_VERSION_COMMAS ${VANTREL_VERSION_DOTS})
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(VANTREL_BITS 64-bit)
+    else()
+      set(VANTREL_BITS 32-bit)
+    endif()
+    configure_file(${CMAKE_SOURCE_DIR}/plugin/VantrelEffect.rc.in
+                   ${CMAKE_BINARY_DIR}/generated/VantrelEffect.rc @ONLY)
+    target_sources(VantrelEffect PRIVATE ${CMAKE_BINARY_DIR}/generated/VantrelEffect.rc)
+  endif()
+  # The module loads the shader by the relative path shaders/ColorKey_RGB.pShader, from the host's
+  # working directory (the host's own folder), not from the plug-in folder. The copy under bin/
+  # serves the test programs and tools, which run there.
   add_custom_command(TARGET VantrelEffect POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:VantrelEffect>/shaders
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/shaders/ColorKey_RGB.pShader

@@ -1,6 +1,8 @@
 #include "platform/Platform.h"
 
+#if !defined(_WIN32)
 #include "platform/SimPlatform.h"
+#endif
 
 namespace platform {
 
@@ -32,12 +34,6 @@ System* Swap(System* system) {
     System* before = &Current();
     swapped = system;
     return before;
-}
-
-SimSystem& Simulation() {
-    // Made once and never destroyed, so no destructor runs at unload or exit.
-    static SimSystem* simulation = new SimSystem;
-    return *simulation;
 }
 
 }  // namespace platform

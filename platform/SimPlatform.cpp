@@ -800,4 +800,10 @@ void SimSystem::Reset() {
     state_->Restart();
 }
 
+SimSystem& Simulation() {
+    // Made once and never destroyed, so no destructor runs at unload or exit.
+    static SimSystem* simulation = new SimSystem;
+    return *simulation;
+}
+
 }  // namespace platform
