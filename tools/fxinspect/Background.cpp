@@ -92,7 +92,8 @@ void MeasureBackground(const Options& options, Inspection& out) {
     }
     bg.heldBytes = image.StreamedBytes();
     bg.storedFrames = image.StreamedFrameSlots();
-    PlayInRealTime(options, out.path, bg);
+    if (options.realTime)
+        PlayInRealTime(options, out.path, bg);
     standin::ClearLog();
 }
 
