@@ -12,6 +12,8 @@
 
 namespace platform {
 
+using namespace sim;
+
 namespace {
 
 struct FileCloser {

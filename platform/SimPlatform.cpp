@@ -19,6 +19,8 @@
 
 namespace platform {
 
+using namespace sim;
+
 namespace sim {
 
 std::wstring ProcessWorkingDirectory() {

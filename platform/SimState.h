@@ -32,8 +32,6 @@ std::wstring ProcessWorkingDirectory();
 
 }  // namespace sim
 
-using namespace sim;
-
 // A named (or anonymous) block of memory. Its bytes never move or change size, so every view
 // stays valid while it is mapped, even after the last handle has been closed.
 struct SimBlock {
@@ -72,12 +70,12 @@ struct SimSystem::State {
     MessageHandler messageHandler;
 
     std::vector<SimLaunch> launches;
-    intptr_t launchResult = kDefaultLaunchResult;
+    intptr_t launchResult = sim::kDefaultLaunchResult;
     uint32_t launchError = 0;
     std::function<void(const SimLaunch&)> launchHandler;
 
-    uint32_t processId = kDefaultProcessId;
-    int64_t calendarSeconds = kDefaultCalendarSeconds;
+    uint32_t processId = sim::kDefaultProcessId;
+    int64_t calendarSeconds = sim::kDefaultCalendarSeconds;
     bool guidFails = false;
     uint64_t guidSeed = 0;
     uint64_t guidCounter = 0;
@@ -85,7 +83,7 @@ struct SimSystem::State {
     std::vector<std::wstring> stdoutLines;
     std::wstring stdoutPartial;
     bool stdoutEcho = false;
-    std::wstring workingDirectory = ProcessWorkingDirectory();
+    std::wstring workingDirectory = sim::ProcessWorkingDirectory();
 
     bool readsHeld = false;
     std::condition_variable readsReleased;
@@ -128,16 +126,16 @@ struct SimSystem::State {
         closeAfterNextLookup = false;
         messageHandler = nullptr;
         launches.clear();
-        launchResult = kDefaultLaunchResult;
+        launchResult = sim::kDefaultLaunchResult;
         launchError = 0;
         launchHandler = nullptr;
-        processId = kDefaultProcessId;
-        calendarSeconds = kDefaultCalendarSeconds;
+        processId = sim::kDefaultProcessId;
+        calendarSeconds = sim::kDefaultCalendarSeconds;
         guidFails = false;
         stdoutLines.clear();
         stdoutPartial.clear();
         stdoutEcho = false;
-        workingDirectory = ProcessWorkingDirectory();
+        workingDirectory = sim::ProcessWorkingDirectory();
         readsHeld = false;
         readsReleased.notify_all();
     }
