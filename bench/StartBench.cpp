@@ -4,7 +4,6 @@
 // frame is timed on its own, in CPU time of the host's thread; the table gives the worst frame of
 // each kind against the budget of one frame at 60 fps, which the background path must meet.
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +16,7 @@
 
 #include "BenchCases.h"
 #include "PlainGraphics.h"
+#include "ThreadClock.h"
 #include "controller/ConsoleProtocol.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
@@ -59,17 +59,6 @@ std::map<std::string, StartFigures>& Figures() {
     return *figures;
 }
 
-double ThreadCpuSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void WriteCommand(const std::wstring& text) {
     platform::Simulation().WriteBlockText(vantrel::kCommandBlockName,
                                           std::u16string(text.begin(), text.end()));
@@ -94,10 +83,10 @@ public:
 
     // One host frame, timed.
     Frame Advance() {
-        const double wall = WallSeconds();
-        const double cpu = ThreadCpuSeconds();
+        const double wall = threadclock::WallSeconds();
+        const double cpu = threadclock::ThreadCpuSeconds();
         source->Advance(kFrame);
-        return {ThreadCpuSeconds() - cpu, WallSeconds() - wall};
+        return {threadclock::ThreadCpuSeconds() - cpu, threadclock::WallSeconds() - wall};
     }
 
     vantrel::VoteImageSource* source = nullptr;
@@ -113,7 +102,7 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
     vantrel::VoteImageSource& s = *rig.source;
     WriteCommand(std::to_wstring(commandId) + L"|" + gif.path + L"|0|0|x|" +
                  std::to_wstring(5 + commandId % 2) + L"|25|40");
-    const double commandWall = WallSeconds();
+    const double commandWall = threadclock::WallSeconds();
     double worst = 0.0;
     auto note = [&](Phase phase, const Frame& frame) {
         worst = std::max(worst, frame.cpu);
@@ -150,7 +139,7 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
         }
     }
     if (figures && wasPending) {
-        figures->loadSeconds.push_back(WallSeconds() - commandWall);
+        figures->loadSeconds.push_back(threadclock::WallSeconds() - commandWall);
         figures->loadFrames.push_back(frames + 1);
     }
     if (!s.bitmap.isAnimated || s.bitmap.frameCount != gif.recipe.frames || s.bitmap.currentFrame)

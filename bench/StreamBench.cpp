@@ -4,7 +4,6 @@
 // into a table of their own (`results/latest-stream.json` beside latest.json).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +19,7 @@
 
 #include "BenchCases.h"
 #include "PlainGraphics.h"
+#include "ThreadClock.h"
 #include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
@@ -72,20 +72,9 @@ std::map<std::string, StreamRow>& Rows() {
     return *rows;
 }
 
-double Wall() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double Cpu(clockid_t clock) {
-    timespec t;
-    clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // The CPU time of the process's other threads: the workers', while this one waits for them.
 double WorkerCpu() {
-    return Cpu(CLOCK_PROCESS_CPUTIME_ID) - Cpu(CLOCK_THREAD_CPUTIME_ID);
+    return threadclock::ProcessCpuSeconds() - threadclock::ThreadCpuSeconds();
 }
 
 uint64_t HeapInUse() {
@@ -188,9 +177,9 @@ void FirstPixel(benchmark::State& state, const GifCase* given, CaseMaker maker) 
     for (auto _ : state) {
         WaitForGifStreamsToEnd();
         BitmapImage image;
-        const double start = Wall();
+        const double start = threadclock::WallSeconds();
         const bool shown = StartAndSwap(image, gif, kDefaultBudget);
-        const double seconds = Wall() - start;
+        const double seconds = threadclock::WallSeconds() - start;
         if (!shown) {
             state.SkipWithError("the effect did not load");
             row.error = "did not load";
@@ -223,7 +212,7 @@ void FirstPixelFloor(benchmark::State& state, const GifCase* given, CaseMaker ma
     }
     const std::string path = standin::ToUtf8(gif.path);
     for (auto _ : state) {
-        const double start = Wall();
+        const double start = threadclock::WallSeconds();
         std::vector<uint8_t> bytes(frame0Bytes);
         std::FILE* file = std::fopen(path.c_str(), "rb");
         const size_t read = file ? std::fread(bytes.data(), 1, bytes.size(), file) : 0;
@@ -235,7 +224,7 @@ void FirstPixelFloor(benchmark::State& state, const GifCase* given, CaseMaker ma
         while (gif_initialise(&partial, read, bytes.data()) == GIF_WORKING) {
         }
         const gif_result decoded = gif_decode_frame(&partial, 0);
-        const double seconds = Wall() - start;
+        const double seconds = threadclock::WallSeconds() - start;
         gif_finalise(&partial);
         if (read != frame0Bytes || decoded != GIF_OK) {
             state.SkipWithError("frame 0 did not decode from its own bytes");
@@ -310,10 +299,10 @@ void DecodeFloor(benchmark::State& state, const GifCase* gif) {
     while (gif_initialise(&animation, bytes.size(), bytes.data()) == GIF_WORKING) {
     }
     for (auto _ : state) {
-        const double start = Cpu(CLOCK_THREAD_CPUTIME_ID);
+        const double start = threadclock::ThreadCpuSeconds();
         for (uint32_t i = 0; i < gif->recipe.frames; ++i)
             gif_decode_frame(&animation, i);
-        const double perFrame = (Cpu(CLOCK_THREAD_CPUTIME_ID) - start) / gif->recipe.frames;
+        const double perFrame = (threadclock::ThreadCpuSeconds() - start) / gif->recipe.frames;
         state.SetIterationTime(perFrame);
         KeepFloor("worker decode", perFrame);
     }

@@ -14,6 +14,7 @@ namespace platform {
 
 using MappingHandle = void*;
 using WindowHandle = void*;
+using FileHandle = void*;
 
 // Windows error codes the module may see.
 constexpr uint32_t kErrorFileNotFound = 2;
@@ -31,7 +32,7 @@ struct Guid {
     uint8_t Data4[8];
 };
 
-class System {
+class PLATFORMAPI System {
 public:
     virtual ~System() = default;
 
@@ -74,15 +75,27 @@ public:
     // when it cannot be had or does not fit.
     virtual size_t WorkingDirectory(wchar_t* out, size_t outCount) = 0;
 
+    // Files, for reading; the three calls are safe from any thread and touch nothing else of the
+    // system. Opens the regular file at `path` (relative paths from the process's working
+    // directory) and gives its size as found now, letting others go on reading, writing and
+    // deleting it meanwhile, as an effect's author saves it. Null for anything else: no such file,
+    // a folder, a device, a pipe.
+    virtual FileHandle OpenFileForReading(const wchar_t* path, uint64_t& size) = 0;
+    // Reads up to `count` bytes at the file's position into `out`: the bytes read, fewer at the
+    // end of the file, 0 on an error.
+    virtual size_t ReadFromFile(FileHandle file, uint8_t* out, size_t count) = 0;
+    virtual void CloseFile(FileHandle file) = 0;
+
     // Reads the whole of the regular file at `path` into `bytes` (memory from the C++ runtime) and
     // gives its size, as found when it was opened, in `size`. Relative paths are taken from the
     // process's working directory. A file of more than `maxBytes` is not read (TooLarge, `size`
     // set); a file that ends early leaves what was read (ShortRead). `stop` is asked between
     // chunks of a few megabytes, so that a caller can give up on a long read (Stopped). Safe to
-    // call from any thread; it touches nothing else of the system.
+    // call from any thread; it touches nothing else of the system. Written once, above the three
+    // calls before (WholeFile.cpp).
     virtual FileRead ReadWholeFile(const wchar_t* path, uint64_t maxBytes,
                                    std::vector<uint8_t>& bytes, uint64_t& size,
-                                   const std::function<bool()>& stop) = 0;
+                                   const std::function<bool()>& stop);
 };
 
 // The system now in use.

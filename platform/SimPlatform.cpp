@@ -1,14 +1,15 @@
+// The simulated desktop: named blocks, windows and their messages, shell launches, the clock,
+// GUIDs, the ANSI code page, the working directory and standard output. Its files are in
+// SimFiles.cpp, its text conversion in SimText.cpp.
 #include "platform/SimPlatform.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <new>
 #include <random>
+
+#include "platform/SimState.h"
+#include "platform/SimText.h"
 
 #if defined(_WIN32)
 #include <direct.h>
@@ -18,110 +19,9 @@
 
 namespace platform {
 
-namespace {
+using namespace sim;
 
-// Windows error codes the simulation reports besides the ones the module knows.
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorInvalidParameter = 87;
-constexpr uint32_t kErrorInsufficientBuffer = 122;
-constexpr uint32_t kErrorInvalidAddress = 487;
-constexpr uint32_t kErrorInvalidWindowHandle = 1400;
-constexpr uint32_t kErrorTimeout = 1460;
-
-constexpr intptr_t kDefaultLaunchResult = 42;
-constexpr uint32_t kDefaultProcessId = 4242;
-// A fixed default keeps tests that never set the clock repeatable (2023-11-14).
-constexpr int64_t kDefaultCalendarSeconds = 1700000000;
-
-// Windows-1252 in 0x80..0x9F; the five bytes it leaves undefined map to the same code point, as
-// MultiByteToWideChar does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t Cp1252ToUtf16(unsigned char byte) {
-    if (byte >= 0x80 && byte <= 0x9F) {
-        return kCp1252High[byte - 0x80];
-    }
-    return byte;
-}
-
-uint64_t SplitMix64(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        // wchar_t is UTF-16 on Windows: join surrogate pairs.
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            uint32_t low = static_cast<uint32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-#if !defined(_WIN32)
-// UTF-8 to wide text (UTF-32 here); a byte that starts no well-formed sequence gives U+FFFD.
-std::wstring FromUtf8(const std::string& text) {
-    std::wstring out;
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
-        uint32_t c = lead;
-        if (lead >= 0xF0 && lead < 0xF8) {
-            extra = 3, c = lead & 0x07;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            extra = 2, c = lead & 0x0F;
-        } else if (lead >= 0xC0 && lead < 0xE0) {
-            extra = 1, c = lead & 0x1F;
-        }
-        bool good = lead < 0x80 || extra > 0;
-        for (size_t k = 1; good && k <= extra; ++k) {
-            good = i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            if (good) {
-                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-            }
-        }
-        if (!good || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += static_cast<wchar_t>(0xFFFD);
-            i += 1;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += extra + 1;
-    }
-    return out;
-}
-#endif
+namespace sim {
 
 std::wstring ProcessWorkingDirectory() {
 #if defined(_WIN32)
@@ -133,145 +33,18 @@ std::wstring ProcessWorkingDirectory() {
 #endif
 }
 
-// Reads go in chunks of this size, with a look at the caller's stop request between them.
-constexpr size_t kReadChunk = size_t{4} << 20;
+}  // namespace sim
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
+namespace {
 
-// Opens a regular file for reading and gives its size; null for anything else.
-FilePointer OpenRegularFile(const wchar_t* path, uint64_t& size) {
-#if defined(_WIN32)
-    FilePointer file(_wfopen(path, L"rb"));
-    struct _stat64 status;
-    if (!file || _fstat64(_fileno(file.get()), &status) != 0 || (status.st_mode & _S_IFREG) == 0) {
-        return nullptr;
-    }
-#else
-    std::string narrow = ToUtf8(path);
-    std::replace(narrow.begin(), narrow.end(), '\\', '/');
-    FilePointer file(std::fopen(narrow.c_str(), "rb"));
-    struct stat status;
-    if (!file || fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return nullptr;
-    }
-#endif
-    size = status.st_size < 0 ? 0 : static_cast<uint64_t>(status.st_size);
-    return file;
+uint64_t SplitMix64(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
 }
 
 }  // namespace
-
-// A named (or anonymous) block of memory. Its bytes never move or change size, so every view
-// stays valid while it is mapped, even after the last handle has been closed.
-struct SimBlock {
-    std::wstring name;  // empty for an anonymous block
-    std::vector<uint8_t> bytes;
-    bool heldByOther = false;
-};
-
-struct SimWindow {
-    std::wstring title;
-    bool alive = true;
-    bool hung = false;
-    std::vector<SimMessage> messages;
-};
-
-struct SimSystem::State {
-    mutable std::mutex mutex;
-    uint32_t lastError = 0;
-
-    // The named blocks that exist; a block leaves this table when nothing holds it any more.
-    std::map<std::wstring, std::shared_ptr<SimBlock>> named;
-    // Open mapping handles and mapped views, each holding its block.
-    std::map<MappingHandle, std::shared_ptr<SimBlock>> handles;
-    struct View {
-        std::shared_ptr<SimBlock> block;
-        int count = 0;  // views of one block share its address
-    };
-    std::map<void*, View> views;
-    uintptr_t nextHandle = 0x100;
-    uint32_t mappingFailure = 0;
-    uint32_t viewFailure = 0;
-
-    std::map<WindowHandle, SimWindow> windows;
-    uintptr_t nextWindow = 0x10000;
-    bool closeAfterNextLookup = false;
-    MessageHandler messageHandler;
-
-    std::vector<SimLaunch> launches;
-    intptr_t launchResult = kDefaultLaunchResult;
-    uint32_t launchError = 0;
-    std::function<void(const SimLaunch&)> launchHandler;
-
-    uint32_t processId = kDefaultProcessId;
-    int64_t calendarSeconds = kDefaultCalendarSeconds;
-    bool guidFails = false;
-    uint64_t guidSeed = 0;
-    uint64_t guidCounter = 0;
-
-    std::vector<std::wstring> stdoutLines;
-    std::wstring stdoutPartial;
-    bool stdoutEcho = false;
-    std::wstring workingDirectory = ProcessWorkingDirectory();
-
-    bool readsHeld = false;
-    std::condition_variable readsReleased;
-
-    // The block leaves the name table once no handle, view or other program holds it; a later
-    // CreateOrOpenMapping then makes a new one.
-    void ForgetIfUnused(const std::shared_ptr<SimBlock>& block) {
-        if (block->name.empty() || block->heldByOther) {
-            return;
-        }
-        for (const auto& handle : handles) {
-            if (handle.second == block) {
-                return;
-            }
-        }
-        for (const auto& view : views) {
-            if (view.second.block == block) {
-                return;
-            }
-        }
-        auto it = named.find(block->name);
-        if (it != named.end() && it->second == block) {
-            named.erase(it);
-        }
-    }
-
-    std::shared_ptr<SimBlock> FindBlock(const std::wstring& name) const {
-        auto it = named.find(name);
-        return it == named.end() ? nullptr : it->second;
-    }
-
-    void Restart() {
-        lastError = 0;
-        named.clear();
-        handles.clear();
-        views.clear();
-        mappingFailure = 0;
-        viewFailure = 0;
-        windows.clear();
-        closeAfterNextLookup = false;
-        messageHandler = nullptr;
-        launches.clear();
-        launchResult = kDefaultLaunchResult;
-        launchError = 0;
-        launchHandler = nullptr;
-        processId = kDefaultProcessId;
-        calendarSeconds = kDefaultCalendarSeconds;
-        guidFails = false;
-        stdoutLines.clear();
-        stdoutPartial.clear();
-        stdoutEcho = false;
-        workingDirectory = ProcessWorkingDirectory();
-        readsHeld = false;
-        readsReleased.notify_all();
-    }
-};
 
 SimSystem::SimSystem() : state_(new State) {
     std::random_device device;
@@ -735,64 +508,6 @@ void SimSystem::SetCalendarSeconds(int64_t seconds) {
 void SimSystem::SetGuidFails(bool fails) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->guidFails = fails;
-}
-
-// ---------------------------------------------------------------- files
-
-FileRead SimSystem::ReadWholeFile(const wchar_t* path, uint64_t maxBytes,
-                                  std::vector<uint8_t>& bytes, uint64_t& size,
-                                  const std::function<bool()>& stop) {
-    bytes.clear();
-    size = 0;
-    {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        state_->readsReleased.wait(lock, [this] { return !state_->readsHeld; });
-    }
-    if (path == nullptr || *path == 0) {
-        return FileRead::NotOpened;
-    }
-    FilePointer file = OpenRegularFile(path, size);
-    if (!file) {
-        return FileRead::NotOpened;
-    }
-    if (size > maxBytes) {
-        return FileRead::TooLarge;
-    }
-    const size_t total = static_cast<size_t>(size);
-    if (total != size) {
-        return FileRead::NoMemory;  // more than this process can address
-    }
-    try {
-        bytes.resize(total);
-    } catch (const std::bad_alloc&) {
-        return FileRead::NoMemory;
-    }
-    size_t got = 0;
-    while (got < total) {
-        if (stop && stop()) {
-            bytes.clear();
-            return FileRead::Stopped;
-        }
-        const size_t want = std::min(kReadChunk, total - got);
-        const size_t read = std::fread(bytes.data() + got, 1, want, file.get());
-        got += read;
-        if (read < want) {
-            break;
-        }
-    }
-    if (got < total) {
-        bytes.resize(got);
-        return FileRead::ShortRead;
-    }
-    return FileRead::Done;
-}
-
-void SimSystem::HoldFileReads(bool hold) {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->readsHeld = hold;
-    if (!hold) {
-        state_->readsReleased.notify_all();
-    }
 }
 
 void SimSystem::Reset() {

@@ -51,9 +51,10 @@ public:
     int AnsiToUtf16(const char* text, char16_t* out, int outCount) override;
     void PrintToStdout(const wchar_t* text) override;
     size_t WorkingDirectory(wchar_t* out, size_t outCount) override;
-    // Reads the real file system (through the C runtime), "\\" taken as a separator as on Windows.
-    FileRead ReadWholeFile(const wchar_t* path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
-                           uint64_t& size, const std::function<bool()>& stop) override;
+    // The real file system (through the C runtime), "\\" taken as a separator as on Windows.
+    FileHandle OpenFileForReading(const wchar_t* path, uint64_t& size) override;
+    size_t ReadFromFile(FileHandle file, uint8_t* out, size_t count) override;
+    void CloseFile(FileHandle file) override;
 
     // ----- named blocks, as another program (the console) sees them
     // Creates the block with `size` zero bytes unless it exists, and holds it; returns its bytes.
@@ -97,7 +98,7 @@ public:
     void SetLaunchHandler(std::function<void(const SimLaunch&)> handler);
 
     // ----- files
-    // While held, every ReadWholeFile waits before it opens its file, as on a disk that has not
+    // While held, every file read waits before it opens its file, as on a disk that has not
     // answered yet; releasing lets them go on. Release before destroying what waits on a read.
     void HoldFileReads(bool hold);
 

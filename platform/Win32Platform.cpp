@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <new>
 #include <string>
 
 #include "platform/Platform.h"
@@ -19,20 +18,6 @@ namespace platform {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is UTF-16 on Windows");
-
-// Reads go in chunks of this size, with a look at the caller's stop request between them.
-constexpr DWORD kReadChunk = DWORD{4} << 20;
-
-class HandleCloser {
-public:
-    explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-    ~HandleCloser() { ::CloseHandle(handle_); }
-    HandleCloser(const HandleCloser&) = delete;
-    HandleCloser& operator=(const HandleCloser&) = delete;
-
-private:
-    HANDLE handle_;
-};
 
 class Win32System : public System {
 public:
@@ -136,61 +121,35 @@ public:
         return length < capacity ? length : 0;
     }
 
-    FileRead ReadWholeFile(const wchar_t* path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
-                           uint64_t& size, const std::function<bool()>& stop) override {
-        bytes.clear();
+    FileHandle OpenFileForReading(const wchar_t* path, uint64_t& size) override {
         size = 0;
-        if (path == nullptr || *path == L'\0') {
-            return FileRead::NotOpened;
-        }
         // Others may go on reading and writing the file meanwhile, as the effect's author saves it.
         HANDLE file = ::CreateFileW(path, GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            return FileRead::NotOpened;
+            return nullptr;
         }
-        HandleCloser closer(file);
         LARGE_INTEGER length;
         if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &length) ||
             length.QuadPart < 0) {
-            return FileRead::NotOpened;  // a device, a pipe
+            ::CloseHandle(file);  // a device, a pipe
+            return nullptr;
         }
         size = static_cast<uint64_t>(length.QuadPart);
-        if (size > maxBytes) {
-            return FileRead::TooLarge;
-        }
-        const size_t total = static_cast<size_t>(size);
-        if (total != size) {
-            return FileRead::NoMemory;
-        }
-        try {
-            bytes.resize(total);
-        } catch (const std::bad_alloc&) {
-            return FileRead::NoMemory;
-        }
-        size_t got = 0;
-        while (got < total) {
-            if (stop && stop()) {
-                bytes.clear();
-                return FileRead::Stopped;
-            }
-            const DWORD want = static_cast<DWORD>(std::min<size_t>(kReadChunk, total - got));
-            DWORD read = 0;
-            if (!::ReadFile(file, bytes.data() + got, want, &read, nullptr)) {
-                break;
-            }
-            got += read;
-            if (read < want) {
-                break;
-            }
-        }
-        if (got < total) {
-            bytes.resize(got);
-            return FileRead::ShortRead;
-        }
-        return FileRead::Done;
+        return file;
     }
+
+    size_t ReadFromFile(FileHandle file, uint8_t* out, size_t count) override {
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+        DWORD read = 0;
+        if (!::ReadFile(static_cast<HANDLE>(file), out, want, &read, nullptr)) {
+            return 0;
+        }
+        return read;
+    }
+
+    void CloseFile(FileHandle file) override { ::CloseHandle(static_cast<HANDLE>(file)); }
 };
 
 }  // namespace

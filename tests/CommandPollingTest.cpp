@@ -265,6 +265,17 @@ TEST_F(CommandPollingTest, NoRescaleForZeroSizeOrUnchangedImageSize) {
     EXPECT_EQ(sourceElement_->GetInt(L"orix"), 1234);
 }
 
+// Only both sides 0 skip the rescale: a command that gives one side follows the new effect.
+TEST_F(CommandPollingTest, OneSideOfZeroStillRescales) {
+    Command(L"1|" + big_ + L"|0|150|x|7|0|0");
+    Polls(1);
+    EXPECT_EQ(sourceElement_->GetInt(L"orix"), 300);
+    Command(L"2|" + small_ + L"|40|0|x|7|0|0");
+    Polls(1);
+    EXPECT_EQ(sourceElement_->GetInt(L"orix"), 40);
+    EXPECT_EQ(sourceElement_->GetInt(L"oriy"), 20);
+}
+
 TEST(RescaleSourceSize, DegenerateStoredSizesTakeTheEffectSize) {
     SourceTree tree;
     XElement* source = tree.AddSource(L"fx")->GetParent();
@@ -366,9 +377,13 @@ TEST_F(CommandPollingTest, SceneBeginMakesTheSourceIdentifierAndHandsItToTheCons
     source_->SceneBegin();
     std::wstring guid = data_->GetString(L"guid", L"");
     ASSERT_EQ(guid.size(), 38u);
+    std::wstring scene = tree_.container->GetString(L"sceneGuid", L"");
+    ASSERT_EQ(scene.size(), 38u);
+    // The whole text, each identifier in its place: the console ties commands and reports to the
+    // source by the last field.
     std::u16string text = sim_.ReadBlockText(vantrel::kHandshakeBlockName);
-    std::wstring wide(text.begin(), text.end());
-    EXPECT_NE(wide.find(guid), std::wstring::npos);
+    EXPECT_EQ(std::wstring(text.begin(), text.end()),
+              std::to_wstring(sim_.ProcessId()) + L"|" + scene + L"|" + guid);
     ASSERT_FALSE(Messages().empty());
     EXPECT_EQ(Messages().back().code, 1045u);
 }

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -321,130 +323,90 @@ std::vector<std::string> LinesWith(const std::string& transcript, const std::str
     return found;
 }
 
-// The streamer changes the key colour while live: the host stores it and the source applies it,
-// so from that frame on the green frames of the effect are keyed out and the red ones stay.
-TEST_F(FxplayerRun, SettingChangedLiveIsAppliedFromItsFrame) {
-    WriteEffect();
-    std::vector<std::string> args =
-        SmallRun(Script("0 console on\n"
-                        "0.2 command 1|fx.gif|40|20|x|7|50|50\n"
-                        "1 set keyColor=0xFF00FF00\n"));
-    // Keyed on blue first, which takes nothing of red or green away.
-    args.insert(args.end(), {"--set", "useColorKey=1", "--set", "keyColor=0xFF0000FF"});
-    Outcome run = Run(args);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-
-    // The keyed path draws at the item: the canvas origin, at the effect's own 8x4.
-    const std::string background = Pixel(0, 4, 2);
-    std::set<std::string> before, after;
-    for (int frame = 3; frame < 10; ++frame)
-        before.insert(Pixel(frame, 4, 2));
-    for (int frame = 10; frame < 25; ++frame)
-        after.insert(Pixel(frame, 4, 2));
-    EXPECT_EQ(before, (std::set<std::string>{kRed, kGreen}));
-    EXPECT_EQ(after, (std::set<std::string>{kRed, background}));
-
-    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
-    std::vector<std::string> lines = Lines(transcript);
-    auto set = std::find(lines.begin(), lines.end(), "1.000 set keyColor=0xFF00FF00");
-    ASSERT_NE(set, lines.end()) << transcript;
-    // Applying the settings reloads the effect.
-    ASSERT_NE(set + 1, lines.end());
-    EXPECT_EQ(*(set + 1), "1.000 read " + EffectPath("fx.gif"));
-}
-
-// With "monitor" 1 the source reloads a replaced file one second after the change, on the run's
-// clock; the transcript shows both, and the file is put back when the run ends.
-TEST_F(FxplayerRun, ReplacedFileIsReloadedOneSimulatedSecondLater) {
+// What changes while a run plays, in one run of two sources that play the same file: source 1 plain
+// at the command's place, source 2 keyed at its item. The streamer changes source 2's key colour
+// live (from that frame the green frames are keyed out, the red ones stay); with "monitor" 1 a
+// replaced file is reloaded by both one second after the change, on the run's clock; source 2's
+// item moves and sizes, and its keyed effect goes with it; the file cut short and then deleted is
+// reloaded and reported as each load finds it (a missing file is not read); and the file is put
+// back as it was when the run ends. At 8 fps every frame time is exact in binary, so each
+// countdown ends right on its second.
+TEST_F(FxplayerRun, ChangesWhileItPlaysTakeEffectFromTheirFrame) {
     WriteEffect();
     WriteBlue("blue.gif");
     const std::string original = ReadText(dir_.File("fx.gif"));
     std::vector<std::string> args =
         SmallRun(Script("0 console on\n"
+                        "0 source 2 set useColorKey=1\n"
+                        "0 source 2 set keyColor=0xFF0000FF\n"  // blue: keys out nothing here
                         "0.25 command 1|fx.gif|40|20|x|7|50|50\n"
-                        "1 replace fx.gif with blue.gif\n"));
-    // At 8 fps the frame time is exact in binary, so the countdown ends right on the second.
-    args.insert(args.end(), {"--set", "monitor=1", "--fps", "8", "--seconds", "3"});
+                        "1 source 2 set keyColor=0xFF00FF00\n"
+                        "2 replace fx.gif with blue.gif\n"
+                        "3.5 source 2 item 20 50 60 30\n"
+                        "4 write fx.gif truncate 20\n"
+                        "5.5 delete fx.gif\n"));
+    args.insert(args.end(), {"--set", "monitor=1", "--fps", "8", "--seconds", "7"});
     Outcome run = Run(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
 
-    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
+    const std::string transcript = ReadText(dir_.File("out/transcript.txt"));
     const std::string fx = EffectPath("fx.gif");
-    EXPECT_EQ(LinesWith(transcript, " replace "),
-              std::vector<std::string>{"1.000 replace " + fx + " with " + EffectPath("blue.gif")});
     EXPECT_EQ(LinesWith(transcript, " read "),
-              (std::vector<std::string>{"0.250 read " + fx, "2.000 read " + fx}))
+              (std::vector<std::string>{
+                  "0.250 source 1 read " + fx, "0.250 source 2 read " + fx,
+                  "1.000 source 2 read " + fx,  // applying the settings reloads the effect
+                  "3.000 source 1 read " + fx, "3.000 source 2 read " + fx,
+                  "5.000 source 1 read " + fx, "5.000 source 2 read " + fx}))
         << transcript;
-    for (int frame = 3; frame < 24; ++frame) {
-        std::string inside = Pixel(frame, 120, 60);
-        if (frame < 16) {
+    std::vector<std::string> lines = Lines(transcript);
+    auto set = std::find(lines.begin(), lines.end(), "1.000 source 2 set keyColor=0xFF00FF00");
+    ASSERT_NE(set, lines.end()) << transcript;
+    ASSERT_NE(set + 1, lines.end());
+    EXPECT_EQ(*(set + 1), "1.000 source 2 read " + fx);
+    EXPECT_EQ(LinesWith(transcript, " replace "),
+              std::vector<std::string>{"2.000 replace " + fx + " with " + EffectPath("blue.gif")});
+    EXPECT_EQ(LinesWith(transcript, " item "),
+              std::vector<std::string>{"3.500 source 2 item 20 50 60 30"});
+    const std::string corrupt =
+        " log BitmapImage: Warning, couldn't initialise gif " + fx + ", it is likely corrupt";
+    EXPECT_EQ(LinesWith(transcript, " log BitmapImage: Warning"),
+              (std::vector<std::string>{"5.000 source 1" + corrupt, "5.000 source 2" + corrupt}))
+        << transcript;
+    const std::string missing = " log BitmapImage::Init: could not open gif file '" + fx + "'";
+    EXPECT_EQ(LinesWith(transcript, " log BitmapImage::Init: could"),
+              (std::vector<std::string>{"6.500 source 1" + missing, "6.500 source 2" + missing}))
+        << transcript;
+    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
+
+    // Source 1 plays at the command's place until the replaced file's reload makes it blue.
+    const std::string kBlue = "0,0,255";
+    for (int frame = 3; frame < 32; ++frame) {
+        const std::string inside = Pixel(frame, 120, 60);
+        if (frame < 24) {
             EXPECT_TRUE(inside == kRed || inside == kGreen) << frame << ": " << inside;
         } else {
-            EXPECT_EQ(inside, "0,0,255") << frame;
+            EXPECT_EQ(inside, kBlue) << frame;
         }
     }
-    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
-}
-
-// A file cut short and then deleted while it plays: with "monitor" 1 each change is reloaded a
-// second later and reported as the load finds it (a missing file is not read), and the file is
-// back as it was after the run.
-TEST_F(FxplayerRun, TruncatedAndDeletedFilesAreReloadedAndPutBack) {
-    WriteEffect();
-    const std::string original = ReadText(dir_.File("fx.gif"));
-    std::vector<std::string> args =
-        SmallRun(Script("0 console on\n"
-                        "0.25 command 1|fx.gif|40|20|x|7|50|50\n"
-                        "1 write fx.gif truncate 20\n"
-                        "2.5 delete fx.gif\n"));
-    args.insert(args.end(), {"--set", "monitor=1", "--fps", "8", "--seconds", "4"});
-    Outcome run = Run(args);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-
-    std::string transcript = ReadText(dir_.File("out/transcript.txt"));
-    const std::string fx = EffectPath("fx.gif");
-    EXPECT_EQ(LinesWith(transcript, " read "),
-              (std::vector<std::string>{"0.250 read " + fx, "2.000 read " + fx}))
-        << transcript;
-    EXPECT_EQ(LinesWith(transcript, " log BitmapImage: Warning"),
-              std::vector<std::string>{"2.000 log BitmapImage: Warning, couldn't initialise gif " +
-                                       fx + ", it is likely corrupt"})
-        << transcript;
-    EXPECT_EQ(LinesWith(transcript, " log BitmapImage::Init: could"),
-              std::vector<std::string>{"3.500 log BitmapImage::Init: could not open gif file '" +
-                                       fx + "'"})
-        << transcript;
-    EXPECT_EQ(ReadText(dir_.File("fx.gif")), original);
-}
-
-// The colour key's path draws at the host's rectangle: moving and sizing the item moves the
-// keyed effect with it.
-TEST_F(FxplayerRun, MovedItemCarriesTheKeyedEffect) {
-    WriteEffect();
-    std::vector<std::string> args =
-        SmallRun(Script("0 console on\n"
-                        "0.2 command 1|fx.gif|40|20|x|7|50|50\n"
-                        "1 item 100 50 60 30\n"));
-    args.insert(args.end(), {"--set", "useColorKey=1", "--set", "keyColor=0xFF0000FF"});
-    Outcome run = Run(args);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-
-    const std::string atOrigin = Pixel(0, 4, 2), atItem = Pixel(0, 130, 65);
-    for (int frame = 3; frame < 25; ++frame) {
-        bool moved = frame >= 10;
-        std::string origin = Pixel(frame, 4, 2), item = Pixel(frame, 130, 65);
-        EXPECT_TRUE(moved ? origin == atOrigin : origin == kRed || origin == kGreen)
-            << frame << ": " << origin;
-        EXPECT_TRUE(moved ? item == kRed || item == kGreen : item == atItem)
-            << frame << ": " << item;
+    // Source 2 draws at its item: the canvas origin at the effect's own 8x4, until it moves.
+    const std::string atOrigin = Pixel(0, 4, 2), atItem = Pixel(0, 50, 65);
+    std::set<std::string> keyedOnBlue, keyedOnGreen;
+    for (int frame = 3; frame < 8; ++frame)
+        keyedOnBlue.insert(Pixel(frame, 4, 2));
+    for (int frame = 8; frame < 24; ++frame)
+        keyedOnGreen.insert(Pixel(frame, 4, 2));
+    EXPECT_EQ(keyedOnBlue, (std::set<std::string>{kRed, kGreen}));
+    EXPECT_EQ(keyedOnGreen, (std::set<std::string>{kRed, atOrigin}));
+    for (int frame = 24; frame < 32; ++frame) {
+        const bool moved = frame >= 28;
+        EXPECT_EQ(Pixel(frame, 4, 2), moved ? atOrigin : kBlue) << frame;
+        EXPECT_EQ(Pixel(frame, 50, 65), moved ? kBlue : atItem) << frame;
         // The far corner of the 60x30 item, and just past it.
         if (moved) {
-            EXPECT_EQ(Pixel(frame, 159, 79), item) << frame;
-            EXPECT_NE(Pixel(frame, 160, 80), item) << frame;
+            EXPECT_EQ(Pixel(frame, 79, 79), kBlue) << frame;
+            EXPECT_NE(Pixel(frame, 80, 80), kBlue) << frame;
         }
     }
-    EXPECT_EQ(LinesWith(ReadText(dir_.File("out/transcript.txt")), " item "),
-              std::vector<std::string>{"1.000 item 100 50 60 30"});
 }
 
 // Two sources in one scene read the one command block; each line names its source. The
@@ -497,6 +459,9 @@ TEST_F(FxplayerRun, InterruptedRunLeavesNothingBehind) {
     const std::string live = ".out.partial-" + std::to_string(getpid());
     fs::create_directories(dir_.File(live));
     const std::set<std::string> before = Entries();
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir_.path().c_str(), IN_CLOSE_WRITE | IN_MOVED_TO), 0);
 
     pid_t player = fork();
     if (player == 0) {
@@ -509,20 +474,26 @@ TEST_F(FxplayerRun, InterruptedRunLeavesNothingBehind) {
         _exit(127);
     }
     ASSERT_GT(player, 0);
-    // Until the run has written a few frames, after the replacement.
-    const std::string working = ".out.partial-" + std::to_string(player);
-    const fs::path tenth = fs::path(dir_.File(working)) / "frames" / "00010.png";
+    // Until the run has replaced the file, which it does on its first frames: told by the system,
+    // with a look every second at whether the player has ended instead.
     int status = 0;
-    bool ended = false;
-    for (int i = 0; i < 1200 && !fs::exists(tenth); ++i) {
-        if (waitpid(player, &status, WNOHANG) == player) {
-            ended = true;
-            break;
+    bool ended = false, replaced = false;
+    for (int second = 0; second < 60 && !ended && !replaced; ++second) {
+        pollfd ready = {watch, POLLIN, 0};
+        if (poll(&ready, 1, 1000) > 0) {
+            alignas(inotify_event) char events[4096];
+            const ssize_t got = read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                replaced = replaced || (event->len > 0 && std::string(event->name) == "fx.gif");
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
         }
-        usleep(50 * 1000);
+        ended = waitpid(player, &status, WNOHANG) == player;
     }
+    close(watch);
     ASSERT_FALSE(ended) << "the player ended before it was interrupted";
-    ASSERT_TRUE(fs::exists(tenth));
+    ASSERT_TRUE(replaced);
     EXPECT_NE(ReadText(dir_.File("fx.gif")), original);
     kill(player, SIGINT);
     ASSERT_EQ(waitpid(player, &status, 0), player);

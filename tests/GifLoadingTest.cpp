@@ -243,15 +243,26 @@ TEST(GifLoading, ThrowingLogInsideTheDecoderIsContained) {
     EXPECT_EQ(CountLog(Corrupt(load.path)), 1u);
 }
 
-// Tiny frames on a 4096 x 4096 canvas keep the file small while the frame store would not be.
+// Tiny frames on a 4096 x 4096 canvas keep the file small while the frame store would not be. At
+// 256 frames the pixel count alone (frames x width x height) is 2^32: a size counted in 32 bits
+// anywhere on the way wraps to 0 and would pass.
 TEST(GifLoading, FrameStoreOfFourGibibytesIsRefused) {
-    GifLoad load;
-    BitmapImage image;
-    load.Load(image, "huge.gif", TinyFramesAt(64, 4095, 4095));
-    ExpectPlaceholder(image);
-    EXPECT_EQ(CountLog(L"BitmapImage: Warning, gif " + load.path +
-                       L" overflowed maximum pointer size and was not loaded (4294967296 > 0)"),
-              1u);
+    const struct {
+        size_t frames;
+        const wchar_t* bytes;
+    } cases[] = {{64, L"4294967296"}, {256, L"17179869184"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frames);
+        standin::ClearLog();
+        GifLoad load;
+        BitmapImage image;
+        load.Load(image, "huge.gif", TinyFramesAt(c.frames, 4095, 4095));
+        ExpectPlaceholder(image);
+        EXPECT_EQ(
+            CountLog(L"BitmapImage: Warning, gif " + load.path +
+                     L" overflowed maximum pointer size and was not loaded (" + c.bytes + L" > 0)"),
+            1u);
+    }
 }
 
 // Allocates and clears a frame store of 4 GiB - 64 MiB: run it by hand with

@@ -39,14 +39,19 @@ Texture* RgbaTexture(unsigned width, unsigned height, const std::vector<uint32_t
     return GS->CreateTexture(width, height, GS_RGBA, bytes.data(), false, true);
 }
 
-// The shipped shader file, found from this source file's place in the tree.
+// The shipped shader file, found from this source file's place in the tree (a compiler cache may
+// make __FILE__ relative: the build then names the tree).
 std::string SourceRoot() {
+#if defined(SOURCE_DIR)
+    return SOURCE_DIR;
+#else
     std::string file = __FILE__;
     for (char& c : file)
         if (c == '\\')
             c = '/';
     auto at = file.rfind("/tests/");
     return at == std::string::npos ? std::string("..") : file.substr(0, at);
+#endif
 }
 
 class StandinGraphics : public ::testing::Test {

@@ -257,6 +257,8 @@ ReferenceGif ComposeGif(const uint8_t* data, size_t size, size_t maxBytes) {
     };
     std::vector<uint8_t> before;
     for (const Image& image : images) {
+        // A frame without pixels draws nothing, whatever its image data holds (none of its codes
+        // is needed, as none past the last pixel of any frame is), and its disposal has no area.
         if (image.width == 0 || image.height == 0) {
             gif.frames.push_back(canvas);
             continue;

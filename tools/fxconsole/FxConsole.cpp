@@ -52,7 +52,9 @@ constexpr wchar_t kUsage[] =
     L"                       or --script; empty lines and lines starting with # are skipped\n"
     L"  --quit-after SECONDS close the console after that many seconds\n"
     L"  --stall-on CODE SECONDS  take that long over each message CODE (a console that is slow\n"
-    L"                       to answer, to see that its callers do not wait for good)\n";
+    L"                       to answer, to see that its callers do not wait for good); a line\n"
+    L"                       on standard input ends the stall early; 'stall released' or\n"
+    L"                       'stall over' follows the message's line\n";
 
 struct Command {
     ULONGLONG due;  // GetTickCount64 time
@@ -270,7 +272,13 @@ void Console::OnMessage(UINT code, WPARAM wParam, LPARAM lParam) {
                   static_cast<long long>(lParam));
     PrintLine(line);
     if (code == stallCode_) {
-        Sleep(stallMilliseconds_);
+        // Let go early by a line on standard input, so that a test can hold the message for as
+        // long as it needs to see its sender give up, and no longer.
+        const bool released = WaitForSingleObject(inputEvent_, stallMilliseconds_) == WAIT_OBJECT_0;
+        if (released) {
+            SetEvent(inputEvent_);  // the line is still the loop's to take
+        }
+        PrintLine(released ? "stall released" : "stall over");
     }
     if (code != kHandshakeMessage) {
         return;

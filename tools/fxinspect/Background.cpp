@@ -20,7 +20,7 @@ constexpr double kLongestPlay = 10.0;
 
 // The CPU time of the process's other threads: the worker's, while this one waits.
 double WorkerSeconds() {
-    return ProcessSeconds() - ThreadSeconds();
+    return threadclock::ProcessCpuSeconds() - threadclock::ThreadCpuSeconds();
 }
 
 bool StartAndSwap(BitmapImage& image, const std::string& path) {
@@ -72,12 +72,12 @@ void MeasureBackground(const Options& options, Inspection& out) {
     Background& bg = out.background;
     BitmapImage image;
     const double worker0 = WorkerSeconds();
-    const double wall0 = WallSeconds();
+    const double wall0 = threadclock::WallSeconds();
     image.filePath = standin::FromUtf8(out.path).c_str();
     image.backgroundLoad = true;
     image.Init();
     image.WaitForBackgroundFirstFrame();
-    bg.firstFrameMs = (WallSeconds() - wall0) * 1e3;
+    bg.firstFrameMs = (threadclock::WallSeconds() - wall0) * 1e3;
     image.SwapInBackgroundLoad();
     if (!image.isAnimated)
         return;  // the file changed since the first load
@@ -86,13 +86,14 @@ void MeasureBackground(const Options& options, Inspection& out) {
     const double worker1 = WorkerSeconds();
     PlayOnePass(image);
     const double worker2 = WorkerSeconds();
-    if (HasProcessClock()) {
+    if (threadclock::HasProcessClock()) {
         bg.workerFirstMs = (worker1 - worker0) * 1e3;
         bg.workerPassMs = (worker2 - worker1) * 1e3;
     }
     bg.heldBytes = image.StreamedBytes();
     bg.storedFrames = image.StreamedFrameSlots();
-    PlayInRealTime(options, out.path, bg);
+    if (options.realTime)
+        PlayInRealTime(options, out.path, bg);
     standin::ClearLog();
 }
 

@@ -158,9 +158,9 @@ void MeasureFrameByFrame(Inspection& out) {
     image.filePath = standin::FromUtf8(out.path).c_str();
 
     const size_t before = standin::AllocatorStats().liveBytes;
-    const double start = ThreadSeconds();
+    const double start = threadclock::FineThreadSeconds();
     image.Init();
-    out.loadMs = (ThreadSeconds() - start) * 1e3;
+    out.loadMs = (threadclock::FineThreadSeconds() - start) * 1e3;
     const size_t after = standin::AllocatorStats().liveBytes;
     out.memory.total = after > before ? after - before : 0;
     out.undecodable = UndecodableFrames();
@@ -174,9 +174,9 @@ void MeasureFrameByFrame(Inspection& out) {
     for (uint32_t i = 0; i < image.frameCount; ++i) {
         const uint32_t from = image.currentFrame;
         const float seconds = TimeToNextFrame(image);
-        const double t0 = ThreadSeconds();
+        const double t0 = threadclock::FineThreadSeconds();
         image.Advance(seconds);
-        const double ms = (ThreadSeconds() - t0) * 1e3;
+        const double ms = (threadclock::FineThreadSeconds() - t0) * 1e3;
         if (image.currentFrame != from)
             first.Add(ms, image.currentFrame);
     }
@@ -190,9 +190,9 @@ void MeasureFrameByFrame(Inspection& out) {
         const uint32_t from = image.currentFrame;
         const float seconds = TimeToNextFrame(image);
         const bool wasCached = image.frameCache[(from + 1) % image.frameCount] != nullptr;
-        const double t0 = ThreadSeconds();
+        const double t0 = threadclock::FineThreadSeconds();
         image.Advance(seconds);
-        const double ms = (ThreadSeconds() - t0) * 1e3;
+        const double ms = (threadclock::FineThreadSeconds() - t0) * 1e3;
         if (image.currentFrame != from && wasCached)
             cached.Add(ms, image.currentFrame);
     }
@@ -231,9 +231,9 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
     bool finished = false;
     uint64_t i = 0;
     for (; i < most && quiet < host.passHostFrames && !finished; ++i) {
-        const double t0 = ThreadSeconds();
+        const double t0 = threadclock::FineThreadSeconds();
         image.Advance(seconds);
-        const double ms = (ThreadSeconds() - t0) * 1e3;
+        const double ms = (threadclock::FineThreadSeconds() - t0) * 1e3;
         over += ms > host.frameMs;
         dropped += FramesMissed(ms, host.frameMs);
         worst = std::max(worst, ms);
@@ -383,7 +383,7 @@ void AddWarnings(Inspection& out) {
 Inspection Inspect(const Options& options) {
     Inspection out;
     out.path = options.file;
-    out.clock = ThreadClockName();
+    out.clock = threadclock::FineThreadClockName();
     std::vector<uint8_t> bytes;
     DescribeFile(out, bytes);
     out.header = ReadGifHeader(bytes);

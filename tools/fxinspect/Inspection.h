@@ -14,6 +14,7 @@ struct Options {
     std::string file;
     bool json = false;
     double fps = 60.0;
+    bool realTime = true;  // --no-real-time clears it: the late frames are then not measured
     // --step / --steps: a walk of its own, recorded frame by frame with the texture's fingerprint.
     bool hasStep = false;
     float step = 0.0f;

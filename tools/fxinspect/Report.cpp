@@ -186,8 +186,11 @@ std::string BackgroundWords(const Inspection& in) {
                 (b.storedFrames == in.frames
                      ? " and none after it"
                      : " and " + Ms(b.workerPassMs) + " for every pass after it");
-    text += "; played at " + Plain(in.host.fps) + " fps for " + Seconds(b.playedSeconds) + ", " +
-            Count(b.lateFrames, "frame came", "frames came") + " late.";
+    if (b.playedSeconds > 0.0)
+        text += "; played at " + Plain(in.host.fps) + " fps for " + Seconds(b.playedSeconds) +
+                ", " + Count(b.lateFrames, "frame came", "frames came") + " late.";
+    else
+        text += "; not played in real time.";
     return text;
 }
 
@@ -410,14 +413,15 @@ std::string JsonReport(const Inspection& in) {
                  {"framesShorterThanHostFrame", h.shortFrames}};
     const Background& b = in.background;
     auto cpu = [](double ms) { return ms >= 0.0 ? Json(Thousandths(ms)) : Json(); };
-    j["background"] = b.measured ? Json{{"firstFrameMs", Thousandths(b.firstFrameMs)},
-                                        {"heldBytes", b.heldBytes},
-                                        {"storedFrames", b.storedFrames},
-                                        {"workerFirstPassMs", cpu(b.workerFirstMs)},
-                                        {"workerPassMs", cpu(b.workerPassMs)},
-                                        {"playedSeconds", JsonFigure(Thousandths(b.playedSeconds))},
-                                        {"lateFrames", b.lateFrames}}
-                                 : Json();
+    j["background"] =
+        b.measured ? Json{{"firstFrameMs", Thousandths(b.firstFrameMs)},
+                          {"heldBytes", b.heldBytes},
+                          {"storedFrames", b.storedFrames},
+                          {"workerFirstPassMs", cpu(b.workerFirstMs)},
+                          {"workerPassMs", cpu(b.workerPassMs)},
+                          {"playedSeconds", JsonFigure(Thousandths(b.playedSeconds))},
+                          {"lateFrames", b.playedSeconds > 0.0 ? Json(b.lateFrames) : Json()}}
+                   : Json();
     Json warnings = Json::array();
     for (const Warning& w : in.warnings)
         warnings.push_back({{"kind", w.kind}, {"text", w.text}});

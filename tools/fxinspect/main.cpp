@@ -23,7 +23,7 @@ constexpr double kMaxFps = 1000.0;
 constexpr long kMaxSteps = 1000000;
 
 const char kUsage[] =
-    "usage: fxinspect FILE [--json] [--fps N] [--step SECONDS] [--steps N]\n"
+    "usage: fxinspect FILE [--json] [--fps N] [--step SECONDS] [--steps N] [--no-real-time]\n"
     "       fxinspect --help\n"
     "\n"
     "Loads FILE through the module's image holder and reports what it shows and what it costs:\n"
@@ -36,6 +36,8 @@ const char kUsage[] =
     "                    frame shown after each, with the SHA-256 of the texture's pixels\n"
     "  --steps N         that many steps (default 1 with --step; without --step, N steps each\n"
     "                    just long enough to reach the next frame)\n"
+    "  --no-real-time    skip playing one pass in wall time with the background load (up to\n"
+    "                    10 s): its late frames are then not measured\n"
     "\n"
     "Exit status: 0 when the module shows the file, 1 when it shows its placeholder instead,\n"
     "2 for a bad command line.\n";
@@ -65,6 +67,8 @@ Parsed Parse(int argc, char** argv) {
             p.help = true;
         } else if (isOption && arg == "--json") {
             p.options.json = true;
+        } else if (isOption && arg == "--no-real-time") {
+            p.options.realTime = false;
         } else if (isOption && (arg == "--fps" || arg == "--step" || arg == "--steps")) {
             if (!value) {
                 p.error = arg + " needs a value";

@@ -23,8 +23,8 @@
 #define STB_IMAGE_WRITE_STATIC
 #include <stb_image_write.h>
 
-using fxplayer::Image;
-using fxplayer::Rgba;
+using pictures::Image;
+using pictures::Rgba;
 
 namespace {
 
@@ -147,19 +147,19 @@ std::vector<uint8_t> MakeBanner() {
                                    : static_cast<int>(width);
         for (int band = 0; band < 6; ++band) {
             uint8_t shade = static_cast<uint8_t>(110 - band * 14);
-            fxplayer::FillRect(frame, 0, band * 10, shown, 10, Rgba{20, 30, shade, 255});
+            pictures::FillRect(frame, 0, band * 10, shown, 10, Rgba{20, 30, shade, 255});
         }
-        fxplayer::FillRect(frame, 0, 0, shown, 3, Rgba{250, 200, 40, 255});
-        fxplayer::FillRect(frame, 0, static_cast<int>(height) - 3, shown, 3,
+        pictures::FillRect(frame, 0, 0, shown, 3, Rgba{250, 200, 40, 255});
+        pictures::FillRect(frame, 0, static_cast<int>(height) - 3, shown, 3,
                            Rgba{250, 200, 40, 255});
         // Then the title, one letter per frame.
         if (f >= wipeFrames) {
             std::string text = title.substr(0, static_cast<size_t>(f - wipeFrames + 1));
             const int scale = 3;
-            int x = (static_cast<int>(width) - fxplayer::TextWidth(title, scale)) / 2;
-            int y = (static_cast<int>(height) - fxplayer::kGlyphHeight * scale) / 2;
-            fxplayer::DrawText(frame, x + 2, y + 2, text, scale, Rgba{0, 0, 0, 255});
-            fxplayer::DrawText(frame, x, y, text, scale, Rgba{255, 255, 255, 255});
+            int x = (static_cast<int>(width) - pictures::TextWidth(title, scale)) / 2;
+            int y = (static_cast<int>(height) - pictures::kGlyphHeight * scale) / 2;
+            pictures::DrawText(frame, x + 2, y + 2, text, scale, Rgba{0, 0, 0, 255});
+            pictures::DrawText(frame, x, y, text, scale, Rgba{255, 255, 255, 255});
         }
         fxmakefx::GifImage image;
         image.indices = palette.Indices(frame);
@@ -205,7 +205,7 @@ std::vector<uint8_t> MakeKeyed() {
                 p[2] = c.b;
             }
         }
-        fxplayer::DrawText(frame, 52, 66, "KEY", 4, Rgba{255, 255, 255, 255});
+        pictures::DrawText(frame, 52, 66, "KEY", 4, Rgba{255, 255, 255, 255});
         fxmakefx::GifImage image;
         image.indices = palette.Indices(frame);
         image.delayCs = 8;
@@ -242,10 +242,10 @@ Image MakeBadge() {
     }
     const int scale = 5;
     const std::string text = "LIVE";
-    int x = (static_cast<int>(width) - fxplayer::TextWidth(text, scale)) / 2;
-    int y = (static_cast<int>(height) - fxplayer::kGlyphHeight * scale) / 2;
-    fxplayer::DrawText(badge, x + 3, y + 3, text, scale, Rgba{60, 0, 30, 255});
-    fxplayer::DrawText(badge, x, y, text, scale, Rgba{255, 255, 255, 255});
+    int x = (static_cast<int>(width) - pictures::TextWidth(text, scale)) / 2;
+    int y = (static_cast<int>(height) - pictures::kGlyphHeight * scale) / 2;
+    pictures::DrawText(badge, x + 3, y + 3, text, scale, Rgba{60, 0, 30, 255});
+    pictures::DrawText(badge, x, y, text, scale, Rgba{255, 255, 255, 255});
     return badge;
 }
 

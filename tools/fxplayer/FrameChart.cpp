@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FrameTimes.h"
-#include "TinyFont.h"
+#include "Pictures.h"
 
 namespace fxplayer {
 

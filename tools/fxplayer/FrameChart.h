@@ -3,7 +3,7 @@
 // frametimes.png: every frame's module time against the frame budget, on a logarithmic scale so
 // that a load of half a second and a cached frame of a few microseconds both show, with the
 // script's events marked on the time axis and listed below.
-#include "Image.h"
+#include "Pictures.h"
 
 namespace fxplayer {
 

@@ -4,7 +4,7 @@
 // contact sheet of at most 60 of them spread evenly over the run.
 #include <string>
 
-#include "ContactSheet.h"
+#include "Pictures.h"
 
 namespace fxplayer {
 

@@ -3,13 +3,8 @@
 #include <algorithm>
 
 #include "FrameChart.h"
+#include "ThreadClock.h"
 #include "standin/Standin.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <time.h>
-#endif
 
 namespace fxplayer {
 
@@ -65,24 +60,6 @@ std::string Milliseconds(double ms) {
 }
 
 }  // namespace
-
-double ThreadCpuSeconds() {
-#if defined(_WIN32)
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-        return 0.0;
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    // 100-nanosecond units.
-    return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
-#else
-    timespec now{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0)
-        return 0.0;
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
-}
 
 std::string DescribeEvent(const ScriptEvent& event) {
     // What the streamer does to one source names it when the scene may hold more than one.
@@ -160,25 +137,25 @@ void FrameTimes::LateFrames(unsigned long long count) {
 }
 
 void FrameTimes::EnterModule() {
-    callStart_ = ThreadCpuSeconds();
+    callStart_ = threadclock::ThreadCpuSeconds();
 }
 
 void FrameTimes::LeaveModule() {
     if (callStart_ < 0.0)
         return;
-    frameSeconds_ += ThreadCpuSeconds() - callStart_;
+    frameSeconds_ += threadclock::ThreadCpuSeconds() - callStart_;
     callStart_ = -1.0;
 }
 
 void FrameTimes::EnterHostCompositing() {
     if (callStart_ >= 0.0)
-        compositeStart_ = ThreadCpuSeconds();
+        compositeStart_ = threadclock::ThreadCpuSeconds();
 }
 
 void FrameTimes::LeaveHostCompositing() {
     if (compositeStart_ < 0.0)
         return;
-    frameSeconds_ -= ThreadCpuSeconds() - compositeStart_;
+    frameSeconds_ -= threadclock::ThreadCpuSeconds() - compositeStart_;
     compositeStart_ = -1.0;
 }
 

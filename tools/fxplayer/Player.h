@@ -4,8 +4,8 @@
 // console's side (the script) in step, with everything written into the output folder.
 #include <string>
 
-#include "Image.h"
 #include "Options.h"
+#include "Pictures.h"
 #include "Script.h"
 
 namespace fxplayer {

@@ -9,8 +9,8 @@
 #include "ConsoleSide.h"
 #include "Files.h"
 #include "ModuleLoader.h"
+#include "Pictures.h"
 #include "Player.h"
-#include "TestPattern.h"
 #include "VideoWriter.h"
 #include "standin/Standin.h"
 

@@ -1,104 +1,48 @@
 #include "TextCodec.h"
 
+#include <utf8cpp/utf8.h>
+
 #include <cstdint>
+#include <iterator>
 
 namespace fxplayer {
 
 namespace {
-void AppendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
-// Decodes one character at `i` and moves past it; false (moving one byte) for bytes that are not
-// UTF-8: bad sequences, overlong forms, surrogates, values past Unicode.
-bool NextCodePoint(const std::string& text, size_t& i, uint32_t& code) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80           ? 1
-                    : (lead >> 5) == 0x6  ? 2
-                    : (lead >> 4) == 0xE  ? 3
-                    : (lead >> 3) == 0x1E ? 4
-                                          : 0;
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return false;
-    }
-    uint32_t value = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (size_t k = 1; k < length; ++k) {
-        unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) {
-            ++i;
-            return false;
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    static const uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kMinimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        ++i;
-        return false;
-    }
-    i += length;
-    code = value;
-    return true;
-}
+constexpr uint32_t kReplacement = 0xFFFD;
 
 }  // namespace
 
 std::u16string Utf8ToUtf16(const std::string& text) {
+    // Broken sequences, overlong forms, surrogates and values past Unicode each become U+FFFD.
+    std::string valid;
+    utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid), kReplacement);
     std::u16string out;
-    size_t i = 0;
-    while (i < text.size()) {
-        uint32_t code = 0;
-        if (!NextCodePoint(text, i, code))
-            code = 0xFFFD;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 | (code >> 10));
-            out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
-    }
+    utf8::utf8to16(valid.begin(), valid.end(), std::back_inserter(out));
     return out;
 }
 
 long long Utf16Length(const std::string& text) {
+    if (!utf8::is_valid(text.begin(), text.end()))
+        return -1;
     long long units = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        uint32_t code = 0;
-        if (!NextCodePoint(text, i, code))
-            return -1;
-        units += code >= 0x10000 ? 2 : 1;
-    }
+    for (auto it = text.begin(); it != text.end();)
+        units += utf8::next(it, text.end()) >= 0x10000 ? 2 : 1;
     return units;
 }
 
 std::string Utf16ToUtf8(const std::u16string& text) {
+    // utfcpp refuses a lone surrogate; here it becomes U+FFFD, as the console would show it.
     std::string out;
+    auto to = std::back_inserter(out);
     for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t unit = text[i];
+        const uint32_t unit = text[i];
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            to = utf8::append(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u), to);
             ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            AppendUtf8(out, 0xFFFD);
         } else {
-            AppendUtf8(out, unit);
+            to = utf8::append(unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit, to);
         }
     }
     return out;

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace fxplayer {
+namespace pictures {
 
 namespace {
 
@@ -94,4 +94,4 @@ void DrawText(Image& image, int x, int y, const std::string& text, int scale, Rg
     }
 }
 
-}  // namespace fxplayer
+}  // namespace pictures

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace fxplayer {
+namespace pictures {
 
 struct Rgba {
     uint8_t r = 0, g = 0, b = 0, a = 255;
@@ -35,4 +35,4 @@ Image Scaled(const Image& source, unsigned w, unsigned h);
 // Copies `source` into `target` with its top-left corner at (x, y), clipped.
 void Paste(Image& target, const Image& source, int x, int y);
 
-}  // namespace fxplayer
+}  // namespace pictures

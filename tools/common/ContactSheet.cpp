@@ -5,7 +5,7 @@
 
 #include "TinyFont.h"
 
-namespace fxplayer {
+namespace pictures {
 
 namespace {
 constexpr unsigned kSheetWidth = 1920;
@@ -63,4 +63,4 @@ Image ContactSheet::Build() const {
     return sheet;
 }
 
-}  // namespace fxplayer
+}  // namespace pictures

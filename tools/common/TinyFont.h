@@ -7,7 +7,7 @@
 
 #include "Image.h"
 
-namespace fxplayer {
+namespace pictures {
 
 constexpr int kGlyphWidth = 5;
 constexpr int kGlyphHeight = 7;
@@ -18,4 +18,4 @@ int TextWidth(const std::string& text, int scale);
 // Characters the font lacks are drawn as a small box.
 void DrawText(Image& image, int x, int y, const std::string& text, int scale, Rgba colour);
 
-}  // namespace fxplayer
+}  // namespace pictures

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace fxplayer {
+namespace pictures {
 
 namespace {
 // The part of [start, start + length) that lies within [0, limit).
@@ -104,4 +104,4 @@ void Paste(Image& target, const Image& source, int x, int y) {
     }
 }
 
-}  // namespace fxplayer
+}  // namespace pictures

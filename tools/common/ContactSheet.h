@@ -7,7 +7,7 @@
 
 #include "Image.h"
 
-namespace fxplayer {
+namespace pictures {
 
 class ContactSheet {
 public:
@@ -35,4 +35,4 @@ private:
 // The time label of a frame: "1.250s #75".
 std::string FrameLabel(double seconds, long long frameNumber);
 
-}  // namespace fxplayer
+}  // namespace pictures

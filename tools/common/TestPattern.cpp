@@ -5,7 +5,7 @@
 
 #include "TinyFont.h"
 
-namespace fxplayer {
+namespace pictures {
 
 namespace {
 int Part(unsigned size, unsigned numerator, unsigned denominator) {
@@ -70,4 +70,4 @@ Image MakeTestPattern(unsigned width, unsigned height) {
     return image;
 }
 
-}  // namespace fxplayer
+}  // namespace pictures
