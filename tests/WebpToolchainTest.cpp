@@ -1,0 +1,160 @@
+// libwebp as this build links it, end to end: random animations with alpha written by the
+// animation encoder (through fxmakefx's writer) and read back by the animation decoder, frame for
+// frame. On Windows this is the static MSVC-ABI libwebp the module links: a broken build of it
+// (a wrong flag, an SSE variant miscompiled, a missing patch that breaks decoding) fails here.
+#include <gtest/gtest.h>
+#include <webp/demux.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RandomAnimation.h"
+#include "WebpWriter.h"
+
+namespace {
+
+using fxmakefx::RandomAnimation;
+
+struct Decoded {
+    int loopCount = -1;
+    std::vector<std::vector<uint8_t>> canvases;
+    std::vector<int> endsMs;  // when each frame's time is over, from the start
+};
+
+struct AnimDecoderDeleter {
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+Decoded Decode(const std::vector<uint8_t>& file) {
+    Decoded out;
+    WebPAnimDecoderOptions options;
+    EXPECT_TRUE(WebPAnimDecoderOptionsInit(&options));
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    WebPData data = {file.data(), file.size()};
+    std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(
+        WebPAnimDecoderNew(&data, &options));
+    if (!decoder) {
+        ADD_FAILURE() << "the animation decoder refuses the file";
+        return out;
+    }
+    WebPAnimInfo info;
+    EXPECT_TRUE(WebPAnimDecoderGetInfo(decoder.get(), &info));
+    out.loopCount = static_cast<int>(info.loop_count);
+    while (WebPAnimDecoderHasMoreFrames(decoder.get())) {
+        uint8_t* pixels = nullptr;
+        int timestamp = 0;
+        if (!WebPAnimDecoderGetNext(decoder.get(), &pixels, &timestamp)) {
+            ADD_FAILURE() << "frame " << out.canvases.size() << " does not decode";
+            break;
+        }
+        out.canvases.emplace_back(
+            pixels, pixels + static_cast<size_t>(info.canvas_width) * info.canvas_height * 4);
+        out.endsMs.push_back(timestamp);
+    }
+    return out;
+}
+
+// The first pixel that differs, as "(x,y) have R,G,B,A want R,G,B,A".
+std::string FirstDifference(const std::vector<uint8_t>& have, const std::vector<uint8_t>& want,
+                            unsigned width) {
+    for (size_t i = 0; i + 3 < have.size() && i + 3 < want.size(); i += 4) {
+        if (std::equal(&have[i], &have[i] + 4, &want[i]))
+            continue;
+        auto rgba = [](const uint8_t* p) {
+            return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) +
+                   "," + std::to_string(p[3]);
+        };
+        return "(" + std::to_string(i / 4 % width) + "," + std::to_string(i / 4 / width) +
+               ") have " + rgba(&have[i]) + " want " + rgba(&want[i]);
+    }
+    return have.size() == want.size() ? "none" : "sizes differ";
+}
+
+// Sizes from one pixel to more than the encoder's 16-pixel blocks, odd ones among them.
+const struct {
+    uint32_t seed;
+    unsigned width, height, frames;
+} kAnimations[] = {
+    {1, 1, 1, 3}, {2, 37, 23, 20}, {3, 64, 48, 24}, {4, 129, 17, 12}, {5, 16, 96, 30}};
+
+TEST(WebpToolchain, LosslessAnimationsComeBackExactlyWithTheirTimesAndLoops) {
+    int partial = 0, blended = 0, disposed = 0;
+    for (const auto& a : kAnimations) {
+        SCOPED_TRACE("seed " + std::to_string(a.seed));
+        const RandomAnimation truth =
+            fxmakefx::MakeRandomAnimation(a.seed, a.width, a.height, a.frames);
+        fxmakefx::WebpOptions options;
+        options.loopCount = truth.loopCount;
+        const std::vector<uint8_t> file =
+            fxmakefx::EncodeWebp(a.width, a.height, truth.canvases, options);
+
+        fxmakefx::WebpLayout layout;
+        ASSERT_TRUE(fxmakefx::DescribeWebp(file, layout));
+        EXPECT_EQ(layout.width, a.width);
+        EXPECT_EQ(layout.height, a.height);
+        ASSERT_EQ(layout.frames.size(), truth.canvases.size());
+        for (size_t i = 0; i < layout.frames.size(); ++i) {
+            EXPECT_EQ(layout.frames[i].durationMs, truth.canvases[i].durationMs) << "frame " << i;
+            const auto& f = layout.frames[i];
+            partial +=
+                f.width != static_cast<int>(a.width) || f.height != static_cast<int>(a.height);
+            blended += f.blend && i > 0;
+            disposed += f.disposeToBackground && i + 1 < layout.frames.size();
+        }
+
+        const Decoded decoded = Decode(file);
+        EXPECT_EQ(decoded.loopCount, truth.loopCount);
+        ASSERT_EQ(decoded.canvases.size(), truth.canvases.size());
+        int end = 0;
+        for (size_t i = 0; i < truth.canvases.size(); ++i) {
+            end += truth.canvases[i].durationMs;
+            EXPECT_EQ(decoded.endsMs[i], end) << "frame " << i;
+            EXPECT_TRUE(decoded.canvases[i] == truth.canvases[i].rgba)
+                << "frame " << i << ": first difference at "
+                << FirstDifference(decoded.canvases[i], truth.canvases[i].rgba, a.width);
+        }
+    }
+    // The decoder's composing was in play: frames smaller than the canvas, blended over what was
+    // shown, and cleared after they were shown.
+    EXPECT_GT(partial, 0);
+    EXPECT_GT(blended, 0);
+    EXPECT_GT(disposed, 0);
+}
+
+// The lossy coder's path (VP8 and its SIMD variants, the colour conversion, the alpha plane):
+// frames close to what went in. At this quality flat patches come back within about 2 levels on
+// average and the frames of pure noise within about 31 (half their colour resolution is gone), a
+// decoder that goes wrong far beyond either; the alpha plane stays lossless.
+TEST(WebpToolchain, LossyAnimationStaysCloseToWhatWentIn) {
+    const RandomAnimation truth = fxmakefx::MakeRandomAnimation(7, 96, 64, 16);
+    fxmakefx::WebpOptions options;
+    options.lossless = false;
+    options.quality = 90;
+    options.loopCount = truth.loopCount;
+    const Decoded decoded = Decode(fxmakefx::EncodeWebp(96, 64, truth.canvases, options));
+    ASSERT_EQ(decoded.canvases.size(), truth.canvases.size());
+    std::vector<double> colourErrors;
+    for (size_t i = 0; i < truth.canvases.size(); ++i) {
+        const std::vector<uint8_t>& want = truth.canvases[i].rgba;
+        const std::vector<uint8_t>& have = decoded.canvases[i];
+        // Colour weighed by alpha: under low alpha the coder may put any colour.
+        double colourError = 0, alphaError = 0;
+        for (size_t p = 0; p < want.size(); p += 4) {
+            for (int c = 0; c < 3; ++c)
+                colourError += std::abs(have[p + c] - want[p + c]) * want[p + 3] / 255.0;
+            alphaError += std::abs(have[p + 3] - want[p + 3]);
+        }
+        const double pixels = want.size() / 4.0;
+        colourErrors.push_back(colourError / (3 * pixels));
+        EXPECT_LT(colourErrors.back(), 40.0) << "frame " << i;
+        EXPECT_LT(alphaError / pixels, 0.5) << "frame " << i;
+    }
+    std::sort(colourErrors.begin(), colourErrors.end());
+    EXPECT_LT(colourErrors[colourErrors.size() / 2], 4.0) << "the median frame";
+}
+
+}  // namespace
