@@ -30,7 +30,7 @@ struct Rect {
 class Canvas {
 public:
     Canvas(unsigned width, unsigned height)
-        : width_(width), height_(height), rgba_(static_cast<size_t>(width) * height * 4, 0) {}
+        : width_(width), rgba_(static_cast<size_t>(width) * height * 4, 0) {}
 
     void Put(unsigned x, unsigned y, uint32_t pixel) {
         uint8_t* p = &rgba_[(static_cast<size_t>(y) * width_ + x) * 4];
@@ -49,7 +49,7 @@ public:
     std::vector<uint8_t>& Rgba() { return rgba_; }
 
 private:
-    unsigned width_, height_;
+    unsigned width_;
     std::vector<uint8_t> rgba_;
 };
 
