@@ -126,9 +126,10 @@ TEST(WebpToolchain, LosslessAnimationsComeBackExactlyWithTheirTimesAndLoops) {
 }
 
 // The lossy coder's path (VP8 and its SIMD variants, the colour conversion, the alpha plane):
-// frames close to what went in. At this quality flat patches come back within about 2 levels on
-// average and the frames of pure noise within about 31 (half their colour resolution is gone), a
-// decoder that goes wrong far beyond either; the alpha plane stays lossless.
+// frames close to what went in. At this quality the worst colour channel of a frame of patches
+// comes back about 2.5 levels off on average, a frame of pure noise about 40 (half its colour
+// resolution is gone); red taken from the wrong chroma plane in the SIMD colour conversion makes
+// the patches about 6.3 off. The alpha plane stays lossless.
 TEST(WebpToolchain, LossyAnimationStaysCloseToWhatWentIn) {
     const RandomAnimation truth = fxmakefx::MakeRandomAnimation(7, 96, 64, 16);
     fxmakefx::WebpOptions options;
@@ -137,24 +138,24 @@ TEST(WebpToolchain, LossyAnimationStaysCloseToWhatWentIn) {
     options.loopCount = truth.loopCount;
     const Decoded decoded = Decode(fxmakefx::EncodeWebp(96, 64, truth.canvases, options));
     ASSERT_EQ(decoded.canvases.size(), truth.canvases.size());
-    std::vector<double> colourErrors;
+    std::vector<double> worstChannel;  // per frame, the mean error of its worst colour channel
     for (size_t i = 0; i < truth.canvases.size(); ++i) {
         const std::vector<uint8_t>& want = truth.canvases[i].rgba;
         const std::vector<uint8_t>& have = decoded.canvases[i];
         // Colour weighed by alpha: under low alpha the coder may put any colour.
-        double colourError = 0, alphaError = 0;
+        double channelError[3] = {0, 0, 0}, alphaError = 0;
         for (size_t p = 0; p < want.size(); p += 4) {
             for (int c = 0; c < 3; ++c)
-                colourError += std::abs(have[p + c] - want[p + c]) * want[p + 3] / 255.0;
+                channelError[c] += std::abs(have[p + c] - want[p + c]) * want[p + 3] / 255.0;
             alphaError += std::abs(have[p + 3] - want[p + 3]);
         }
         const double pixels = want.size() / 4.0;
-        colourErrors.push_back(colourError / (3 * pixels));
-        EXPECT_LT(colourErrors.back(), 40.0) << "frame " << i;
+        worstChannel.push_back(*std::max_element(channelError, channelError + 3) / pixels);
+        EXPECT_LT(worstChannel.back(), 50.0) << "frame " << i;
         EXPECT_LT(alphaError / pixels, 0.5) << "frame " << i;
     }
-    std::sort(colourErrors.begin(), colourErrors.end());
-    EXPECT_LT(colourErrors[colourErrors.size() / 2], 4.0) << "the median frame";
+    std::sort(worstChannel.begin(), worstChannel.end());
+    EXPECT_LT(worstChannel[worstChannel.size() / 2], 3.5) << "the median frame";
 }
 
 }  // namespace
