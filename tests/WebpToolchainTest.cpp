@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,43 @@ TEST(WebpToolchain, LosslessAnimationsComeBackExactlyWithTheirTimesAndLoops) {
     EXPECT_GT(partial, 0);
     EXPECT_GT(blended, 0);
     EXPECT_GT(disposed, 0);
+}
+
+// A frame's duration has 24 bits in the file: the longest comes back, one more is refused rather
+// than written wrapped.
+TEST(WebpToolchain, LongestFrameDurationComesBackAndOneMoreIsRefused) {
+    RandomAnimation two = fxmakefx::MakeRandomAnimation(9, 4, 4, 2);
+    two.canvases[0].durationMs = fxmakefx::kMaxWebpDurationMs;
+    two.canvases[1].durationMs = fxmakefx::kMaxWebpDurationMs;
+    const Decoded decoded =
+        Decode(fxmakefx::EncodeWebp(4, 4, two.canvases, fxmakefx::WebpOptions()));
+    ASSERT_EQ(decoded.endsMs.size(), 2u);
+    EXPECT_EQ(decoded.endsMs[0], fxmakefx::kMaxWebpDurationMs);
+    EXPECT_EQ(decoded.endsMs[1], 2 * fxmakefx::kMaxWebpDurationMs);
+
+    two.canvases[1].durationMs = fxmakefx::kMaxWebpDurationMs + 1;
+    EXPECT_THROW(fxmakefx::EncodeWebp(4, 4, two.canvases, fxmakefx::WebpOptions()),
+                 std::runtime_error);
+}
+
+// Lossless keeps the colour that alpha 0 hides (a player that filters the texture shows it at
+// soft edges); left to itself the encoder would make it black.
+TEST(WebpToolchain, LosslessKeepsTheColourUnderZeroAlpha) {
+    std::vector<fxmakefx::WebpCanvas> canvases(2);
+    for (size_t f = 0; f < canvases.size(); ++f) {
+        for (int i = 0; i < 16; ++i) {
+            const uint8_t alpha = i % 3 == 0 ? 0 : 255;
+            const uint8_t pixel[4] = {static_cast<uint8_t>(40 + i), static_cast<uint8_t>(7 * i + f),
+                                      static_cast<uint8_t>(200 - i), alpha};
+            canvases[f].rgba.insert(canvases[f].rgba.end(), pixel, pixel + 4);
+        }
+    }
+    const Decoded decoded = Decode(fxmakefx::EncodeWebp(4, 4, canvases, fxmakefx::WebpOptions()));
+    ASSERT_EQ(decoded.canvases.size(), 2u);
+    for (size_t f = 0; f < canvases.size(); ++f)
+        EXPECT_TRUE(decoded.canvases[f] == canvases[f].rgba)
+            << "frame " << f << ": first difference at "
+            << FirstDifference(decoded.canvases[f], canvases[f].rgba, 4);
 }
 
 // The lossy coder's path (VP8 and its SIMD variants, the colour conversion, the alpha plane):

@@ -86,6 +86,12 @@ int MakeRandomWebpFile(int argc, char** argv) {
         std::fputs(usage, stderr);
         return 2;
     }
+    // Every picture is held until the file is written: 1 GiB of them at most.
+    if (static_cast<uint64_t>(width) * height * frames > (1u << 28)) {
+        std::fprintf(stderr, "fxmakefx: %ux%u in %u frames is more than 2^28 pixels in all\n",
+                     width, height, frames);
+        return 2;
+    }
     try {
         RandomAnimation animation =
             MakeRandomAnimation(static_cast<uint32_t>(seed), width, height, frames);

@@ -58,11 +58,13 @@ std::vector<uint8_t> EncodeWebp(unsigned width, unsigned height,
         throw std::runtime_error("WebP: quality must be 0 to 100");
 
     const size_t bytes = static_cast<size_t>(width) * height * 4;
-    int timestamp = 0;
+    // The encoder takes the start of each frame in milliseconds as an int and allows it to wrap
+    // around (only differences count): kept unsigned here, where wrapping is defined.
+    uint32_t timestamp = 0;
     for (const WebpCanvas& canvas : canvases) {
         if (canvas.rgba.size() != bytes)
             throw std::runtime_error("WebP: a canvas of the wrong size");
-        if (canvas.durationMs < 0 || canvas.durationMs >= (1 << 24) - 1)
+        if (canvas.durationMs < 0 || canvas.durationMs > kMaxWebpDurationMs)
             throw std::runtime_error("WebP: a frame duration out of range");
         WebPPicture picture;
         if (!WebPPictureInit(&picture))
@@ -73,12 +75,12 @@ std::vector<uint8_t> EncodeWebp(unsigned width, unsigned height,
         std::unique_ptr<WebPPicture, PictureFree> owned(&picture);
         if (!WebPPictureImportRGBA(&picture, canvas.rgba.data(), static_cast<int>(width * 4)))
             throw std::runtime_error("WebP: out of memory");
-        if (!WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config))
+        if (!WebPAnimEncoderAdd(encoder.get(), &picture, static_cast<int>(timestamp), &config))
             Fail("cannot add a frame", encoder.get());
-        timestamp += canvas.durationMs;
+        timestamp += static_cast<uint32_t>(canvas.durationMs);
     }
     // The end of the last frame gives its duration.
-    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr))
+    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, static_cast<int>(timestamp), nullptr))
         Fail("cannot end the animation", encoder.get());
     WebPData data;
     WebPDataInit(&data);

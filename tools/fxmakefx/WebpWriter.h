@@ -9,9 +9,12 @@
 
 namespace fxmakefx {
 
+// A frame's duration is 24 bits in the file.
+constexpr int kMaxWebpDurationMs = 0xffffff;
+
 struct WebpCanvas {
     std::vector<uint8_t> rgba;  // width x height pixels, R,G,B,A (straight alpha), top row first
-    int durationMs = 100;       // 0 to 16777214
+    int durationMs = 100;       // 0 to kMaxWebpDurationMs
 };
 
 struct WebpOptions {
@@ -21,7 +24,8 @@ struct WebpOptions {
 };
 
 // The file: one frame makes a still WebP, more an animation. Throws std::runtime_error with the
-// encoder's reason when it fails (sizes beyond 16383, a canvas of the wrong size).
+// encoder's reason when it fails (sizes beyond 16383, a canvas of the wrong size, a duration
+// out of range).
 std::vector<uint8_t> EncodeWebp(unsigned width, unsigned height,
                                 const std::vector<WebpCanvas>& canvases,
                                 const WebpOptions& options);
