@@ -1,7 +1,7 @@
 // libwebp as this build links it, end to end: random animations with alpha written by the
 // animation encoder (through fxmakefx's writer) and read back by the animation decoder, frame for
 // frame. On Windows this is the static MSVC-ABI libwebp the module links: a broken build of it
-// (a wrong flag, an SSE variant miscompiled, a missing patch that breaks decoding) fails here.
+// (a wrong flag, a SIMD variant that computes wrong) fails here.
 #include <gtest/gtest.h>
 #include <webp/demux.h>
 
