@@ -6,6 +6,8 @@
 //                its title, then holds its last frame
 //   keyed.gif    160x160, loops forever: a ball circling on pure green (0,255,0) for the colour key
 //   badge.png    192x96 still picture with soft edges (alpha)
+//   glow.webp    160x160, loops forever: a breathing ring of light with soft alpha edges (in the
+//                builds with WebP)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +20,9 @@
 #include "Image.h"
 #include "SizedEffect.h"
 #include "TinyFont.h"
+#ifdef FXMAKEFX_WEBP
+#include "WebpEffects.h"
+#endif
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
@@ -260,7 +265,15 @@ const char kUsage[] =
     "\n"
     "       fxmakefx --sized WxH FRAMES loop|once|broken|still FILE\n"
     "Makes one plain effect of that size (sides 1 to 4096): a GIF of FRAMES frames of 50 ms that\n"
-    "loops, plays once, or loops with a second frame that does not decode; or a still PNG.\n";
+    "loops, plays once, or loops with a second frame that does not decode; or a still PNG.\n"
+#ifdef FXMAKEFX_WEBP
+    "\n"
+    "       fxmakefx --webp WxH FRAMES SEED lossless|lossy FILE\n"
+    "Makes one random animated WebP (sides 1 to 4096): a sprite and patches of opaque and\n"
+    "translucent colour, so that the file holds partial frames, blends and disposals; the same\n"
+    "SEED makes the same file. glow.webp (soft alpha edges) is made with the examples.\n"
+#endif
+    ;
 
 // fxmakefx --sized WxH FRAMES KIND FILE
 int MakeSized(int argc, char** argv) {
@@ -294,6 +307,10 @@ int main(int argc, char** argv) {
     }
     if (first == "--sized")
         return MakeSized(argc, argv);
+#ifdef FXMAKEFX_WEBP
+    if (first == "--webp")
+        return fxmakefx::MakeRandomWebpFile(argc, argv);
+#endif
     if (argc != 2 || first.empty()) {
         std::fprintf(stderr, "usage: fxmakefx OUTPUT_FOLDER (see --help)\n");
         return 2;
@@ -309,9 +326,14 @@ int main(int argc, char** argv) {
             const char* name;
             std::vector<uint8_t> bytes;
         };
-        const Output gifs[] = {{"sparkle.gif", MakeSparkle()},
-                               {"banner.gif", MakeBanner()},
-                               {"keyed.gif", MakeKeyed()}};
+        const Output gifs[] = {
+            {"sparkle.gif", MakeSparkle()},
+            {"banner.gif", MakeBanner()},
+            {"keyed.gif", MakeKeyed()},
+#ifdef FXMAKEFX_WEBP
+            {"glow.webp", fxmakefx::MakeGlow()},
+#endif
+        };
         for (const Output& gif : gifs) {
             if (!fxmakefx::WriteFile(folder + "/" + gif.name, gif.bytes)) {
                 std::fprintf(stderr, "fxmakefx: cannot write %s/%s\n", folder.c_str(), gif.name);
