@@ -101,4 +101,26 @@ uint64_t __stdcall vantrel_aullrem(uint64_t dividend, uint64_t divisor) {
     DivideUnsigned(dividend, divisor, &remainder);
     return remainder;
 }
+
+/* Signed division truncates toward zero and the remainder takes the dividend's sign, as the
+ * processor's IDIV does; the magnitudes are divided unsigned, so the most negative value needs no
+ * special case. */
+int64_t __stdcall vantrel_alldiv(int64_t dividend, int64_t divisor) __asm__("__alldiv");
+int64_t __stdcall vantrel_allrem(int64_t dividend, int64_t divisor) __asm__("__allrem");
+
+static uint64_t Magnitude(int64_t value) {
+    return value < 0 ? 0 - (uint64_t)value : (uint64_t)value;
+}
+
+int64_t __stdcall vantrel_alldiv(int64_t dividend, int64_t divisor) {
+    uint64_t remainder;
+    const uint64_t quotient = DivideUnsigned(Magnitude(dividend), Magnitude(divisor), &remainder);
+    return (int64_t)((dividend < 0) != (divisor < 0) ? 0 - quotient : quotient);
+}
+
+int64_t __stdcall vantrel_allrem(int64_t dividend, int64_t divisor) {
+    uint64_t remainder;
+    DivideUnsigned(Magnitude(dividend), Magnitude(divisor), &remainder);
+    return (int64_t)(dividend < 0 ? 0 - remainder : remainder);
+}
 #endif

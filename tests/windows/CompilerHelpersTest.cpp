@@ -120,4 +120,29 @@ TEST(CompilerHelpers, UnsignedDivisionMatchesItsDefinition) {
     }
 }
 
+// Signed 64-bit division and remainder (x86: the start-up library's __alldiv and __allrem):
+// truncated toward zero, the remainder with the dividend's sign. Worked by Python's integers.
+TEST(CompilerHelpers, SignedDivisionTruncatesTowardZero) {
+    volatile int64_t zero = 0;
+    const struct {
+        int64_t dividend, divisor, quotient, remainder;
+    } known[] = {
+        {-7, 2, -3, -1},
+        {7, -2, -3, 1},
+        {-7, -2, 3, -1},
+        {-1099511627781LL, 3, -366503875927LL, 0},
+        {4611686018427388027LL, -8589934593LL, -536870911LL, 8053063804LL},
+        {-9223372036854775807LL, -4294967296LL, 2147483647LL, -4294967295LL},
+        {INT64_MIN, 7, -1317624576693539401LL, -1},
+        {INT64_MIN, INT64_MAX, -1, -1},
+        {12345, -1099511627776LL, 0, 12345},
+    };
+    for (const auto& k : known) {
+        EXPECT_EQ((k.dividend + zero) / (k.divisor + zero), k.quotient)
+            << k.dividend << " / " << k.divisor;
+        EXPECT_EQ((k.dividend + zero) % (k.divisor + zero), k.remainder)
+            << k.dividend << " % " << k.divisor;
+    }
+}
+
 }  // namespace
