@@ -7,6 +7,9 @@
 
 // The host's allocator. Every heap block of the module comes from here, so that the module and the
 // host can free each other's objects.
+//
+// Threads: called on the host's threads only, never from the background load's worker (which takes
+// its memory from the C++ runtime). Never waits on anything of the module's.
 class Alloc {
 public:
     // Returns an uncleared block of `size` bytes, or null when no memory is to be had.
