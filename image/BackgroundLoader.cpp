@@ -94,7 +94,9 @@ GifStream::~GifStream() {
 void GifStream::Run() {
     try {
         callbackStream = this;
-        if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
+        if (still)
+            LoadStillPicture();
+        else if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
             DecodeAhead();
     } catch (...) {
         // Out of memory for a line or a table: what was built goes, unless playback has it.
@@ -107,9 +109,14 @@ void GifStream::Run() {
     idle_ = true;
     changed_.notify_all();
     // An animation stays with its worker until playback lets go of it, so that its memory goes back
-    // to the system here and not in a frame of the host's thread.
-    if (outcome == Outcome::Animated && Ready())
+    // to the system here and not in a frame of the host's thread; so does a still's picture, until
+    // the host's thread has made its texture.
+    if ((outcome == Outcome::Animated || outcome == Outcome::Still) && Ready())
         wake_.wait(lock, [this] { return Stopped(); });
+    if (outcome == Outcome::Still) {
+        lock.unlock();
+        std::vector<uint8_t>().swap(stillPixels_);
+    }
 }
 
 bool GifStream::ReadFile() {
@@ -181,11 +188,7 @@ bool GifStream::Scan() {
     loopCount = animation_.loop_count;
     if (frameCount > 1)
         return true;
-    gif_finalise(&animation_);
-    holdsDecoder_ = false;
-    std::vector<uint8_t>().swap(fileData_);
-    outcome = Outcome::LoadAsStill;
-    MarkReady();
+    KeepSingleFrame();
     return false;
 }
 

@@ -108,6 +108,7 @@ private:
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
     void InstallStream();
+    void InstallStill();
     void ReleaseStream();
     void WriteStreamLines();
     void EndBackgroundLoading();
