@@ -130,6 +130,11 @@ private:
     void AdvanceReload(float seconds);
     void ShowStreamedFrame();
 
+    // Letting go of a large frame store (StoreRetirement.cpp).
+    void FreeFrameStore(size_t bytes);
+    void RetireSome();
+    void RetireAll();
+
     GifStreams* streams;  // owned; made with the first background load
     // The load that playback reads, or null when playback decodes on this thread.
     GifStream* streamed;
@@ -139,4 +144,12 @@ private:
     uint64_t lastLateSequence;
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
+    // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the
+    // host's allocator takes them back a slice per frame, not all at once.
+    struct RetiringBlock {
+        uint8_t* block;
+        size_t bytes;
+    };
+    static constexpr int kRetiringBlocks = 4;
+    RetiringBlock retiring[kRetiringBlocks];
 };

@@ -38,10 +38,9 @@ std::vector<uint8_t> Picture(int w, int h, int comp) {
     std::vector<uint8_t> pixels;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const uint8_t rgba[4] = {static_cast<uint8_t>(x * 255 / (w - 1)),
-                                     static_cast<uint8_t>(y * 255 / (h - 1)),
-                                     static_cast<uint8_t>((x + y) * 4), static_cast<uint8_t>(
-                                                                            (y / 4) * 37 % 256)};
+            const uint8_t rgba[4] = {
+                static_cast<uint8_t>(x * 255 / (w - 1)), static_cast<uint8_t>(y * 255 / (h - 1)),
+                static_cast<uint8_t>((x + y) * 4), static_cast<uint8_t>((y / 4) * 37 % 256)};
             if (comp == 1)
                 pixels.push_back(rgba[0]);
             else
