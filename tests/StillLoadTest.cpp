@@ -33,14 +33,15 @@ using testsupport::TempDir;
 
 namespace {
 
-// Every channel moves: red and green across and down, blue on a diagonal, alpha in bands.
+// Every channel moves, smoothly: red across, green down, blue on the diagonal, alpha in bands.
 std::vector<uint8_t> Picture(int w, int h, int comp) {
     std::vector<uint8_t> pixels;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const uint8_t rgba[4] = {
-                static_cast<uint8_t>(x * 255 / (w - 1)), static_cast<uint8_t>(y * 255 / (h - 1)),
-                static_cast<uint8_t>((x + y) * 4), static_cast<uint8_t>((y / 4) * 37 % 256)};
+            const uint8_t rgba[4] = {static_cast<uint8_t>(x * 255 / (w - 1)),
+                                     static_cast<uint8_t>(y * 255 / (h - 1)),
+                                     static_cast<uint8_t>((x + y) * 255 / (w + h - 2)),
+                                     static_cast<uint8_t>((y / 4) * 37 % 256)};
             if (comp == 1)
                 pixels.push_back(rgba[0]);
             else
@@ -126,12 +127,14 @@ int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
 // the same texture as the host's loader makes, and not one read of the file by the host.
 TEST(StillLoad, ShowsWhatTheHostsLoaderShowsWithoutReadingOnTheHostsThread) {
     TempDir dir;
-    // Two JPEG decoders agree only within the rounding their standard allows (of the inverse DCT
-    // and the colour conversion): on Windows the system's decoder is not the stand-in's.
+    // Two JPEG decoders agree only within the rounding their standard leaves them: of the inverse
+    // DCT and the colour conversion (a level or two; 2 seen between WIC under Wine and the
+    // stand-in's stb_image), and, with chroma at half resolution, of the filter that brings the
+    // chroma back to full size (5 seen). On Windows the system's decoder is not the stand-in's.
 #if defined(_WIN32)
-    constexpr int kJpegTolerance = 3;
+    constexpr int kFullChroma = 3, kHalfChroma = 8;
 #else
-    constexpr int kJpegTolerance = 0;
+    constexpr int kFullChroma = 0, kHalfChroma = 0;
 #endif
     struct Case {
         const char* name;
@@ -143,8 +146,8 @@ TEST(StillLoad, ShowsWhatTheHostsLoaderShowsWithoutReadingOnTheHostsThread) {
         {"rgba.png", Encode(Kind::Png, 37, 23, 4), 0},
         {"rgb.bmp", Encode(Kind::Bmp, 37, 23, 3), 0},
         {"rgba.bmp", Encode(Kind::Bmp, 37, 23, 4), 0},
-        {"full-chroma.jpg", Encode(Kind::Jpeg, 37, 23, 3, 95), kJpegTolerance},
-        {"half-chroma.jpeg", Encode(Kind::Jpeg, 48, 32, 3, 80), kJpegTolerance},
+        {"full-chroma.jpg", Encode(Kind::Jpeg, 37, 23, 3, 95), kFullChroma},
+        {"half-chroma.jpeg", Encode(Kind::Jpeg, 48, 32, 3, 80), kHalfChroma},
         {"one-frame.gif", Gif({2}), 0},
     };
     for (const Case& c : cases) {
