@@ -2,6 +2,7 @@
 // decodes, and the host's thread installs the load in one step as soon as frame 0 is decoded, with
 // the log lines the load has written so far, in the order Init writes them; lines of frames decoded
 // later are written by the host's thread as they come.
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -18,21 +19,15 @@ struct GifStreams {
 
 namespace {
 
-void WriteLines(std::vector<PendingLogLine>& lines, size_t from, size_t to) {
-    for (size_t i = from; i < to && i < lines.size(); ++i) {
-        const PendingLogLine& line = lines[i];
-        if (line.warning)
-            AppWarning(L"%s", line.text.c_str());
-        else
-            Log(L"%s", line.text.c_str());
-    }
+void WriteLine(const PendingLogLine& line) {
+    if (line.warning)
+        AppWarning(L"%s", line.text.c_str());
+    else
+        Log(L"%s", line.text.c_str());
 }
 
 void Release(std::shared_ptr<GifStream>& stream) {
-    if (!stream)
-        return;
-    stream->Stop();
-    stream.reset();
+    GifStream::Release(stream);
 }
 
 }  // namespace
@@ -118,7 +113,7 @@ void BitmapImage::SwapInBackgroundLoad() {
     if (!BackgroundLoadFinished())
         return;
     if (streams->pending->outcome == GifStream::Outcome::LoadAsStill) {
-        // As Init: the host loads a GIF of one frame like any still image, on this thread.
+        // What the worker could not decode: the host's loader takes it on this thread, as in Init.
         LoadNow();
         return;
     }
@@ -128,7 +123,7 @@ void BitmapImage::SwapInBackgroundLoad() {
     if (streams->shown->outcome == GifStream::Outcome::Failed) {
         WriteStreamLines();
         CreatePlaceholderTexture();
-        streams->shown.reset();
+        Release(streams->shown);
         return;
     }
     if (streams->shown->outcome == GifStream::Outcome::Still) {
@@ -158,9 +153,7 @@ void BitmapImage::InstallStill() {
 // worker's store.
 void BitmapImage::InstallStream() {
     GifStream& stream = *streams->shown;
-    std::vector<PendingLogLine> lines;
-    stream.TakeLines(lines);
-    WriteLines(lines, 0, stream.linesBeforeTexture);
+    stream.WriteLines(stream.linesBeforeTexture, &WriteLine);
     const wchar_t* path = stream.path.c_str();
     texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
                                 false);
@@ -189,22 +182,20 @@ void BitmapImage::InstallStream() {
     frameTime = 0.0f;
     passesStarted = 0;
     reachedSequence = 0;
+    readFrom = 1;
     lastLateSequence = 0;  // frame 0 is never late
     isAnimated = true;
     streamed = &stream;
-    stream.Follow(0, 0);
-    WriteLines(lines, stream.linesBeforeTexture, lines.size());
+    stream.Follow(readFrom);
+    stream.WriteLines(SIZE_MAX, &WriteLine);
 }
 
 void BitmapImage::WriteStreamLines() {
-    if (!streams->shown->HasLines())
-        return;
-    std::vector<PendingLogLine> lines;
-    streams->shown->TakeLines(lines);
-    WriteLines(lines, 0, lines.size());
+    if (streams->shown->HasLines())
+        streams->shown->WriteLines(SIZE_MAX, &WriteLine);
 }
 
-// The worker frees the load once it has stopped.
+// The worker frees the load once it has stopped, on its own thread.
 void BitmapImage::ReleaseStream() {
     streamed = nullptr;
     isAnimated = false;

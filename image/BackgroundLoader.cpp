@@ -19,11 +19,20 @@ constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
 thread_local GifStream* callbackStream = nullptr;
 void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept;
 
-// Workers running, module-wide. Plain data: the module keeps no static object that needs a
-// destructor, so the lock and the signal are made in static storage once and never destroyed
-// (nor allocated, so that nothing is left behind when the module is unloaded).
+// Workers, module-wide. Plain data: the module keeps no static object that needs a destructor, so
+// the lock and the signal are made in static storage once and never destroyed (nor allocated, so
+// that nothing is left behind when the module is unloaded).
+struct Worker {
+    std::thread thread;
+    GifStream* stream;  // while the worker holds the load; cleared before it lets go
+    bool ended;         // it has done its last step: a join waits only for the thread's exit
+    Worker* next;
+};
+Worker* workers = nullptr;   // guarded by EndMutex()
+bool workersClosed = false;  // guarded by EndMutex(): the module is being unloaded
 std::atomic<uint64_t> runningStreams{0};
 std::atomic<uint64_t> framesDecodedByStreams{0};
+std::atomic<void (*)()> endHookForTests{nullptr};
 std::mutex& EndMutex() {
     alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
     static std::mutex* mutex = new (storage) std::mutex;
@@ -33,6 +42,43 @@ std::condition_variable& EndSignal() {
     alignas(std::condition_variable) static unsigned char storage[sizeof(std::condition_variable)];
     static std::condition_variable* signal = new (storage) std::condition_variable;
     return *signal;
+}
+
+// Takes the workers that have ended out of the list, under EndMutex(); the caller joins them.
+Worker* TakeEndedWorkers() {
+    Worker* ended = nullptr;
+    for (Worker** at = &workers; *at;) {
+        Worker* worker = *at;
+        if (!worker->ended) {
+            at = &worker->next;
+            continue;
+        }
+        *at = worker->next;
+        worker->next = ended;
+        ended = worker;
+    }
+    return ended;
+}
+
+void JoinAndDelete(Worker* list) {
+    while (list) {
+        Worker* next = list->next;
+        if (list->thread.joinable())
+            list->thread.join();
+        delete list;
+        list = next;
+    }
+}
+
+// Each new worker joins those that ended before it, on its own thread: the host's thread never
+// joins a worker in a frame, and an ended worker's thread does not linger for long.
+void JoinEndedWorkers() {
+    Worker* ended = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(EndMutex());
+        ended = TakeEndedWorkers();
+    }
+    JoinAndDelete(ended);
 }
 
 std::wstring Canvas(int width, int height) {
@@ -91,32 +137,54 @@ GifStream::~GifStream() {
         gif_finalise(&animation_);
 }
 
-void GifStream::Run() {
+std::shared_ptr<GifStream> GifStream::Run() noexcept {
+    callbackStream = this;
     try {
-        callbackStream = this;
         if (still)
             LoadStillPicture();
         else if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
             DecodeAhead();
     } catch (...) {
-        // Out of memory for a line or a table: what was built goes, unless playback has it.
+        // Out of memory for a table or a line: what was built goes, unless playback has it.
         if (!Ready())
-            Fail(false, L"BitmapImage: Warning, not enough memory to load gif " + path);
+            FailForLackOfMemory();
     }
     callbackStream = nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
     finished_ = true;
     idle_ = true;
     changed_.notify_all();
-    // An animation stays with its worker until playback lets go of it, so that its memory goes back
-    // to the system here and not in a frame of the host's thread; so does a still's picture, until
-    // the host's thread has made its texture.
-    if ((outcome == Outcome::Animated || outcome == Outcome::Still) && Ready())
-        wake_.wait(lock, [this] { return Stopped(); });
-    if (outcome == Outcome::Still) {
-        lock.unlock();
-        std::vector<uint8_t>().swap(stillPixels_);
+    // The load stays with its worker until the holder lets go of it, so that its memory goes back
+    // to the system here and not in a frame of the host's thread.
+    wake_.wait(lock, [this] { return handedOver_ || abandoned_; });
+    workerGone_ = true;
+    return std::move(handedOver_);
+}
+
+void GifStream::Abandon() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = true;
+    stop_.store(true, std::memory_order_relaxed);
+    wake_.notify_all();
+    changed_.notify_all();
+}
+
+void GifStream::Release(std::shared_ptr<GifStream>& stream) {
+    if (!stream)
+        return;
+    GifStream& load = *stream;
+    {
+        std::lock_guard<std::mutex> lock(load.mutex_);
+        load.stop_.store(true, std::memory_order_relaxed);
+        // Notified under the lock: once it is released, the worker may free the load at once.
+        load.changed_.notify_all();
+        if (!load.workerGone_) {
+            load.handedOver_ = std::move(stream);
+            load.wake_.notify_all();
+            return;
+        }
     }
+    stream.reset();
 }
 
 bool GifStream::ReadFile() {
@@ -239,20 +307,21 @@ bool GifStream::DecodeFirstFrame() {
 
 // In sequence, frame after frame: each pass of a ring decodes the animation again, since libnsgif
 // builds each frame on the one before. Frames that playback has left behind are decoded only as
-// far as libnsgif needs them, and not stored.
+// far as libnsgif needs them, and not stored: after a stall of the host's thread the worker goes
+// straight to the pass that is due.
 void GifStream::DecodeAhead() {
     const bool whole = slots == frameCount;
     const uint64_t last = LastSequence();
     for (uint64_t next = 1; next <= last; ++next) {
-        uint64_t due = 0;
-        if (!WaitForRoom(next, due))
+        uint64_t from = 0;
+        if (!WaitForRoom(next, from))
             return;
-        if (!whole && due > next) {
-            const uint64_t passStart = due - due % frameCount;
+        if (!whole && from > next) {
+            const uint64_t passStart = from - from % frameCount;
             if (passStart > next)
                 next = passStart;
         }
-        DecodeOne(next, whole || next >= due);
+        DecodeOne(next, whole || next >= from);
     }
 }
 
@@ -263,20 +332,23 @@ uint64_t GifStream::LastSequence() const {
     return limit == 0 ? kEmpty - 1 : limit * frameCount - 1;
 }
 
+// Under mutex_. A ring stores no further than it holds past the first frame playback may still
+// read, so that a slot playback reads is never written meanwhile.
+bool GifStream::Room(uint64_t next) const {
+    return slots == frameCount || next < from_ + slots;
+}
+
 // False when the load was given up meanwhile.
-bool GifStream::WaitForRoom(uint64_t next, uint64_t& due) {
+bool GifStream::WaitForRoom(uint64_t next, uint64_t& from) {
     std::unique_lock<std::mutex> lock(mutex_);
-    auto room = [this, next] {
-        return next < due_ || static_cast<int64_t>(next) <= reached_ + static_cast<int64_t>(slots);
-    };
-    if (!Stopped() && !room()) {
+    if (!Stopped() && !Room(next)) {
         idle_ = true;
         waitingAt_ = next;
         changed_.notify_all();
-        wake_.wait(lock, [this, &room] { return Stopped() || room(); });
+        wake_.wait(lock, [this, next] { return Stopped() || Room(next); });
         idle_ = false;
     }
-    due = due_;
+    from = from_;
     return !Stopped();
 }
 
@@ -290,8 +362,7 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
     framesDecoded_.fetch_add(1, std::memory_order_relaxed);
     framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
     if (!decoded && frameFailed_[frame].exchange(1) == 0)
-        Note(false, L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(frame) +
-                        L" of " + path);
+        NoteDecodeFailure(frame);
     // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
     if (!store || (!decoded && sequence != 0))
         return;
@@ -308,15 +379,45 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
         slotKeys_[slot].store(key, std::memory_order_release);
 }
 
-void GifStream::Note(bool warning, std::wstring text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(PendingLogLine{warning, std::move(text)});
-    hasLines_.store(true, std::memory_order_release);
+void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
+    try {
+        Note(false, L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(frame) +
+                        L" of " + path);
+    } catch (...) {
+        // No memory for the line: playback goes on without it.
+    }
+}
+
+// The lines the host's thread has written are freed here, on the worker's thread.
+void GifStream::Note(bool warning, const std::wstring& text) noexcept {
+    try {
+        PendingLogLine line{warning, text};
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(linesWritten_));
+        linesErased_ += linesWritten_;
+        linesWritten_ = 0;
+        lines_.push_back(std::move(line));
+        hasLines_.store(true, std::memory_order_release);
+    } catch (...) {
+    }
+}
+
+void GifStream::FailForLackOfMemory() noexcept {
+    try {
+        Fail(false, L"BitmapImage: Warning, not enough memory to load gif " + path);
+        return;
+    } catch (...) {
+    }
+    Drop();  // not even the line fits: the placeholder without it
+}
+
+void GifStream::Fail(bool warning, const std::wstring& text) noexcept {
+    Note(warning, text);
+    Drop();
 }
 
 // Lets go of everything but the lines, so that the host's thread gets a small object.
-void GifStream::Fail(bool warning, std::wstring text) {
-    Note(warning, std::move(text));
+void GifStream::Drop() noexcept {
     if (holdsDecoder_)
         gif_finalise(&animation_);
     holdsDecoder_ = false;
@@ -334,12 +435,11 @@ void GifStream::MarkReady() {
     changed_.notify_all();
 }
 
-void GifStream::TakeLines(std::vector<PendingLogLine>& out) {
+void GifStream::WriteLines(size_t upTo, void (*write)(const PendingLogLine&)) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (PendingLogLine& line : lines_)
-        out.push_back(std::move(line));
-    lines_.clear();
-    hasLines_.store(false, std::memory_order_release);
+    while (linesWritten_ < lines_.size() && linesErased_ + linesWritten_ < upTo)
+        write(lines_[linesWritten_++]);
+    hasLines_.store(linesWritten_ < lines_.size(), std::memory_order_release);
 }
 
 const uint8_t* GifStream::Frame(uint64_t sequence) const {
@@ -354,29 +454,17 @@ bool GifStream::FrameFailed(uint32_t frame) const {
     return frameFailed_[frame].load(std::memory_order_relaxed) != 0;
 }
 
-void GifStream::Follow(int64_t reached, uint64_t due) {
+void GifStream::Follow(uint64_t from) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (reached == reached_ && due == due_)
+        if (from == from_)
             return;
-        reached_ = reached;
-        due_ = due;
+        from_ = from;
         // Idle no more once there is room: WaitUntilIdle then waits for the frames it makes.
-        if (idle_ && !finished_ &&
-            (waitingAt_ < due_ ||
-             static_cast<int64_t>(waitingAt_) <= reached_ + static_cast<int64_t>(slots)))
+        if (idle_ && !finished_ && Room(waitingAt_))
             idle_ = false;
     }
     wake_.notify_one();
-}
-
-void GifStream::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_.store(true, std::memory_order_relaxed);
-    }
-    wake_.notify_one();
-    changed_.notify_all();
 }
 
 void GifStream::WaitUntilReady() {
@@ -412,21 +500,71 @@ void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept
 }  // namespace
 
 bool StartGifStream(const std::shared_ptr<GifStream>& stream) {
-    runningStreams.fetch_add(1);
-    try {
-        std::thread([held = stream]() mutable {
-            held->Run();
-            // The last holder frees the load, here when playback has let go of it already.
-            held.reset();
-            std::lock_guard<std::mutex> lock(EndMutex());
-            runningStreams.fetch_sub(1);
-            EndSignal().notify_all();
-        }).detach();
-    } catch (...) {
-        runningStreams.fetch_sub(1);
+    Worker* worker = new (std::nothrow) Worker{std::thread(), stream.get(), false, nullptr};
+    if (!worker)
+        return false;
+    std::lock_guard<std::mutex> lock(EndMutex());
+    if (workersClosed) {
+        delete worker;
         return false;
     }
+    try {
+        // Made under the lock, so that no one joins the thread before it is in its record.
+        worker->thread = std::thread([worker, held = stream]() mutable {
+            JoinEndedWorkers();
+            std::shared_ptr<GifStream> handedOver = held->Run();
+            {
+                std::lock_guard<std::mutex> lock(EndMutex());
+                worker->stream = nullptr;
+            }
+            // The last two references go here, and with them the load's memory.
+            handedOver.reset();
+            held.reset();
+            {
+                std::lock_guard<std::mutex> lock(EndMutex());
+                worker->ended = true;
+                runningStreams.fetch_sub(1);
+                EndSignal().notify_all();
+            }
+            if (void (*hook)() = endHookForTests.load())
+                hook();
+        });
+    } catch (...) {
+        delete worker;
+        return false;
+    }
+    runningStreams.fetch_add(1);
+    worker->next = workers;
+    workers = worker;
     return true;
+}
+
+bool EndGifStreams(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    Worker* ended = nullptr;
+    bool all = false;
+    {
+        std::unique_lock<std::mutex> lock(EndMutex());
+        workersClosed = true;
+        for (Worker* worker = workers; worker; worker = worker->next)
+            if (worker->stream)
+                worker->stream->Abandon();
+        all = EndSignal().wait_until(lock, deadline, [] {
+            for (Worker* worker = workers; worker; worker = worker->next)
+                if (!worker->ended)
+                    return false;
+            return true;
+        });
+        ended = TakeEndedWorkers();
+    }
+    // Each has done its last step; the join waits for its thread to leave the module.
+    JoinAndDelete(ended);
+    return all;
+}
+
+void ReopenGifStreams() {
+    std::lock_guard<std::mutex> lock(EndMutex());
+    workersClosed = false;
 }
 
 uint64_t RunningGifStreams() {
@@ -442,4 +580,8 @@ void WaitForGifStreamsToEnd(uint64_t atMost) {
         return;
     std::unique_lock<std::mutex> lock(EndMutex());
     EndSignal().wait(lock, [atMost] { return runningStreams.load() <= atMost; });
+}
+
+void SetGifStreamEndHookForTests(void (*hook)()) {
+    endHookForTests.store(hook);
 }

@@ -13,10 +13,16 @@
 // that the host's thread only makes the texture from the pixels; a format the system's decoder
 // does not read goes back to the host's own loader.
 //
-// The worker and the host's thread share the load (GifStream), and the worker holds it for as long
-// as it runs: the host's thread lets go of a load and never waits for its worker, which stops
-// after the frame or the read it is in and frees what it worked on.
+// Threads. The worker and the host's thread share the load (GifStream). Calls marked "host" run on
+// the thread that updates the source, one at a time; none of them allocates from the C++ runtime,
+// throws, or waits for the worker, except the two waits that say so. The host's thread lets go of
+// a load through Release, which hands its reference to the worker: the load's memory, all of it
+// the worker's, is freed on the worker's thread, never in a frame of the host's. A worker whose
+// load has been let go ends after the frame or the read it is in; one that has nothing left to do
+// waits for its holder without using the CPU. Workers are joined, never detached: EndGifStreams,
+// at the module's unload, tells each to end and waits a bounded time for all of them.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -69,26 +75,35 @@ public:
     uint32_t slots = 0;              // frames the store holds; frameCount when all of them fit
 
     // ----- the host's thread
-    // The outcome is known and, for an animation, frame 0 decoded.
+    // The outcome is known and, for an animation, frame 0 decoded. Never waits.
     bool Ready() const { return ready_.load(std::memory_order_acquire); }
-    // Moves the lines noted so far, in order, to `out`.
-    void TakeLines(std::vector<PendingLogLine>& out);
-    // Lines are waiting to be taken: asked on every frame without the lock.
+    // Writes the lines noted since the last call, in order, through `write`, up to line `upTo`
+    // (counted from the load's first). Allocates nothing: the lines stay with the worker, which
+    // frees them. Holds the load's lock for as long as `write` takes.
+    void WriteLines(size_t upTo, void (*write)(const PendingLogLine&));
+    // Lines are waiting to be written: asked on every frame without the lock.
     bool HasLines() const { return hasLines_.load(std::memory_order_acquire); }
     // Frame 0's picture, as decoded (also when the decode failed): for the texture at the swap.
     const uint8_t* FirstPicture() const { return store_.get(); }
     // A Still's pixels: width x height, bytes R, G, B, A. Kept until Stop, freed by the worker.
     const uint8_t* StillPicture() const { return stillPixels_.data(); }
     // The pixels of the frame at `sequence`, or null while the worker has not decoded it there.
-    // Valid until Follow is told of a sequence at or beyond it.
+    // Valid until the next Follow; only frames at or after the `from` of the last Follow are asked
+    // for.
     const uint8_t* Frame(uint64_t sequence) const;
     // The frame failed to decode, as it will every time: it is passed over.
     bool FrameFailed(uint32_t frame) const;
-    // Playback has read its last frame at `reached` (none before the swap) and wants `due` next:
-    // the worker decodes from `due` on, and stores no further than the store holds past `reached`.
-    void Follow(int64_t reached, uint64_t due);
-    // Gives up the load: the worker ends after the frame or the read it is in.
-    void Stop();
+    // Playback reads no frame before `from` any more: the worker stores frames from `from` on, as
+    // many as the store holds, and decodes the ones before it only as far as libnsgif needs them.
+    // Takes the lock briefly; never waits for the worker.
+    void Follow(uint64_t from);
+    // Lets go of the holder's reference, which goes to the worker, so that the load is freed on the
+    // worker's thread; the worker ends after the frame or the read it is in. `stream` is empty
+    // afterwards. Only a load whose worker has already ended (told to by the unload, or never
+    // started) is freed here.
+    static void Release(std::shared_ptr<GifStream>& stream);
+    // For host programs and tests, not for a host's frame: these wait for the worker, as long as
+    // it takes to read the file and decode (a bound only the file sets).
     void WaitUntilReady();
     // Waits until the worker can do nothing more for now: the load failed, every frame it was to
     // decode is decoded, or the store has no room before playback moves on.
@@ -99,9 +114,15 @@ public:
     uint64_t HeldBytes() const;
 
     // ----- the worker
-    void Run();
-    // Keeps a line for the host's thread.
-    void Note(bool warning, std::wstring text);
+    // The worker's whole life with the load; returns the holder's reference once it has been
+    // handed over (or nothing, when the unload told the worker to end first), so that the worker
+    // drops the last two references together. Nothing is thrown out of it.
+    std::shared_ptr<GifStream> Run() noexcept;
+    // Keeps a line for the host's thread; a line there is no memory for is dropped.
+    void Note(bool warning, const std::wstring& text) noexcept;
+    // From any thread, under the module's worker lock: the module is being unloaded, so the worker
+    // ends as soon as it can and no longer waits for its holder.
+    void Abandon();
 
 private:
     bool ReadFile();
@@ -113,9 +134,13 @@ private:
     bool SetUpStore();
     bool DecodeFirstFrame();
     void DecodeAhead();
-    bool WaitForRoom(uint64_t next, uint64_t& due);
+    bool WaitForRoom(uint64_t next, uint64_t& from);
+    bool Room(uint64_t next) const;
     void DecodeOne(uint64_t sequence, bool store);
-    void Fail(bool warning, std::wstring text);
+    void Fail(bool warning, const std::wstring& text) noexcept;
+    void FailForLackOfMemory() noexcept;
+    void Drop() noexcept;
+    void NoteDecodeFailure(uint32_t frame) noexcept;
     void MarkReady();
     bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
     uint32_t FrameBytes() const { return width * height * 4u; }
@@ -141,21 +166,36 @@ private:
     std::condition_variable changed_;  // the host's thread: ready, idle
     // Guarded by mutex_.
     std::vector<PendingLogLine> lines_;
-    int64_t reached_ = -1;
-    uint64_t due_ = 0;
-    bool idle_ = false;       // the worker waits for room or has finished
-    uint64_t waitingAt_ = 0;  // the sequence it waits to store, while idle_ and not finished
-    bool finished_ = false;   // it has nothing more to decode
+    size_t linesErased_ = 0;   // lines written and freed since the load began
+    size_t linesWritten_ = 0;  // lines_ the host's thread has written; the worker frees them
+    uint64_t from_ = 0;        // playback reads no frame before this one (0: the swap)
+    bool idle_ = false;        // the worker waits for room or has finished
+    uint64_t waitingAt_ = 0;   // the sequence it waits to store, while idle_ and not finished
+    bool finished_ = false;    // it has nothing more to decode
+    bool abandoned_ = false;   // the unload told it to end
+    bool workerGone_ = false;  // it has let go of the load, or never started
+    std::shared_ptr<GifStream> handedOver_;  // the holder's reference, once it has let go
 };
 
-// Starts a worker thread on `stream`, which it holds until it ends. False when no thread could be
-// started.
+// Starts a worker thread on `stream`, which it holds until it ends (host). False when no thread
+// could be started, or the module is being unloaded: the caller then loads at once.
 bool StartGifStream(const std::shared_ptr<GifStream>& stream);
 
-// Module-wide, for tests: workers outlive the holders that started them.
+// For the module's unload (host): tells every worker to end and waits until all have ended and
+// been joined, but no longer than `bound`. A worker ends within the frame or the read it is in,
+// so only a read that hangs (a network share that stopped answering) outlasts the bound; false
+// then, with that worker still running. Later loads are made at once until ReopenGifStreams.
+bool EndGifStreams(std::chrono::milliseconds bound);
+// The module is loaded again: loads may start workers again.
+void ReopenGifStreams();
+
+// Module-wide, for tests and host programs: workers outlive the holders that started them.
 // Workers still running.
 uint64_t RunningGifStreams();
 // Frames decoded by every worker so far.
 uint64_t GifStreamFramesDecoded();
-// Waits until no more than `atMost` workers run.
+// Waits until no more than `atMost` workers run: as long as that takes.
 void WaitForGifStreamsToEnd(uint64_t atMost = 0);
+// Test builds: `hook` runs on each worker as the last thing it does in the module's code, after it
+// has counted itself out; null (the default) for none.
+void SetGifStreamEndHookForTests(void (*hook)());

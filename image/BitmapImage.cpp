@@ -37,6 +37,7 @@ BitmapImage::BitmapImage()
       passesStarted(0),
       reachedSequence(0),
       lastLateSequence(0),
+      readFrom(0),
       showsEmptyPath(false),
       retiring() {}
 

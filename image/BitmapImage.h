@@ -128,7 +128,8 @@ private:
     void DecodeIntoCache(uint32_t frame);
     void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
-    void ShowStreamedFrame();
+    void ShowStreamedFrame(float seconds);
+    uint64_t ExpectedSequence(float seconds, uint64_t due) const;
 
     // Letting go of a large frame store (StoreRetirement.cpp).
     void FreeFrameStore(size_t bytes);
@@ -142,6 +143,7 @@ private:
     int64_t
         reachedSequence;  // the last frame playback showed or passed over (passes x count + frame)
     uint64_t lastLateSequence;
+    uint64_t readFrom;  // the first frame of a background load playback may still read
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
     // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the

@@ -46,7 +46,7 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     if (limit != 0 && loopsPlayed >= limit) {
         // Finished: the last frame stays, once the worker has it.
         if (streamed)
-            ShowStreamedFrame();
+            ShowStreamedFrame(seconds);
         return;
     }
 
@@ -76,7 +76,7 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     }
     if (streamed) {
         currentFrame = frame;
-        ShowStreamedFrame();
+        ShowStreamedFrame(seconds);
         return;
     }
     if (frame == shown)
@@ -139,37 +139,79 @@ void BitmapImage::SkipWholePasses(uint32_t limit) {
 
 // Playback of a background load: the worker decodes, this thread only copies. A frame that is due
 // before the worker has it is late: the texture keeps what it shows, or moves on to the newest
-// decoded frame that is due, never back; the timing goes on as if it had been shown. Once the due
-// frame lies beyond what the store can hold, the frames before it are given up, so that the worker
-// goes straight to it.
-void BitmapImage::ShowStreamedFrame() {
+// decoded frame that is due, never back; the timing goes on as if it had been shown. The worker is
+// then told that playback reads nothing before the due frame, so that its window follows the due
+// frame and not the one last shown: once it catches up, the frame that is due shows.
+void BitmapImage::ShowStreamedFrame(float seconds) {
     const uint64_t due = passesStarted * frameCount + currentFrame;
-    if (static_cast<int64_t>(due) == reachedSequence)
-        return;
-    if (const uint8_t* pixels = streamed->Frame(due)) {
-        if (texture)
-            texture->UploadPixels(pixels, GS_RGBA, animation.width * 4u);
-        reachedSequence = static_cast<int64_t>(due);
-    } else if (streamed->FrameFailed(currentFrame)) {
-        reachedSequence = static_cast<int64_t>(due);  // passed over, as a load at once does
-    } else {
-        if (due != lastLateSequence)
-            ++lateFrames;
-        lastLateSequence = due;
-        const uint64_t reached = static_cast<uint64_t>(reachedSequence);
-        for (uint64_t at = due - 1; at > reached && due - at <= frameCount; --at) {
-            const uint8_t* pixels = streamed->Frame(at);
-            if (!pixels)
-                continue;
+    if (static_cast<int64_t>(due) != reachedSequence) {
+        // Only frames from readFrom on, which the worker was told playback may still read: it may
+        // be writing the slots of older ones. Of those, no more than the store holds.
+        const uint8_t* pixels = due >= readFrom ? streamed->Frame(due) : nullptr;
+        if (pixels) {
             if (texture)
                 texture->UploadPixels(pixels, GS_RGBA, animation.width * 4u);
-            reachedSequence = static_cast<int64_t>(at);
-            break;
+            reachedSequence = static_cast<int64_t>(due);
+        } else if (streamed->FrameFailed(currentFrame)) {
+            reachedSequence = static_cast<int64_t>(due);  // passed over, as a load at once does
+        } else {
+            if (due != lastLateSequence)
+                ++lateFrames;
+            lastLateSequence = due;
+            uint64_t at = due < readFrom + streamed->slots ? due : readFrom + streamed->slots;
+            while (at-- > readFrom && static_cast<int64_t>(at) > reachedSequence) {
+                if (!(pixels = streamed->Frame(at)))
+                    continue;
+                if (texture)
+                    texture->UploadPixels(pixels, GS_RGBA, animation.width * 4u);
+                reachedSequence = static_cast<int64_t>(at);
+                break;
+            }
         }
-        if (due > static_cast<uint64_t>(reachedSequence) + streamed->slots)
-            reachedSequence = static_cast<int64_t>(due) - 1;
     }
-    streamed->Follow(reachedSequence, due);
+    // Behind, the worker catches up with the frame that is due. On time, a ring that one call
+    // spans whole holds the frames up to the one the next call of the same length will show, so
+    // that a host at a steady rate finds it there.
+    uint64_t from = due;
+    if (static_cast<int64_t>(due) == reachedSequence) {
+        from = due + 1;
+        const uint64_t next = ExpectedSequence(seconds, due);
+        if (next >= from + streamed->slots)
+            from = next - streamed->slots + 1;
+    }
+    readFrom = from;
+    streamed->Follow(from);
+}
+
+// The sequence that one more call of `seconds` would make due, by the same steps as
+// AdvanceAnimation; `due` when that is far off (a long span, a finished animation) or the whole
+// animation is stored.
+uint64_t BitmapImage::ExpectedSequence(float seconds, uint64_t due) const {
+    constexpr uint32_t kMaxSteps = 1024;
+    const uint32_t limit = LoopLimit();
+    if (streamed->slots == frameCount || (limit != 0 && loopsPlayed >= limit))
+        return due;
+    float time = frameTime + seconds;
+    if (time > kLongSpanSeconds)
+        return due;
+    uint32_t frame = currentFrame;
+    uint64_t passes = passesStarted;
+    uint32_t loops = loopsPlayed;
+    for (uint32_t step = 0; time > frameDelays[frame]; ++step) {
+        if (step == kMaxSteps)
+            return due;
+        time -= frameDelays[frame];
+        if (++frame < frameCount)
+            continue;
+        if (limit == 0 || ++loops < limit) {
+            frame = 0;
+            ++passes;
+            continue;
+        }
+        frame = frameCount - 1;
+        break;
+    }
+    return passes * frameCount + frame;
 }
 
 void BitmapImage::AdvanceReload(float seconds) {

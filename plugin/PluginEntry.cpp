@@ -29,15 +29,14 @@ void* ModuleHandle() {
 }
 
 bool LoadPlugin() {
+    VoteImageSource::AllowBackgroundWorkers();
     InitColorControl(moduleHandle);
     API->RegisterSourceClass(kPluginName, kPluginName, &CreateBitmapSource, &ConfigureBitmapSource);
     return true;
 }
 
-// Background loads' workers outlive their sources by the frame or the read they are in; none may
-// still run the module's code once the host unloads it.
-void UnloadPlugin() {
-    VoteImageSource::EndBackgroundWorkers();
+bool UnloadPlugin() {
+    return VoteImageSource::EndBackgroundWorkers(kUnloadWait);
 }
 
 const wchar_t* GetPluginName() {

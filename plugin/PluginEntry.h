@@ -1,11 +1,20 @@
 #pragma once
 
+#include <chrono>
+
 #include "host/APIInterface.h"
 #include "host/ImageSource.h"
 #include "host/XElement.h"
 
 // The module's face towards the host. The exported C functions forward here.
+//
+// Threads: every call comes on a thread of the host's, one at a time; the module starts threads of
+// its own only for the opt-in background load ("backgroundLoad" 1), and none of the calls here
+// waits for one, except UnloadPlugin.
 namespace vantrel {
+
+// The longest UnloadPlugin waits for the background load's workers.
+constexpr std::chrono::milliseconds kUnloadWait{2000};
 
 extern const wchar_t kPluginName[];
 extern const wchar_t kPluginDescription[];
@@ -16,8 +25,17 @@ bool OnModuleLoad(void* instance, unsigned long reason);
 // The handle stored by the load notification; null before it.
 void* ModuleHandle();
 
+// Registers the source class. Never waits.
 bool LoadPlugin();
-void UnloadPlugin();
+// Ends the background load's workers: each is told to end, whether it decodes, reads or only
+// waits for the source that shows its effect, and UnloadPlugin returns once every one has left the
+// module's code (joined), within the frame or the read it is in: at most kUnloadWait. Only a read
+// that never returns (a network share that stopped answering) outlasts that; UnloadPlugin then
+// returns false and the export keeps the module loaded for the rest of the process, so that the
+// worker never runs in a module that has gone. Without the setting there is no worker and it
+// returns true at once. Sources still alive afterwards load their effects at once, and may be
+// destroyed as before; LoadPlugin allows workers again.
+bool UnloadPlugin();
 const wchar_t* GetPluginName();
 const wchar_t* GetPluginDescription();
 

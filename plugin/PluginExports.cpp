@@ -10,6 +10,14 @@
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     return vantrel::OnModuleLoad(instance, reason) ? TRUE : FALSE;
 }
+
+namespace {
+void PinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&DllMain), &self);
+}
+}  // namespace
 #else
 #include <dlfcn.h>
 #define VANTREL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -27,14 +35,23 @@ __attribute__((constructor)) void NotifyModuleLoad() {
     if (handle)
         dlclose(handle);
 }
+
+void PinModule() {
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void*>(&NotifyModuleLoad), &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
 }  // namespace
 #endif
 
 VANTREL_EXPORT bool LoadPlugin() {
     return vantrel::LoadPlugin();
 }
+// A worker that outlasts the unload's wait keeps the module in memory for good: the host's
+// FreeLibrary (dlclose) must not unmap code that thread will still return through.
 VANTREL_EXPORT void UnloadPlugin() {
-    vantrel::UnloadPlugin();
+    if (!vantrel::UnloadPlugin())
+        PinModule();
 }
 VANTREL_EXPORT const wchar_t* GetPluginName() {
     return vantrel::GetPluginName();

@@ -11,6 +11,7 @@ namespace vantrel {
 
 namespace {
 constexpr int kDefaultFrameCacheMB = 256;
+constexpr float kPlaceholderSide = 32.0f;
 }  // namespace
 
 bool VoteImageSource::BackgroundLoadWanted() const {
@@ -29,8 +30,12 @@ void VoteImageSource::WaitForBackgroundLoad() {
     bitmap.WaitForBackgroundLoad();
 }
 
-void VoteImageSource::EndBackgroundWorkers() {
-    WaitForGifStreamsToEnd();
+bool VoteImageSource::EndBackgroundWorkers(std::chrono::milliseconds bound) {
+    return EndGifStreams(bound);
+}
+
+void VoteImageSource::AllowBackgroundWorkers() {
+    ReopenGifStreams();
 }
 
 // The effect that shows goes on showing, at its place, until the load is swapped in; a command
@@ -59,11 +64,32 @@ void VoteImageSource::ShowLoadedEffect(float widthBefore, float heightBefore) {
     if (fromCommand)
         ReportEffectStopped();
     bitmap.SwapInBackgroundLoad();
-    if (!fromCommand)
+    if (!fromCommand) {
+        FitItemToFirstEffect(widthBefore, heightBefore);
         return;
+    }
+    fitItemAtSwap = false;
     commandPending = false;
     TakeCommand(pendingCommand);
     ReportEffectStarted(widthBefore, heightBefore);
+}
+
+// A source made with its path set shows its effect from the first swap on, and the host sized
+// its item to the placeholder before that: an item that still has that size takes the effect's,
+// as it would have taken it from a load at once.
+void VoteImageSource::FitItemToFirstEffect(float widthBefore, float heightBefore) {
+    if (!fitItemAtSwap || bitmap.BackgroundLoadPending())
+        return;
+    fitItemAtSwap = false;
+    XElement* sourceElement = SourceElementOf(data);
+    if (!sourceElement || widthBefore != kPlaceholderSide || heightBefore != kPlaceholderSide)
+        return;
+    if (sourceElement->GetFloat(L"cx", 0.0f) != kPlaceholderSide ||
+        sourceElement->GetFloat(L"cy", 0.0f) != kPlaceholderSide)
+        return;
+    if (bitmap.width == widthBefore && bitmap.height == heightBefore)
+        return;
+    RescaleItem();
 }
 
 // Settings applied while a command waits for its load: a path the user set by hand replaces the

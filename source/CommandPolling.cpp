@@ -105,6 +105,7 @@ void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvas
     lastCommandId = command.commandId;
     // A newer command replaces one that still waits for its load.
     commandPending = false;
+    fitItemAtSwap = false;
     if (command.commandId < 0) {
         // Clearing: the effect goes, and nothing is reported; the stop of the cleared effect is
         // sent when the next effect starts, since effectId still holds it.
@@ -159,6 +160,11 @@ void VoteImageSource::ReportEffectStarted(float widthBefore, float heightBefore)
     if (!sizeChanged)
         return;
 
+    RescaleItem();
+}
+
+// The source's size in the scene follows the effect's own size, and the host's item is updated.
+void VoteImageSource::RescaleItem() {
     XElement* sourceElement = SourceElementOf(data);
     RescaleSourceSize(sourceElement, TruncateToInt32(bitmap.width, 0),
                       TruncateToInt32(bitmap.height, 0));

@@ -68,8 +68,10 @@ VoteImageSource::VoteImageSource(XElement* dataElement)
       viewFailureReported(false),
       missingShaderReported(false),
       commandPending(false),
-      pendingCommand() {
+      pendingCommand(),
+      fitItemAtSwap(false) {
     ApplySettings();
+    fitItemAtSwap = bitmap.BackgroundLoadPending();
     colorKeyShader = GS->CreatePixelShaderFromFile(kColorKeyShaderPath);
     Log(L"Using bitmap image");
 }

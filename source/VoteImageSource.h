@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "host/Host.h"
@@ -40,9 +41,12 @@ public:
     // loading, so that the next Advance shows it; at once when none is loading. For host programs
     // that want repeatable runs, and for tests: a host has no need of it.
     void WaitForBackgroundLoad();
-    // Waits until no worker of any source's background load runs (they end soon after their
-    // sources): for the module's unload.
-    static void EndBackgroundWorkers();
+    // For the module's unload: tells every worker of every source's background load to end, and
+    // waits until all have left the module's code, but no longer than `bound`. False when one is
+    // still running then (stuck in a read that does not return). Until AllowBackgroundWorkers,
+    // effects load at once.
+    static bool EndBackgroundWorkers(std::chrono::milliseconds bound);
+    static void AllowBackgroundWorkers();
 
     // Memory comes from the host's allocator, cleared; a failed allocation yields null.
     static void* operator new(size_t size) noexcept;
@@ -93,6 +97,7 @@ private:
     void ReportEffectStopped();
     void ReportEffectStarted(float widthBefore, float heightBefore);
     void ReportLiveState();
+    void RescaleItem();
     void DrawKeyed(const Vect2& pos, const Vect2& size);
     void DrawPlain(const Vect2& pos, const Vect2& size);
     // Loading in the background (BackgroundEffect.cpp).
@@ -101,6 +106,7 @@ private:
     void DeferCommand(const EffectCommand& command, const CommandFields& fields, float widthBefore,
                       float heightBefore);
     void ShowLoadedEffect(float widthBefore, float heightBefore);
+    void FitItemToFirstEffect(float widthBefore, float heightBefore);
     void SettleCommandLoadedAtOnce(float widthBefore, float heightBefore);
 
     // A showing command whose effect is loading in the background: it takes effect, and is
@@ -108,6 +114,9 @@ private:
     bool commandPending;
     CommandFields pendingCommand;
     String pendingPath;  // the effect file that command named
+    // Made with an effect that loads in the background: the host sized the item to the
+    // placeholder, which the first swap corrects.
+    bool fitItemAtSwap;
 };
 
 // The source element (parent of the data element) and the container element (its parent); null

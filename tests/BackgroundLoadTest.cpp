@@ -4,8 +4,13 @@
 // waited for through the holder's hook, and held up through the simulated disk: never by sleeping.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controller/ConsoleProtocol.h"
@@ -15,6 +20,7 @@
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
 #include "support/GifBuilder.h"
+#include "support/RuntimeHeap.h"
 #include "support/SourceTree.h"
 #include "support/TestHost.h"
 
@@ -462,6 +468,218 @@ TEST(BackgroundLoad, DestructionStopsTheWorkerAndFreesEverything) {
     }
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, before.liveBlocks);
     EXPECT_EQ(standin::LiveTextureCount(), textures);
+}
+
+// ---------------------------------------------------------------- the module's unload
+
+// A worker held at the very end of its life, after it has counted itself out: the host may unmap
+// the module as soon as UnloadPlugin returns, so UnloadPlugin must wait for the thread itself.
+struct EndLatch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool reached = false;
+    bool released = false;
+};
+EndLatch* endLatch = nullptr;
+
+void HoldAtEnd() {
+    std::unique_lock<std::mutex> lock(endLatch->mutex);
+    endLatch->reached = true;
+    endLatch->changed.notify_all();
+    endLatch->changed.wait(lock, [] { return endLatch->released; });
+}
+
+// UnloadPlugin on a thread of its own, as the host's exit would call it.
+struct Unload {
+    std::promise<bool> result;
+    std::future<bool> done = result.get_future();
+    std::thread thread{[this] { result.set_value(vantrel::UnloadPlugin()); }};
+    ~Unload() { thread.join(); }
+    bool Returned(std::chrono::milliseconds within) {
+        return done.wait_for(within) == std::future_status::ready;
+    }
+};
+
+TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
+    TempDir dir;
+    const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2})));
+    WaitForGifStreamsToEnd();  // those of earlier tests
+    EndLatch latch;
+    endLatch = &latch;
+    SetGifStreamEndHookForTests(&HoldAtEnd);
+    {
+        BitmapImage image;
+        image.backgroundLoad = true;
+        image.filePath = path.c_str();
+        image.Init();
+        image.WaitForBackgroundLoad();
+    }  // let go: its worker ends, and stops at its last step
+    {
+        std::unique_lock<std::mutex> lock(latch.mutex);
+        latch.changed.wait(lock, [&] { return latch.reached; });
+    }
+    EXPECT_EQ(RunningGifStreams(), 0u) << "counted out, and still in the module";
+    Unload unload;
+    EXPECT_FALSE(unload.Returned(std::chrono::milliseconds(300)));
+    {
+        std::lock_guard<std::mutex> lock(latch.mutex);
+        latch.released = true;
+        latch.changed.notify_all();
+    }
+    EXPECT_TRUE(unload.done.get());
+    SetGifStreamEndHookForTests(nullptr);
+    endLatch = nullptr;
+}
+
+// A source that shows an animation keeps its worker waiting for it; a host that unloads the module
+// before it destroys its sources must not hang. A read that never returns is waited for no longer
+// than the bound; loads after the unload are made at once, and the sources still work.
+TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungReadOnlyToItsBound) {
+    platform::SimSystem& sim = platform::Simulation();
+    TempDir dir;
+    const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2, 3})));
+    auto shown = std::make_unique<BitmapImage>();
+    shown->backgroundLoad = true;
+    shown->filePath = path.c_str();
+    shown->Init();
+    shown->WaitForBackgroundLoad();
+    shown->SwapInBackgroundLoad();
+    ASSERT_TRUE(shown->isAnimated);
+    ASSERT_EQ(RunningGifStreams(), 1u);
+    {
+        Unload unload;
+        if (!unload.Returned(std::chrono::seconds(20))) {
+            ADD_FAILURE() << "UnloadPlugin waits for a worker that only waits for its source";
+            shown.reset();  // lets the worker go, so that the unload returns
+        }
+        EXPECT_TRUE(unload.done.get());
+    }
+    EXPECT_EQ(RunningGifStreams(), 0u);
+
+    VoteImageSource::AllowBackgroundWorkers();
+    sim.HoldFileReads(true);
+    BitmapImage hung;
+    hung.backgroundLoad = true;
+    hung.filePath = path.c_str();
+    hung.Init();
+    ASSERT_TRUE(hung.BackgroundLoadPending());
+    EXPECT_FALSE(EndGifStreams(std::chrono::milliseconds(50)));
+    EXPECT_EQ(RunningGifStreams(), 1u);
+    BitmapImage after;
+    after.backgroundLoad = true;
+    after.filePath = path.c_str();
+    after.Init();
+    EXPECT_FALSE(after.BackgroundLoadPending());
+    EXPECT_TRUE(after.isAnimated) << "loaded at once";
+    sim.HoldFileReads(false);
+    WaitForGifStreamsToEnd();
+    if (shown) {
+        shown->Advance(0.2f);  // plays on what its worker left
+        EXPECT_TRUE(shown->isAnimated);
+    }
+}
+
+// ---------------------------------------------------------------- memory
+
+// Whoever lets go of a load last frees it: a load the host's thread let go of must be freed by
+// its worker, never in a host frame (a large one takes milliseconds). Three thousand changes of
+// every kind: a load given up pending, a shown animation replaced, a failed load, a ring.
+TEST(BackgroundLoad, LoadsAreFreedOnTheirWorkersNeverOnTheHostsThread) {
+    namespace heap = testsupport::runtimeheap;
+    if (!heap::Available())
+        GTEST_SKIP() << "this build cannot watch the runtime's heap";
+    heap::SetHostThread();
+    TempDir dir;
+    const std::wstring paths[] = {
+        standin::FromUtf8(dir.Write("a.gif", Frames(16, 16, {1, 2, 3, 1}, 2))),
+        standin::FromUtf8(dir.Write("b.gif", Frames(8, 8, {2, 3}))),
+        standin::FromUtf8(dir.File("missing.gif")),
+    };
+    const uint64_t before = heap::WorkerBlocksFreedOnHost();
+    {
+        BitmapImage image;
+        image.backgroundLoad = true;
+        image.frameCacheBytes = 2 * 16 * 16 * 4;  // a.gif plays from a ring of two
+        for (int change = 0; change < 3000; ++change) {
+            image.filePath = paths[change % 3].c_str();
+            image.Init();
+            if (change % 4 == 3)
+                continue;  // given up while it loads
+            image.WaitForBackgroundLoad();
+            image.SwapInBackgroundLoad();
+            image.Advance(0.06f);
+        }
+        standin::ClearLog();
+    }
+    WaitForGifStreamsToEnd();
+    EXPECT_EQ(heap::WorkerBlocksFreedOnHost() - before, 0u);
+}
+
+// ---------------------------------------------------------------- settings
+
+Bytes LargeFrames(size_t count) {
+    GifBuilder gif(256, 256);
+    gif.Loop(0);
+    for (size_t i = 0; i < count; ++i)
+        gif.Frame(GifFrame::Solid(256, 256, static_cast<uint8_t>(i % 4), 4));
+    return gif.Build();
+}
+
+// "frameCacheMB" is in mebibytes: sixteen frames of 256 KiB fit 4 exactly and are kept whole;
+// one less makes a ring of as many as fit; 0 and below, a ring of two.
+TEST(BackgroundLoad, FrameCacheMBBoundsTheStoreInMebibytes) {
+    TempDir dir;
+    const std::wstring path = standin::FromUtf8(dir.Write("large.gif", LargeFrames(16)));
+    const struct {
+        int megabytes;
+        uint32_t slots;
+    } cases[] = {{4, 16}, {3, 12}, {0, 2}, {-5, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.megabytes);
+        testsupport::SourceTree tree;
+        XElement* data = tree.AddSource(L"fx");
+        data->SetInt(L"backgroundLoad", 1);
+        data->SetInt(L"frameCacheMB", c.megabytes);
+        data->SetString(L"path", path.c_str());
+        auto* source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
+        source->WaitForBackgroundLoad();
+        source->Advance(0.01f);
+        EXPECT_EQ(source->bitmap.StreamedFrameSlots(), c.slots);
+        delete source;
+    }
+}
+
+// A source made with its effect set: the host sizes the new item to the source's size, which in
+// the background is the placeholder's until the swap; the item then takes the effect's size, as
+// it has it at once without the setting. An item the user sized otherwise keeps its size.
+TEST(BackgroundLoad, ItemSizedToThePlaceholderTakesTheEffectsSizeAtTheSwap) {
+    TempDir dir;
+    const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(8, 6, {1, 2})));
+    auto itemAfterLoad = [&](bool background, int userWidth) {
+        testsupport::SourceTree tree;
+        XElement* data = tree.AddSource(L"fx");
+        XElement* element = data->GetParent();
+        data->SetInt(L"backgroundLoad", background ? 1 : 0);
+        data->SetString(L"path", path.c_str());
+        standin::StandinScene* scene = standin::NewScene();
+        standin::AddSceneItem(scene, element);
+        standin::SetCurrentScene(scene);
+        auto* source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
+        const Vect2 size = source->QuerySize();  // as the host does when it adds the item
+        element->SetInt(L"cx", userWidth ? userWidth : static_cast<int>(size.x));
+        element->SetInt(L"cy", static_cast<int>(size.y));
+        source->WaitForBackgroundLoad();
+        source->Advance(0.01f);
+        source->Advance(0.01f);
+        const std::vector<int> item = {element->GetInt(L"cx", 0), element->GetInt(L"cy", 0)};
+        delete source;
+        standin::SetCurrentScene(nullptr);
+        standin::DeleteScene(scene);
+        return item;
+    };
+    EXPECT_EQ(itemAfterLoad(false, 0), (std::vector<int>{8, 6}));
+    EXPECT_EQ(itemAfterLoad(true, 0), (std::vector<int>{8, 6}));
+    EXPECT_EQ(itemAfterLoad(true, 40), (std::vector<int>{40, 32}));
 }
 
 }  // namespace

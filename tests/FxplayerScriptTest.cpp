@@ -252,10 +252,14 @@ TEST(FxplayerSettings, KnownKeysOnlyEachByItsType) {
         {"opacity=100", "", 100u},
         {"keySimilarity=40", "", 40u},
         {"cx=0", "", 0u},
+        {"frameCacheMB=0", "", 0u},
+        {"frameCacheMB=1048576", "", 1048576u},
+        {"frameCacheMB=1048577", "frameCacheMB takes a whole number from 0 to 1048576"},
         {"keycolor=0xFF00FF00",
          "unknown setting 'keycolor' (did you mean 'keyColor'?); the settings are path, monitor, "
-         "opacity, color, useColorKey, keyColor, keySimilarity, keyBlend, backgroundLoad, cx, cy, "
-         "orix, oriy"},
+         "opacity, color, useColorKey, keyColor, keySimilarity, keyBlend, backgroundLoad, "
+         "frameCacheMB, "
+         "cx, cy, orix, oriy"},
         {"guid=x", "unknown setting 'guid'; the settings are path,"},
         {"keyColor=0x1FF00FF00", "keyColor takes a colour as 0xAARRGGBB"},
         {"keyColor=4294967296", "keyColor takes a colour"},

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
 #include "support/GifBuilder.h"
 #include "support/GifReference.h"
@@ -347,6 +348,63 @@ TEST_F(GifPlayback, RingOfAFewFramesShowsTheReferenceFramesInOrder) {
         }
     }
     EXPECT_GT(rings, 60) << "most of them play from a ring";
+}
+
+// A ring of two frames for the animation loaded in `path`, swapped in and waited for.
+void LoadRingOfTwo(BitmapImage& ring, const std::wstring& path, uint32_t frameBytes) {
+    ring.filePath = path.c_str();
+    ring.backgroundLoad = true;
+    ring.frameCacheBytes = 2 * frameBytes;
+    ring.Init();
+    ring.WaitForBackgroundLoad();
+    ring.SwapInBackgroundLoad();
+    ASSERT_EQ(ring.StreamedFrameSlots(), 2u);
+}
+
+// A host at a steady rate that lets the worker finish before each frame, as the player does, sees
+// the frames of a load at once, every one, also when one host frame spans the whole ring: eight
+// frames of 2 cs from a ring of two, at 24 (two or three frames a call), 30 and 60 frames a
+// second. A window anchored at the frame last shown fell one frame behind for good at 24.
+TEST_F(GifPlayback, WaitingRunFromARingOfTwoShowsEveryFrameOfALoadAtOnce) {
+    Load(Animation(std::vector<int>(8, 2)));
+    for (int fps : {24, 30, 60}) {
+        SCOPED_TRACE(testing::Message() << fps << " fps");
+        image.Init();
+        BitmapImage ring;
+        LoadRingOfTwo(ring, path, 2 * 2 * 4);
+        const float step = 1.0f / static_cast<float>(fps);
+        int differ = 0;
+        for (int frame = 0; frame < 96; ++frame) {
+            ring.WaitForBackgroundLoad();
+            image.Advance(step);
+            ring.Advance(step);
+            ASSERT_EQ(ring.currentFrame, image.currentFrame);
+            differ += Shown(ring) != Shown(image) ? 1 : 0;
+        }
+        EXPECT_EQ(differ, 0);
+        EXPECT_EQ(ring.lateFrames, 0u);
+    }
+}
+
+// After the host's thread stalls for ten minutes (30,000 frames of 2 cs), the worker goes straight
+// to the pass that is due instead of decoding every pass it missed.
+TEST_F(GifPlayback, AfterAStallTheRingDecodesOnlyThePassThatIsDue) {
+    Load(Animation(std::vector<int>(8, 2)));
+    BitmapImage ring;
+    LoadRingOfTwo(ring, path, 2 * 2 * 4);
+    for (int frame = 0; frame < 10; ++frame) {
+        ring.WaitForBackgroundLoad();
+        image.Advance(1.0f / 60);
+        ring.Advance(1.0f / 60);
+    }
+    ring.WaitForBackgroundLoad();
+    const uint64_t before = GifStreamFramesDecoded();
+    image.Advance(600.0f);
+    ring.Advance(600.0f);
+    ring.WaitForBackgroundLoad();
+    ring.Advance(0.0f);
+    EXPECT_EQ(Shown(ring), Shown(image));
+    EXPECT_LE(GifStreamFramesDecoded() - before, 8u + 2u) << "one pass at most, and the ring";
 }
 
 // A frame that fails to decode is passed over: the frames after it are drawn over what libnsgif

@@ -28,6 +28,8 @@ constexpr KnownKey kKeys[] = {
     {"keySimilarity", Kind::Whole, 0, 200, false},
     {"keyBlend", Kind::Whole, 0, 200, false},
     {"backgroundLoad", Kind::Switch, 0, 1, false},
+    // MiB; a mebibyte more than a tebibyte is a typo.
+    {"frameCacheMB", Kind::Whole, 0, 1048576, false},
     {"cx", Kind::Whole, 0, 16384, true},
     {"cy", Kind::Whole, 0, 16384, true},
     {"orix", Kind::Whole, 1, 16384, true},
