@@ -68,7 +68,7 @@ uint32_t BitmapImage::StreamedFrameSlots() const {
     return streamed ? streamed->slots : 0;
 }
 
-// False when the file is no GIF, or no worker could take it: Init then loads it at once.
+// False for an empty path, or when no worker could take the load: Init then loads it at once.
 bool BitmapImage::StartBackgroundLoad() {
     const wchar_t* path = filePath.Array();
     if (!path || path[0] == 0)
