@@ -19,9 +19,16 @@ extern "C" {
 // shows a 32 by 32 placeholder, so that the owner always has a size.
 //
 // The owner writes `filePath` and `fileMonitor`, reads `texture`, `width` and `height`, and calls
-// Init, Advance and the destructor one at a time on its update thread. All buffers come from
+// every member one at a time on its update thread (the host's). All buffers come from
 // MainAllocator; only libnsgif's own tables use the C heap, and so does an animation loaded in the
 // background (see backgroundLoad).
+//
+// Threads, with backgroundLoad: none of Init, Advance, SwapInBackgroundLoad and the destructor
+// waits for a worker, allocates from the C++ runtime on a path that could throw, or frees memory a
+// worker allocated (a load let go is handed to its worker, which frees it). What they pay on the
+// host's thread: starting a worker (a thread) per load, the texture and the delay list at the
+// swap, one copy into the texture per frame change, the load's log lines. Only
+// WaitForBackgroundLoad and WaitForBackgroundFirstFrame wait, as long as the worker takes.
 class BitmapImage {
 public:
     BitmapImage();

@@ -17,6 +17,7 @@
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
 #include "support/GifBuilder.h"
+#include "support/RuntimeHeap.h"
 #include "support/SourceTree.h"
 #include "support/TestHost.h"
 
@@ -244,6 +245,72 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfAReload) {
         if (!failed)
             break;
     }
+}
+
+// With "backgroundLoad" 1 the worker takes its memory from the C++ runtime. The n-th runtime
+// allocation on a worker after a command fails, and every one after it until the test lets
+// memory come back, for every n until the load runs through (a frame
+// that fails to decode adds a line while it plays): nothing is thrown, into the host or out of the
+// worker (which would end the process), the source shows the effect or the placeholder, and the
+// next command shows its effect. Once the effect plays, the holder takes nothing from the runtime
+// on the host's thread: there is nothing there that could fail.
+TEST_F(FaultInjection, RuntimeAllocationFailingAtEachPointOfABackgroundLoad) {
+    namespace heap = testsupport::runtimeheap;
+    if (!heap::Available())
+        GTEST_SKIP() << "this build cannot refuse the runtime's allocations";
+    heap::SetHostThread();
+    const std::wstring broken =
+        standin::FromUtf8(dir_.Write("broken.gif", GifBuilder(8, 6)
+                                                       .Loop(0)
+                                                       .Frame(GifFrame::Solid(8, 6, 1, 10))
+                                                       .Frame(GifFrame::Solid(8, 6, 2, 10).Broken())
+                                                       .Frame(GifFrame::Solid(8, 6, 3, 10))
+                                                       .Build()));
+    data_->SetInt(L"backgroundLoad", 1);
+    ConsoleUp();
+    int failedLoads = 0;
+    for (long long n = 0;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        ASSERT_LT(n, 300) << "the load never ran through";
+        CreateSource();
+        Command(1, broken);
+        const uint64_t failures = heap::Failures();
+        heap::FailAllocationAt(n, heap::On::Workers, true);
+        EXPECT_NO_THROW({
+            Frames(1);
+            source_->WaitForBackgroundLoad();
+            Frames(12);  // past the broken frame
+            source_->WaitForBackgroundLoad();
+        });
+        heap::ClearFailure();
+        const bool failed = heap::Failures() > failures;
+        // The animation the worker plays, or the placeholder.
+        if (source_->bitmap.isAnimated) {
+            EXPECT_EQ(source_->bitmap.width, 8.0f);
+            EXPECT_EQ(source_->bitmap.frameDelays.Num(), 3u);
+            EXPECT_NE(source_->bitmap.StreamedBytes(), 0u);
+        } else {
+            EXPECT_TRUE(IsPlaceholder(source_->bitmap));
+        }
+        Command(2, gif_);
+        Frames(1);
+        source_->WaitForBackgroundLoad();
+        Frames(1);
+        EXPECT_TRUE(source_->bitmap.isAnimated);
+        EXPECT_EQ(source_->effectId, 7);
+        if (!failed) {
+            // The holder's playback alone: the simulated desktop's views take runtime memory.
+            const uint64_t before = heap::Allocations(heap::On::Host);
+            for (int frame = 0; frame < 80; ++frame)
+                source_->bitmap.Advance(0.025f);
+            EXPECT_EQ(heap::Allocations(heap::On::Host), before);
+            DestroySource();
+            break;
+        }
+        ++failedLoads;
+        DestroySource();
+    }
+    EXPECT_GT(failedLoads, 5);
 }
 
 // ---------------------------------------------------------------- files

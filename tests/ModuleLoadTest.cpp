@@ -2,6 +2,14 @@
 // source class registered with the host it shares.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "support/GifBuilder.h"
 #include "support/ModuleLoader.h"
 #include "support/SourceTree.h"
 #include "support/TestHost.h"
@@ -47,6 +55,53 @@ TEST(ModuleLoad, ExportsFourEntryPointsAndRegistersItsClass) {
     delete source;
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, before.liveBlocks);
     unload();
+}
+
+// A host that unloads the module while background loads are in flight, one of them for a source
+// it has not destroyed yet: UnloadPlugin returns once no worker runs the module's code, the host
+// destroys its source and unloads the library, and goes on running; then it can load the module
+// again and use it. On Windows the library is really unmapped, so a worker still in it would crash
+// the process.
+TEST(ModuleLoad, UnloadedWithBackgroundLoadsInFlightTheHostGoesOn) {
+    testsupport::TempDir dir;
+    testsupport::GifBuilder gif(128, 128);
+    gif.Loop(0);
+    for (int i = 0; i < 48; ++i)
+        gif.Frame(testsupport::GifFrame::Solid(128, 128, static_cast<uint8_t>(i % 4), 2));
+    const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", gif.Build()));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        {
+            testsupport::ModuleLoader module(testsupport::ModuleFileName());
+            ASSERT_TRUE(module.Loaded()) << module.Error();
+            ASSERT_TRUE(module.FindAs<LoadPluginFn>("LoadPlugin")());
+            const auto classes = standin::SourceClasses();
+            ASSERT_FALSE(classes.empty());
+            testsupport::SourceTree tree;
+            ImageSource* sources[3] = {};
+            for (int i = 0; i < 3; ++i) {
+                XElement* data = tree.AddSource((L"fx" + std::to_wstring(i)).c_str());
+                data->SetInt(L"backgroundLoad", 1);
+                data->SetInt(L"frameCacheMB", 0);  // a ring of two: the worker always has work
+                data->SetString(L"path", path.c_str());
+                sources[i] = classes.back().create(data);
+                ASSERT_NE(sources[i], nullptr);
+            }
+            for (int frame = 0; frame < 5; ++frame)
+                for (ImageSource* source : sources)
+                    source->Advance(0.03f);
+            delete sources[0];  // its worker stops after the frame it is in
+            module.FindAs<UnloadPluginFn>("UnloadPlugin")();
+            delete sources[1];
+            delete sources[2];
+            standin::Reset();  // the host forgets the class with the module
+        }
+#if defined(_WIN32)
+        EXPECT_EQ(GetModuleHandleW(L"VantrelEffect.dll"), nullptr) << "the library is unmapped";
+#endif
+        // Time for a worker that had outlived the unload to return into the unmapped code.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ thread_local uint32_t thisThread = 0;
 
 std::atomic<long long> failIn{-1};
 std::atomic<int> failOn{0};
+std::atomic<bool> failAll{false};
 std::atomic<uint64_t> failures{0};
 std::atomic<uint64_t> hostAllocations{0};
 std::atomic<uint64_t> workerAllocations{0};
@@ -46,8 +47,12 @@ bool Refused() {
     const On on = static_cast<On>(failOn.load(std::memory_order_relaxed));
     if (on == On::Host ? !host : on == On::Workers ? host : false)
         return false;
-    if (failIn.fetch_sub(1) != 0)
+    if (failIn.load() > 0) {
+        failIn.fetch_sub(1);
         return false;
+    }
+    if (!failAll.load())
+        failIn.store(-1);
     failures.fetch_add(1);
     return true;
 }
@@ -86,8 +91,9 @@ void SetHostThread() {
     hostThread.store(ThisThread());
 }
 
-void FailAllocationAt(long long n, On on) {
+void FailAllocationAt(long long n, On on, bool andAllAfter) {
     failOn.store(static_cast<int>(on));
+    failAll.store(andAllAfter);
     failIn.store(n);
 }
 
@@ -153,7 +159,7 @@ bool Available() {
     return false;
 }
 void SetHostThread() {}
-void FailAllocationAt(long long, On) {}
+void FailAllocationAt(long long, On, bool) {}
 void ClearFailure() {}
 uint64_t Failures() {
     return 0;

@@ -17,8 +17,9 @@ void SetHostThread();
 
 enum class On { Host, Workers, Any };
 // The `n`-th allocation from now on (0: the next one) made on `on` fails: operator new throws
-// std::bad_alloc, the nothrow form returns null. Later ones succeed again.
-void FailAllocationAt(long long n, On on);
+// std::bad_alloc, the nothrow form returns null. Later ones succeed again, or with `andAllAfter`
+// fail as well until ClearFailure (memory that has run out stays out).
+void FailAllocationAt(long long n, On on, bool andAllAfter = false);
 void ClearFailure();
 // Allocations refused so far.
 uint64_t Failures();
