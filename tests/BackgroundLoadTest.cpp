@@ -503,7 +503,11 @@ struct Unload {
 TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
     TempDir dir;
     const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2})));
-    WaitForGifStreamsToEnd();  // those of earlier tests
+    // Those of earlier tests, joined: one that has counted itself out may not have left yet, and
+    // would stop in the hook below, with the next worker's start waiting to join it.
+    WaitForGifStreamsToEnd();
+    ASSERT_TRUE(EndGifStreams(std::chrono::seconds(30)));
+    ReopenGifStreams();
     EndLatch latch;
     endLatch = &latch;
     SetGifStreamEndHookForTests(&HoldAtEnd);

@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
 #include "support/GifBuilder.h"
 #include "support/TestHost.h"
@@ -112,9 +110,6 @@ Loaded Load(const std::wstring& path, bool background) {
         }
     }
     standin::SetFileReadListener(nullptr);
-    // The worker has handed the picture over and ends: joined here, as at the module's unload.
-    EXPECT_TRUE(EndGifStreams(std::chrono::seconds(30)));
-    ReopenGifStreams();
     for (const standin::LogRecord& r : standin::LogRecords())
         out.log.push_back(r.text);
     standin::ClearLog();
