@@ -503,11 +503,11 @@ struct Unload {
 TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
     TempDir dir;
     const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2})));
-    // Those of earlier tests, joined: one that has counted itself out may not have left yet, and
-    // would stop in the hook below, with the next worker's start waiting to join it.
+    // Earlier tests' workers joined, so that none meets the hook (or is joined by the next
+    // worker while it holds there).
     WaitForGifStreamsToEnd();
-    ASSERT_TRUE(EndGifStreams(std::chrono::seconds(30)));
-    ReopenGifStreams();
+    ASSERT_TRUE(vantrel::UnloadPlugin());
+    VoteImageSource::AllowBackgroundWorkers();
     EndLatch latch;
     endLatch = &latch;
     SetGifStreamEndHookForTests(&HoldAtEnd);

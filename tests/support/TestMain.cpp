@@ -2,13 +2,12 @@
 // fresh host, desktop and module state.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
 
-#include "image/BackgroundLoader.h"
 #include "platform/Platform.h"
 #include "platform/SimPlatform.h"
 #include "plugin/ModuleState.h"
+#include "plugin/PluginEntry.h"
 #include "standin/Standin.h"
 #include "support/TestHost.h"
 
@@ -36,8 +35,7 @@ int main(int argc, char** argv) {
     standin::SetFatalHandler(&ThrowFatal);
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
     const int result = RUN_ALL_TESTS();
-    // The program ends as the module's unload does: every background worker told to end and
-    // joined, none left running (ThreadSanitizer reports a thread never joined as leaked).
-    EndGifStreams(std::chrono::seconds(30));
+    // As a host ends: the background load's last workers are joined.
+    vantrel::UnloadPlugin();
     return result;
 }
