@@ -27,8 +27,9 @@ void RegisterSourceBenchmarks(GifCase& command, const std::wstring& stillPath,
 
 // Starting an effect, frame by frame on the host's thread, on the design's path and with
 // "backgroundLoad" 1 (StartBench.cpp). Their figures go into a table of their own: the worst host
-// frame of each kind against the budget of one frame at 60 fps.
-void RegisterStartBenchmarks(std::vector<GifCase>& cases);
+// frame of each kind against the budget of one frame at 60 fps. `still` is a still picture (its
+// recipe has no frames), started the same way.
+void RegisterStartBenchmarks(std::vector<GifCase>& cases, GifCase& still);
 // Prints that table; false when the background path missed the budget.
 bool PrintStartTable();
 bool WriteStartJson(const std::string& path);

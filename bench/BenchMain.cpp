@@ -115,6 +115,30 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A 1920x1080 still for the starts, with enough going on in it that decoding it costs what a
+    // real picture's does.
+    bench::GifCase bigStill;
+    bigStill.recipe = {1920, 1080, 0, 0};
+    bigStill.name = "still-1920x1080";
+    {
+        const std::string file = workspace.path + "/still-1920x1080.png";
+        std::vector<uint8_t> pixels(size_t{1920} * 1080 * 4);
+        for (size_t y = 0; y < 1080; ++y) {
+            for (size_t x = 0; x < 1920; ++x) {
+                uint8_t* p = &pixels[(y * 1920 + x) * 4];
+                p[0] = static_cast<uint8_t>((x * y) >> 6);
+                p[1] = static_cast<uint8_t>(x ^ y);
+                p[2] = static_cast<uint8_t>(x * 3 + y * 5);
+                p[3] = static_cast<uint8_t>(255 - ((x + y) >> 3));
+            }
+        }
+        if (!standin::WritePng(file, 1920, 1080, pixels)) {
+            std::fprintf(stderr, "vantrel_bench: could not write %s\n", file.c_str());
+            return 1;
+        }
+        bigStill.path = standin::FromUtf8(file);
+    }
+
     // The console as the sources meet it: its window and its command block.
     platform::SimSystem& desktop = platform::Simulation();
     desktop.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
@@ -123,7 +147,7 @@ int main(int argc, char** argv) {
     std::vector<bench::Row> rows;
     bench::RegisterImageBenchmarks(cases, rows);
     bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
-    bench::RegisterStartBenchmarks(cases);
+    bench::RegisterStartBenchmarks(cases, bigStill);
     bench::RegisterStreamBenchmarks(cases);
 
     bench::Collector results(verbose);

@@ -6,6 +6,9 @@ namespace bench {
 
 namespace {
 
+// Pixels handed to a texture: at its creation, by UploadPixels, or read from a file by the host.
+uint64_t textureUploads = 0;
+
 unsigned BytesPerPixel(int format) {
     return format == GS_ALPHA || format == GS_GRAYSCALE ? 1 : 4;
 }
@@ -32,6 +35,7 @@ public:
     void UploadPixels(const void* pixels, int, unsigned pitch) override {
         if (isStatic_ || !pixels || !pixels_)
             return;
+        ++textureUploads;
         if (pitch == rowBytes_) {
             std::memcpy(pixels_, pixels, rowBytes_ * height_);
             return;
@@ -87,6 +91,7 @@ public:
         return texture;
     }
     Texture* CreateTextureFromFile(const wchar_t* path, bool buildMipMaps) override {
+        ++textureUploads;
         return stillImages->CreateTextureFromFile(path, buildMipMaps);
     }
 
@@ -103,6 +108,10 @@ GraphicsSystem* PlainGraphics() {
     if (!gPlain.stillImages && GS != &gPlain)
         gPlain.stillImages = GS;
     return &gPlain;
+}
+
+uint64_t PlainTextureUploads() {
+    return textureUploads;
 }
 
 uint64_t PlainSpriteCount() {

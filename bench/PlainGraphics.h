@@ -10,6 +10,8 @@
 namespace bench {
 
 GraphicsSystem* PlainGraphics();
+// Textures given pixels so far: made with them, updated, or made from a file by the host's loader.
+uint64_t PlainTextureUploads();
 // Sprites drawn through PlainGraphics so far.
 uint64_t PlainSpriteCount();
 

@@ -2,7 +2,9 @@
 // command, the frames while a background load runs, the swap, and the first pass of the animation,
 // on the design's path (everything on the host's thread) and with "backgroundLoad" 1. Every host
 // frame is timed on its own, in CPU time of the host's thread; the table gives the worst frame of
-// each kind against the budget of one frame at 60 fps, which the background path must meet.
+// each kind against the budget of one frame at 60 fps, which the background path must meet. A
+// 1920x1080 still starts the same way; the table counts the pixels handed to textures on the
+// command's and the swap's frames (the frames between play the effect that showed before).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -51,6 +53,7 @@ struct StartFigures {
     std::vector<double> worstPerStart;  // CPU time of the worst frame of each start
     std::vector<double> loadSeconds;    // command to swap, wall time (background only)
     std::vector<int> loadFrames;        // host frames from the command to the swap
+    uint64_t uploads = 0;  // the most texture uploads of one start, on its command and swap frames
     std::string error;
 };
 
@@ -112,6 +115,8 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
         figures->worst[phase].wall = std::max(figures->worst[phase].wall, frame.wall);
     };
 
+    const bool still = gif.recipe.frames == 0;
+    uint64_t uploads = 0;
     int frames = 0;
     bool wasPending = false;
     auto nextTick = std::chrono::steady_clock::now();
@@ -120,15 +125,19 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
         if (frames > kMaxFrames)
             return false;
         const bool applied = s.lastCommandId == commandId;
+        const uint64_t uploadsBefore = PlainTextureUploads();
         const Frame frame = rig.Advance();
+        const uint64_t uploadsNow = PlainTextureUploads() - uploadsBefore;
         const bool pending = s.bitmap.BackgroundLoadPending();
         if (!applied && s.lastCommandId == commandId) {
             note(kCommand, frame);
+            uploads += uploadsNow;
             wasPending = pending;
             if (!pending)
                 break;
         } else if (applied && wasPending && !pending) {
             note(kSwap, frame);
+            uploads += uploadsNow;
             break;
         } else {
             note(applied ? kLoading : kCommand, frame);
@@ -141,6 +150,18 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
     if (figures && wasPending) {
         figures->loadSeconds.push_back(threadclock::WallSeconds() - commandWall);
         figures->loadFrames.push_back(frames + 1);
+    }
+    if (figures)
+        figures->uploads = std::max(figures->uploads, uploads);
+    if (still) {
+        const bool shown = !s.bitmap.isAnimated && s.bitmap.width == gif.recipe.width;
+        if (figures && shown) {
+            figures->worstPerStart.push_back(worst);
+            ++figures->starts;
+        }
+        standin::ClearLog();
+        platform::Simulation().ClearMessages();
+        return shown;
     }
     if (!s.bitmap.isAnimated || s.bitmap.frameCount != gif.recipe.frames || s.bitmap.currentFrame)
         return false;
@@ -211,8 +232,13 @@ double WorstFrame(const StartFigures& f) {
 
 }  // namespace
 
-void RegisterStartBenchmarks(std::vector<GifCase>& cases) {
-    for (GifCase& c : cases) {
+void RegisterStartBenchmarks(std::vector<GifCase>& cases, GifCase& still) {
+    std::vector<GifCase*> starts;
+    for (GifCase& c : cases)
+        starts.push_back(&c);
+    starts.push_back(&still);
+    for (GifCase* start : starts) {
+        GifCase& c = *start;
         for (bool background : {false, true}) {
             benchmark::RegisterBenchmark(
                 ("start/" + c.name + (background ? "/background" : "/design")).c_str(), StartEffect,
@@ -231,14 +257,16 @@ bool PrintStartTable() {
         "of each kind\nover all starts; budget %.1f ms (one frame at 60 fps), the target "
         "of the background path\n",
         kBudget * 1e3);
-    std::printf("%-14s %-10s %5s %11s %11s %11s %11s %11s %11s  %-6s %s\n", "effect", "path",
-                "starts", "command", "loading", "swap", "first pass", "worst", "median", "met",
-                "load (wall, frames)");
+    std::printf("%-18s %-10s %5s %11s %11s %11s %11s %11s %11s %7s  %-6s %s\n", "effect", "path",
+                "starts", "command", "loading", "swap", "first pass", "worst", "median", "uploads",
+                "met", "load (wall, frames)");
     for (const auto& [name, f] : Figures()) {
         const double worst = WorstFrame(f);
         const char* verdict = "-";
         if (f.background) {
-            const bool ok = f.error.empty() && f.starts > 0 && worst <= kBudget;
+            // A still costs the host's thread one texture made from the worker's pixels.
+            const bool ok = f.error.empty() && f.starts > 0 && worst <= kBudget &&
+                            (f.gif.rfind("still", 0) != 0 || f.uploads <= 1);
             verdict = ok ? "met" : "MISSED";
             met = met && ok;
         }
@@ -249,16 +277,18 @@ bool PrintStartTable() {
                           f.loadFrames[f.loadFrames.size() / 2]);
             load = text;
         }
-        std::printf("%-14s %-10s %5d %11s %11s %11s %11s %11s %11s  %-6s %s%s\n", f.gif.c_str(),
-                    f.background ? "background" : "design", f.starts,
+        std::printf("%-18s %-10s %5d %11s %11s %11s %11s %11s %11s %7llu  %-6s %s%s\n",
+                    f.gif.c_str(), f.background ? "background" : "design", f.starts,
                     Ms(f.worst[kCommand].cpu).c_str(), Ms(f.worst[kLoading].cpu).c_str(),
                     Ms(f.worst[kSwap].cpu).c_str(), Ms(f.worst[kFirstPass].cpu).c_str(),
-                    Ms(worst).c_str(), Ms(Median(f.worstPerStart)).c_str(), verdict, load.c_str(),
+                    Ms(worst).c_str(), Ms(Median(f.worstPerStart)).c_str(),
+                    static_cast<unsigned long long>(f.uploads), verdict, load.c_str(),
                     f.error.empty() ? "" : ("  " + f.error).c_str());
     }
     std::printf(
-        "(median: the median over starts of each start's worst frame; load: median wall "
-        "time and host frames from the command to the swap)\n");
+        "(median: the median over starts of each start's worst frame; uploads: the most textures "
+        "given pixels on a start's command and swap frames, a texture made from a file "
+        "included; load: median wall time and host frames from the command to the swap)\n");
     return met;
 }
 
@@ -274,7 +304,7 @@ bool WriteStartJson(const std::string& path) {
         for (int p = 0; p < kPhases; ++p)
             json << ", \"" << kPhaseNames[p] << "\": " << f.worst[p].cpu << ", \"" << kPhaseNames[p]
                  << " wall\": " << f.worst[p].wall;
-        json << ", \"worst\": " << WorstFrame(f)
+        json << ", \"uploads\": " << f.uploads << ", \"worst\": " << WorstFrame(f)
              << ", \"median_worst\": " << Median(f.worstPerStart)
              << ", \"load_wall_median\": " << Median(f.loadSeconds) << ", \"met\": "
              << (f.background ? (WorstFrame(f) <= kBudget && f.error.empty() ? "true" : "false")

@@ -68,10 +68,10 @@ uint32_t BitmapImage::StreamedFrameSlots() const {
     return streamed ? streamed->slots : 0;
 }
 
-// False when the file is no GIF, or no worker could take it: Init then loads it at once.
+// False for an empty path, or when no worker could take the load: Init then loads it at once.
 bool BitmapImage::StartBackgroundLoad() {
     const wchar_t* path = filePath.Array();
-    if (!IsGifPath(path))
+    if (!path || path[0] == 0)
         return false;
     if (!streams)
         streams = new (std::nothrow) GifStreams;
@@ -80,6 +80,7 @@ bool BitmapImage::StartBackgroundLoad() {
         Release(streams->pending);
         try {
             stream = std::make_shared<GifStream>(path, platform::Current(), frameCacheBytes);
+            stream->still = !IsGifPath(path);
         } catch (...) {
         }
     }
@@ -112,7 +113,7 @@ void BitmapImage::SwapInBackgroundLoad() {
     if (!BackgroundLoadFinished())
         return;
     if (streams->pending->outcome == GifStream::Outcome::LoadAsStill) {
-        // As Init: the host loads a GIF of one frame like any still image, on this thread.
+        // What the worker could not decode: the host's loader takes it on this thread, as in Init.
         LoadNow();
         return;
     }
@@ -125,7 +126,27 @@ void BitmapImage::SwapInBackgroundLoad() {
         Release(streams->shown);
         return;
     }
+    if (streams->shown->outcome == GifStream::Outcome::Still) {
+        InstallStill();
+        return;
+    }
     InstallStream();
+}
+
+// The one thing a still costs this thread: the texture made from the worker's pixels, as the
+// host's loader makes it from the file.
+void BitmapImage::InstallStill() {
+    GifStream& stream = *streams->shown;
+    texture =
+        GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.StillPicture(), true, true);
+    Release(streams->shown);
+    if (!texture) {
+        AppWarning(L"BitmapImage::Init: could not create texture '%s'", filePath.Array());
+        CreatePlaceholderTexture();
+        return;
+    }
+    width = static_cast<float>(texture->GetWidth());
+    height = static_cast<float>(texture->GetHeight());
 }
 
 // Frame 0 into a new texture, the delays into the host's list; playback reads the rest from the

@@ -140,7 +140,9 @@ GifStream::~GifStream() {
 std::shared_ptr<GifStream> GifStream::Run() noexcept {
     callbackStream = this;
     try {
-        if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
+        if (still)
+            LoadStillPicture();
+        else if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
             DecodeAhead();
     } catch (...) {
         // Out of memory for a table or a line: what was built goes, unless playback has it.
@@ -254,11 +256,7 @@ bool GifStream::Scan() {
     loopCount = animation_.loop_count;
     if (frameCount > 1)
         return true;
-    gif_finalise(&animation_);
-    holdsDecoder_ = false;
-    std::vector<uint8_t>().swap(fileData_);
-    outcome = Outcome::LoadAsStill;
-    MarkReady();
+    KeepSingleFrame();
     return false;
 }
 

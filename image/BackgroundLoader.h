@@ -9,6 +9,10 @@
 // whose allocator, files and log are not known to be safe from other threads: its memory comes
 // from the C++ runtime, and the lines the load would log are kept, in order, for the host's thread.
 //
+// A still picture (PNG, JPEG, BMP) and a GIF of one frame are decoded by the worker as well, so
+// that the host's thread only makes the texture from the pixels; a format the system's decoder
+// does not read goes back to the host's own loader.
+//
 // Threads. The worker and the host's thread share the load (GifStream). Calls marked "host" run on
 // the thread that updates the source, one at a time; none of them allocates from the C++ runtime,
 // throws, or waits for the worker, except the two waits that say so. The host's thread lets go of
@@ -48,7 +52,8 @@ class GifStream {
 public:
     enum class Outcome {
         Animated,     // frame 0 is decoded, the rest follow
-        LoadAsStill,  // one frame or none: the host's thread loads the file as a still image
+        Still,        // the picture is decoded: the host's thread makes the texture from it
+        LoadAsStill,  // the host's thread loads the file as a still image, with its own loader
         Failed,       // the placeholder, after the lines
     };
 
@@ -59,6 +64,8 @@ public:
 
     // Written by the worker before Ready() and never after; read by the host's thread once Ready().
     const std::wstring path;
+    // Set before the worker starts: the path does not name a GIF, so the file is a still picture.
+    bool still = false;
     Outcome outcome = Outcome::Failed;
     // The lines noted before this one were logged before the texture is made, the rest after it.
     size_t linesBeforeTexture = 0;
@@ -78,6 +85,8 @@ public:
     bool HasLines() const { return hasLines_.load(std::memory_order_acquire); }
     // Frame 0's picture, as decoded (also when the decode failed): for the texture at the swap.
     const uint8_t* FirstPicture() const { return store_.get(); }
+    // A Still's pixels: width x height, bytes R, G, B, A. Kept until Stop, freed by the worker.
+    const uint8_t* StillPicture() const { return stillPixels_.data(); }
     // The pixels of the frame at `sequence`, or null while the worker has not decoded it there.
     // Valid until the next Follow; only frames at or after the `from` of the last Follow are asked
     // for.
@@ -117,6 +126,10 @@ public:
 
 private:
     bool ReadFile();
+    // StillLoad.cpp
+    void LoadStillPicture();
+    void KeepSingleFrame();
+    void HandBackToHost();
     bool Scan();
     bool SetUpStore();
     bool DecodeFirstFrame();
@@ -139,6 +152,7 @@ private:
     gif_animation animation_;
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
+    std::vector<uint8_t> stillPixels_;
     std::unique_ptr<uint8_t[]> store_;                     // `slots` frames of width x height RGBA
     std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;    // what each slot holds, kEmpty: nothing
     std::unique_ptr<std::atomic<uint8_t>[]> frameFailed_;  // per frame: 1 once it failed

@@ -38,10 +38,12 @@ BitmapImage::BitmapImage()
       reachedSequence(0),
       lastLateSequence(0),
       readFrom(0),
-      showsEmptyPath(false) {}
+      showsEmptyPath(false),
+      retiring() {}
 
 BitmapImage::~BitmapImage() {
     EndBackgroundLoading();
+    RetireAll();
     if (isAnimated) {
         gif_finalise(&animation);
         MainAllocator->Free(frameCache);
@@ -103,11 +105,12 @@ void BitmapImage::ReleaseContent() {
     if (streamed)
         ReleaseStream();
     if (isAnimated) {
+        const size_t storeBytes = static_cast<size_t>(frameCount) * FrameBytes();
         isAnimated = false;
         gif_finalise(&animation);
         MainAllocator->Free(frameCache);
         MainAllocator->Free(frameFailed);
-        MainAllocator->Free(frameStore);
+        FreeFrameStore(storeBytes);
         frameCache = nullptr;
         frameFailed = nullptr;
         frameStore = nullptr;

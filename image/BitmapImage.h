@@ -115,6 +115,7 @@ private:
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
     void InstallStream();
+    void InstallStill();
     void ReleaseStream();
     void WriteStreamLines();
     void EndBackgroundLoading();
@@ -137,6 +138,11 @@ private:
     void ShowStreamedFrame(float seconds);
     uint64_t ExpectedSequence(float seconds, uint64_t due) const;
 
+    // Letting go of a large frame store (StoreRetirement.cpp).
+    void FreeFrameStore(size_t bytes);
+    void RetireSome();
+    void RetireAll();
+
     GifStreams* streams;  // owned; made with the first background load
     // The load that playback reads, or null when playback decodes on this thread.
     GifStream* streamed;
@@ -147,4 +153,12 @@ private:
     uint64_t readFrom;  // the first frame of a background load playback may still read
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
+    // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the
+    // host's allocator takes them back a slice per frame, not all at once.
+    struct RetiringBlock {
+        uint8_t* block;
+        size_t bytes;
+    };
+    static constexpr int kRetiringBlocks = 4;
+    RetiringBlock retiring[kRetiringBlocks];
 };

@@ -19,6 +19,8 @@ void BitmapImage::Advance(float seconds) {
     // A host hiccup (NaN, infinity, a clock going backwards) must not freeze or rewind playback.
     if (!std::isfinite(seconds) || seconds < 0.0f)
         seconds = 0.0f;
+    if (retiring[0].block)
+        RetireSome();
     if (isAnimated)
         AdvanceAnimation(seconds);
     if (streamed)
