@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #if defined(_WIN32)
 #include <windows.h>
 // shellapi.h needs windows.h before it.
@@ -67,7 +68,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     for (int i = 1; wide && i < count; ++i) {
         // At most 3 bytes for each UTF-16 unit; an unpaired surrogate becomes U+FFFD.
-        std::string arg(3 * wcslen(wide[i]) + 1, '\0');
+        std::string arg(3 * std::wcslen(wide[i]) + 1, '\0');
         const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &arg[0],
                                               static_cast<int>(arg.size()), nullptr, nullptr);
         arg.resize(bytes > 0 ? static_cast<size_t>(bytes) - 1 : 0);
