@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,6 +17,7 @@
 
 #include "BenchCases.h"
 #include "BusyGif.h"
+#include "CommandLine.h"
 #include "Report.h"
 #include "controller/ConsoleProtocol.h"
 #include "platform/SimPlatform.h"
@@ -60,20 +60,17 @@ int main(int argc, char** argv) {
     std::vector<char*> args = {argv[0]};
     static char interleave[] = "--benchmark_enable_random_interleaving=true";
     args.push_back(interleave);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--json=", 7) == 0)
-            jsonPath = argv[i] + 7;
-        else if (std::strcmp(argv[i], "--quick") == 0)
-            quick = true;
-        else if (std::strcmp(argv[i], "--verbose") == 0)
-            verbose = true;
-        else
-            args.push_back(argv[i]);
-    }
+    args.insert(args.end(), argv + (argc > 0), argv + argc);
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 2;
+    // What Google Benchmark leaves is ours.
+    cli::CommandLine line("");
+    line.Text("--json", jsonPath).Flag("--quick", quick).Flag("--verbose", verbose);
+    int status = 0;
+    if (!line.Parse(std::vector<std::string>(args.begin() + 1, args.begin() + count),
+                    "vantrel_bench", "usage: vantrel_bench [--json=PATH] [--quick] [--verbose]\n",
+                    status))
+        return status;
 
     standin::Install();
     standin::SetLogEcho(false);

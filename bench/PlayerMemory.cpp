@@ -14,12 +14,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "CommandLine.h"
 
 namespace {
 
@@ -80,16 +81,12 @@ std::string Megabytes(long kilobytes) {
 int main(int argc, char** argv) {
     std::string jsonPath;
     bool quick = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--json=", 7) == 0) {
-            jsonPath = argv[i] + 7;
-        } else if (std::strcmp(argv[i], "--quick") == 0) {
-            quick = true;
-        } else {
-            std::fprintf(stderr, "vantrel_bench_memory: unknown option '%s'\n", argv[i]);
-            return 2;
-        }
-    }
+    cli::CommandLine line("");
+    line.Text("--json", jsonPath).Flag("--quick", quick);
+    int status = 0;
+    if (!line.Parse(cli::Arguments(argc, argv), "vantrel_bench_memory",
+                    "usage: vantrel_bench_memory [--json=PATH] [--quick]\n", status))
+        return status;
     char pattern[] = "/tmp/vantrel-bench-memory-XXXXXX";
     if (!mkdtemp(pattern)) {
         std::fprintf(stderr, "vantrel_bench_memory: no temporary folder\n");

@@ -14,19 +14,17 @@
 #include <windows.h>  // first: the other system headers rely on it
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 // clang-format on
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cwchar>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "controller/ConsoleProtocol.h"
 
 namespace {
@@ -42,19 +40,19 @@ static_assert(vantrel::kCommandBlockSize == vantrel::kHandshakeViewSize,
               "both blocks are made at the size the module views");
 constexpr size_t kBlockUnits = kBlockSize / sizeof(wchar_t);
 
-constexpr wchar_t kUsage[] =
-    L"usage: fxconsole [--command TEXT]... [--interval SECONDS] [--script FILE|-]\n"
-    L"                 [--quit-after SECONDS] [--stall-on CODE SECONDS]\n"
-    L"  --command TEXT       write TEXT into the command block; several are written --interval\n"
-    L"                       seconds apart (default 0.5), the first at once\n"
-    L"  --script FILE        lines '<seconds> <text>': write each text that many seconds after\n"
-    L"                       start; '-' reads standard input, the default without --command\n"
-    L"                       or --script; empty lines and lines starting with # are skipped\n"
-    L"  --quit-after SECONDS close the console after that many seconds\n"
-    L"  --stall-on CODE SECONDS  take that long over each message CODE (a console that is slow\n"
-    L"                       to answer, to see that its callers do not wait for good); a line\n"
-    L"                       on standard input ends the stall early; 'stall released' or\n"
-    L"                       'stall over' follows the message's line\n";
+const char kUsage[] =
+    "usage: fxconsole [--command TEXT]... [--interval SECONDS] [--script FILE|-]\n"
+    "                 [--quit-after SECONDS] [--stall-on CODE SECONDS]\n"
+    "  --command TEXT       write TEXT into the command block; several are written --interval\n"
+    "                       seconds apart (default 0.5), the first at once\n"
+    "  --script FILE        lines '<seconds> <text>': write each text that many seconds after\n"
+    "                       start; '-' reads standard input, the default without --command\n"
+    "                       or --script; empty lines and lines starting with # are skipped\n"
+    "  --quit-after SECONDS close the console after that many seconds\n"
+    "  --stall-on CODE SECONDS  take that long over each message CODE (a console that is slow\n"
+    "                       to answer, to see that its callers do not wait for good); a line\n"
+    "                       on standard input ends the stall early; 'stall released' or\n"
+    "                       'stall over' follows the message's line\n";
 
 struct Command {
     ULONGLONG due;  // GetTickCount64 time
@@ -99,18 +97,19 @@ void PrintError(const std::wstring& line) {
     std::fflush(stderr);
 }
 
-// Seconds as a count of milliseconds; false for anything but a finite number from 0 to 10^7.
+// The longest time the console takes, in seconds.
+constexpr double kMaxSeconds = 1e7;
+
+ULONGLONG Milliseconds(double seconds) {
+    return static_cast<ULONGLONG>(seconds * 1000.0 + 0.5);
+}
+
+// Seconds as a count of milliseconds; false for anything but a decimal number from 0 to 10^7.
 bool ParseSeconds(const std::wstring& text, ULONGLONG& milliseconds) {
-    if (text.empty()) {
-        return false;
-    }
-    wchar_t* end = nullptr;
-    double seconds = std::wcstod(text.c_str(), &end);
-    if (end == text.c_str() || *end != L'\0' || !(seconds >= 0.0 && seconds <= 1e7)) {
-        return false;
-    }
-    milliseconds = static_cast<ULONGLONG>(seconds * 1000.0 + 0.5);
-    return true;
+    double seconds = 0.0;
+    const bool read = cli::ReadDecimal(ToUtf8(text), 0, kMaxSeconds, seconds);
+    milliseconds = Milliseconds(seconds);
+    return read;
 }
 
 // One "<seconds> <text>" line. False for a malformed one; `skip` for an empty or comment line.
@@ -409,10 +408,9 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 struct Options {
     std::vector<std::pair<ULONGLONG, std::wstring>> planned;  // offset, text
     bool readStandardInput = false;
-    ULONGLONG quitAfter = 0;
-    bool quits = false;
+    double quitAfter = -1.0;  // seconds; below 0: never
     UINT stallCode = 0;
-    ULONGLONG stall = 0;
+    double stall = 0.0;  // seconds
 };
 
 bool LoadScript(const std::wstring& path, Options& options) {
@@ -453,91 +451,65 @@ bool LoadScript(const std::wstring& path, Options& options) {
     return good;
 }
 
-// False (after printing why) when the command line is not usable.
-bool ParseOptions(int argc, wchar_t** argv, Options& options) {
-    std::vector<std::wstring> commands;
-    ULONGLONG interval = 500;
-    bool haveScript = false;
-    for (int i = 1; i < argc; ++i) {
-        std::wstring name = argv[i];
-        if (name == L"--help" || name == L"-h") {
-            PrintLine(ToUtf8(kUsage));
-            std::exit(0);
-        }
-        if (i + 1 >= argc) {
-            PrintError(L"unknown option or missing value: " + name + L"\n" + kUsage);
-            return false;
-        }
-        std::wstring value = argv[++i];
-        if (name == L"--stall-on") {
-            if (i + 1 >= argc) {
-                PrintError(L"--stall-on takes a message code and seconds");
-                return false;
-            }
-            wchar_t* end = nullptr;
-            unsigned long code = std::wcstoul(value.c_str(), &end, 10);
-            if (end == value.c_str() || *end != L'\0' || code < WM_USER || code >= 0xC000 ||
-                !ParseSeconds(argv[++i], options.stall) || options.stall > 60000) {
-                PrintError(L"--stall-on takes a message code from 1024 and at most 60 seconds");
-                return false;
-            }
-            options.stallCode = static_cast<UINT>(code);
-        } else if (name == L"--command") {
-            commands.push_back(value);
-        } else if (name == L"--interval") {
-            if (!ParseSeconds(value, interval)) {
-                PrintError(L"--interval takes seconds, not " + value);
-                return false;
-            }
-        } else if (name == L"--script") {
-            haveScript = true;
-            if (value == L"-") {
-                options.readStandardInput = true;
-            } else if (!LoadScript(value, options)) {
-                return false;
-            }
-        } else if (name == L"--quit-after") {
-            if (!ParseSeconds(value, options.quitAfter)) {
-                PrintError(L"--quit-after takes seconds, not " + value);
-                return false;
-            }
-            options.quits = true;
-        } else {
-            PrintError(L"unknown option: " + name + L"\n" + kUsage);
+// False with the status to end with when the command line is not one to run.
+bool ParseOptions(const std::vector<std::string>& args, Options& options, int& status) {
+    std::vector<std::string> commands, scripts;
+    double interval = 0.5;
+    cli::CommandLine line(" (see --help)");
+    line.Option("--command",
+                [&](const std::string& text) {
+                    commands.push_back(text);
+                    return std::string();
+                })
+        .Option("--script",
+                [&](const std::string& path) {
+                    scripts.push_back(path);
+                    return std::string();
+                })
+        .Decimal("--interval", 0, kMaxSeconds, "seconds", interval)
+        .Decimal("--quit-after", 0, kMaxSeconds, "seconds", options.quitAfter)
+        .Option("--stall-on", 2, [&](const std::vector<std::string>& values) {
+            return cli::ReadWhole(values[0], WM_USER, 0xBFFF, options.stallCode) &&
+                           cli::ReadDecimal(values[1], 0, 60, options.stall)
+                       ? std::string()
+                       : "--stall-on takes a message code from 1024 and at most 60 seconds";
+        });
+    if (!line.Parse(args, "fxconsole", kUsage, status)) {
+        return false;
+    }
+    options.readStandardInput = commands.empty() && scripts.empty();
+    for (const std::string& script : scripts) {
+        options.readStandardInput = options.readStandardInput || script == "-";
+        if (script != "-" && !LoadScript(FromUtf8(script), options)) {
+            status = 2;
             return false;
         }
     }
     for (size_t i = 0; i < commands.size(); ++i) {
-        options.planned.emplace_back(interval * i, commands[i]);
-    }
-    if (commands.empty() && !haveScript) {
-        options.readStandardInput = true;
+        options.planned.emplace_back(Milliseconds(interval) * i, FromUtf8(commands[i]));
     }
     return true;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     // Our lines end in "\n" alone, whatever reads them.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 
-    // The wide command line, so that paths outside the ANSI code page survive.
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options options;
-    if (argv == nullptr || !ParseOptions(argc, argv, options)) {
-        return 2;
+    int status = 0;
+    if (!ParseOptions(cli::Utf8Arguments(argc, argv), options, status)) {
+        return status;
     }
-    LocalFree(argv);
 
     theConsole = new Console;
     if (!theConsole->Open()) {
         theConsole->Close();
         return 1;
     }
-    theConsole->StallOn(options.stallCode, static_cast<DWORD>(options.stall));
+    theConsole->StallOn(options.stallCode, static_cast<DWORD>(Milliseconds(options.stall)));
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
     ULONGLONG start = theConsole->Start();
     PrintLine("ready");
@@ -547,7 +519,8 @@ int main() {
     if (options.readStandardInput) {
         std::thread([] { theConsole->ReadStandardInput(); }).detach();
     }
-    int result = theConsole->Run(options.quits ? start + options.quitAfter : 0);
+    int result =
+        theConsole->Run(options.quitAfter < 0 ? 0 : start + Milliseconds(options.quitAfter));
     theConsole->Close();
     return result;
 }

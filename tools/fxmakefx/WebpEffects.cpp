@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
+#include "CommandLine.h"
 #include "GifWriter.h"
 #include "RandomAnimation.h"
 #include "WebpWriter.h"
@@ -73,19 +73,17 @@ std::vector<uint8_t> MakeGlow() {
     return EncodeWebp(size, size, canvases, options);
 }
 
-int MakeRandomWebpFile(int argc, char** argv) {
-    const char* usage = "usage: fxmakefx --webp WxH FRAMES SEED lossless|lossy FILE\n";
+int MakeRandomWebpFile(const std::vector<std::string>& words) {
     unsigned width = 0, height = 0, frames = 0;
-    unsigned long seed = 0;
-    char tail = 0;
-    if (argc != 7 || std::sscanf(argv[2], "%ux%u%c", &width, &height, &tail) != 2 ||
-        std::sscanf(argv[3], "%u%c", &frames, &tail) != 1 ||
-        std::sscanf(argv[4], "%lu%c", &seed, &tail) != 1 || width < 1 || height < 1 ||
-        width > 4096 || height > 4096 || frames < 1 || frames > 1000 || seed > 0xffffffffUL ||
-        (std::strcmp(argv[5], "lossless") != 0 && std::strcmp(argv[5], "lossy") != 0)) {
-        std::fputs(usage, stderr);
+    uint32_t seed = 0;
+    if (words.size() != 5 || !cli::ReadSize(words[0], 4096, width, height) ||
+        !cli::ReadWhole(words[1], 1, 1000, frames) ||
+        !cli::ReadWhole(words[2], 0, 0xffffffffLL, seed) ||
+        (words[3] != "lossless" && words[3] != "lossy")) {
+        std::fputs("usage: fxmakefx --webp WxH FRAMES SEED lossless|lossy FILE\n", stderr);
         return 2;
     }
+    const char* file = words[4].c_str();
     // Every picture is held until the file is written: 1 GiB of them at most.
     if (static_cast<uint64_t>(width) * height * frames > (1u << 28)) {
         std::fprintf(stderr, "fxmakefx: %ux%u in %u frames is more than 2^28 pixels in all\n",
@@ -93,19 +91,18 @@ int MakeRandomWebpFile(int argc, char** argv) {
         return 2;
     }
     try {
-        RandomAnimation animation =
-            MakeRandomAnimation(static_cast<uint32_t>(seed), width, height, frames);
+        RandomAnimation animation = MakeRandomAnimation(seed, width, height, frames);
         WebpOptions options;
-        options.lossless = std::strcmp(argv[5], "lossless") == 0;
+        options.lossless = words[3] == "lossless";
         options.loopCount = animation.loopCount;
         const std::vector<uint8_t> bytes = EncodeWebp(width, height, animation.canvases, options);
-        if (!WriteFile(argv[6], bytes)) {
-            std::fprintf(stderr, "fxmakefx: cannot write %s\n", argv[6]);
+        if (!WriteFile(file, bytes)) {
+            std::fprintf(stderr, "fxmakefx: cannot write %s\n", file);
             return 1;
         }
         WebpLayout layout;
         DescribeWebp(bytes, layout);
-        std::printf("%s: %zu bytes, %s\n", argv[6], bytes.size(), SummarizeWebp(layout).c_str());
+        std::printf("%s: %zu bytes, %s\n", file, bytes.size(), SummarizeWebp(layout).c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fxmakefx: %s\n", e.what());
         return 1;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "GifWriter.h"
 #include "Image.h"
 #include "SizedEffect.h"
@@ -276,20 +277,18 @@ const char kUsage[] =
     ;
 
 // fxmakefx --sized WxH FRAMES KIND FILE
-int MakeSized(int argc, char** argv) {
+int MakeSized(const std::vector<std::string>& words) {
     unsigned width = 0, height = 0, frames = 0;
-    char tail = 0;
     fxmakefx::SizedKind kind;
-    if (argc != 6 || std::sscanf(argv[2], "%ux%u%c", &width, &height, &tail) != 2 ||
-        std::sscanf(argv[3], "%u%c", &frames, &tail) != 1 || width < 1 || height < 1 ||
-        width > 4096 || height > 4096 || frames < 1 || frames > 1000 ||
-        !fxmakefx::ParseSizedKind(argv[4], kind)) {
+    if (words.size() != 4 || !cli::ReadSize(words[0], 4096, width, height) ||
+        !cli::ReadWhole(words[1], 1, 1000, frames) || !fxmakefx::ParseSizedKind(words[2], kind)) {
         std::fprintf(stderr, "usage: fxmakefx --sized WxH FRAMES loop|once|broken|still FILE\n");
         return 2;
     }
     try {
-        if (!fxmakefx::WriteFile(argv[5], fxmakefx::MakeSizedEffect(width, height, frames, kind))) {
-            std::fprintf(stderr, "fxmakefx: cannot write %s\n", argv[5]);
+        if (!fxmakefx::WriteFile(words[3],
+                                 fxmakefx::MakeSizedEffect(width, height, frames, kind))) {
+            std::fprintf(stderr, "fxmakefx: cannot write %s\n", words[3].c_str());
             return 1;
         }
     } catch (const std::exception& e) {
@@ -300,27 +299,31 @@ int MakeSized(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--help" || first == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (first == "--sized")
-        return MakeSized(argc, argv);
+    bool sized = false, webp = false;
+    std::vector<std::string> words;
+    cli::CommandLine line(" (see --help)");
+    line.Flag("--sized", sized).Positional([&](const std::string& word) {
+        words.push_back(word);
+        return std::string();
+    });
 #ifdef FXMAKEFX_WEBP
-    if (first == "--webp")
-        return fxmakefx::MakeRandomWebpFile(argc, argv);
+    line.Flag("--webp", webp);
 #endif
-    if (argc != 2 || first.empty()) {
+    int status = 0;
+    if (!line.Parse(cli::Arguments(argc, argv), "fxmakefx", kUsage, status))
+        return status;
+    if (sized && !webp)
+        return MakeSized(words);
+#ifdef FXMAKEFX_WEBP
+    if (webp && !sized)
+        return fxmakefx::MakeRandomWebpFile(words);
+#endif
+    // A folder whose name starts with '-' is given as ./-name, or after --.
+    if (words.size() != 1 || words[0].empty() || sized || webp) {
         std::fprintf(stderr, "usage: fxmakefx OUTPUT_FOLDER (see --help)\n");
         return 2;
     }
-    // A folder whose name starts with '-' is written as ./-name.
-    if (first[0] == '-') {
-        std::fprintf(stderr, "fxmakefx: unknown option '%s' (see --help)\n", first.c_str());
-        return 2;
-    }
-    const std::string folder = first;
+    const std::string& folder = words[0];
     try {
         struct Output {
             const char* name;

@@ -1,6 +1,6 @@
 #include "Options.h"
 
-#include "Numbers.h"
+#include "CommandLine.h"
 #include "Script.h"
 
 namespace fxplayer {
@@ -52,125 +52,55 @@ const char kUsage[] =
 // The canvas the stand-in composites is held in memory whole; past 8K it is not a canvas.
 constexpr long long kMaxCanvasSide = 8192;
 
-bool ParseCanvas(const std::string& text, unsigned& width, unsigned& height) {
-    size_t x = text.find('x');
-    if (x == std::string::npos)
-        return false;
-    long long w = 0, h = 0;
-    if (!ParseWholeNumber(text.substr(0, x), 1, kMaxCanvasSide, w) ||
-        !ParseWholeNumber(text.substr(x + 1), 1, kMaxCanvasSide, h))
-        return false;
-    // A leading sign is not part of a size.
-    if (text[0] == '+' || text[x + 1] == '+')
-        return false;
-    width = static_cast<unsigned>(w);
-    height = static_cast<unsigned>(h);
-    return true;
-}
-
 }  // namespace
 
 const char* UsageText() {
     return kUsage;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            return true;
-        }
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        if (name == "--realtime") {
-            options.realtime = true;
-            continue;
-        }
-        static const char* const kTakesValue[] = {
-            "--module", "--script", "--out", "--background", "--config", "--seconds",   "--fps",
-            "--every",  "--canvas", "--set", "--sources",    "--video",  "--video-size"};
-        bool known = false;
-        for (const char* option : kTakesValue)
-            known = known || name == option;
-        if (!known) {
-            error = "unknown option '" + name + "' (see --help)";
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            error = name + " needs a value";
-            return false;
-        }
-        const std::string& value = args[++i];
-        long long number = 0;
-        bool isPath = name == "--module" || name == "--script" || name == "--out" ||
-                      name == "--background" || name == "--config" || name == "--video";
-        if (isPath && value.empty()) {
-            error = name + " needs a non-empty value";
-            return false;
-        }
-        if (name == "--module") {
-            options.module = value;
-        } else if (name == "--script") {
-            options.script = value;
-        } else if (name == "--out") {
-            options.out = value;
-        } else if (name == "--background") {
-            options.background = value;
-        } else if (name == "--config") {
-            options.config = value;
-        } else if (name == "--seconds") {
-            if (!ParseSeconds(value, kMaxRunSeconds, options.seconds) || options.seconds <= 0.0) {
-                error = "--seconds takes a time from above 0 to " + std::to_string(kMaxRunSeconds) +
-                        ", not '" + value + "'";
-                return false;
-            }
-        } else if (name == "--fps") {
-            if (!ParseWholeNumber(value, 1, 240, number) || value[0] == '+') {
-                error = "--fps takes a whole number from 1 to 240, not '" + value + "'";
-                return false;
-            }
-            options.fps = static_cast<int>(number);
-        } else if (name == "--every") {
-            if (!ParseWholeNumber(value, 1, 1000000, number) || value[0] == '+') {
-                error = "--every takes a whole number of frames from 1, not '" + value + "'";
-                return false;
-            }
-            options.every = static_cast<int>(number);
-        } else if (name == "--canvas") {
-            if (!ParseCanvas(value, options.canvasWidth, options.canvasHeight)) {
-                error = "--canvas takes WIDTHxHEIGHT, each 1 to 8192, not '" + value + "'";
-                return false;
-            }
-        } else if (name == "--video") {
-            options.video = value;
-        } else if (name == "--video-size") {
-            // The video's colours are stored at half size across and down.
-            if (!ParseCanvas(value, options.videoWidth, options.videoHeight) ||
-                options.videoWidth % 2 != 0 || options.videoHeight % 2 != 0) {
-                error =
-                    "--video-size takes WIDTHxHEIGHT, each an even number from 2 to 8192, "
-                    "not '" +
-                    value + "'";
-                return false;
-            }
-        } else if (name == "--set") {
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+    cli::CommandLine line(" (see --help)");
+    line.Text("--module", o.module)
+        .Text("--script", o.script)
+        .Text("--out", o.out)
+        .Text("--background", o.background)
+        .Text("--config", o.config)
+        .Text("--video", o.video)
+        .Flag("--realtime", o.realtime)
+        .Decimal("--seconds", 0, kMaxRunSeconds,
+                 "a time from above 0 to " + std::to_string(kMaxRunSeconds), o.seconds, true)
+        .Whole("--fps", 1, 240, o.fps)
+        .Whole("--every", 1, 1000000, o.every, "a whole number of frames from 1")
+        .Whole("--sources", 1, kMaxSources, o.sources)
+        .Option("--canvas",
+                [&](const std::string& text) {
+                    return cli::ReadSize(text, kMaxCanvasSide, o.canvasWidth, o.canvasHeight)
+                               ? std::string()
+                               : cli::Refusal("--canvas", "WIDTHxHEIGHT, each 1 to 8192", text);
+                })
+        .Option("--video-size",
+                [&](const std::string& text) {
+                    // The video's colours are stored at half size across and down.
+                    unsigned &w = o.videoWidth, &h = o.videoHeight;
+                    return cli::ReadSize(text, kMaxCanvasSide, w, h) && w % 2 == 0 && h % 2 == 0
+                               ? std::string()
+                               : cli::Refusal("--video-size",
+                                              "WIDTHxHEIGHT, each an even number from 2 to 8192",
+                                              text);
+                })
+        .Option("--set", [&](const std::string& text) {
             Setting setting;
-            if (!ParseSetting(value, setting, error)) {
-                error = "--set: " + error;
-                return false;
-            }
-            options.settings.push_back(setting);
-        } else if (name == "--sources") {
-            if (!ParseWholeNumber(value, 1, kMaxSources, number) || value[0] == '+') {
-                error = "--sources takes a whole number from 1 to " + std::to_string(kMaxSources) +
-                        ", not '" + value + "'";
-                return false;
-            }
-            options.sources = static_cast<int>(number);
-        }
-    }
-    if (options.videoWidth != 0 && options.video.empty() && !options.help) {
+            std::string why;
+            if (!ParseSetting(text, setting, why))
+                return "--set: " + why;
+            o.settings.push_back(setting);
+            return std::string();
+        });
+    const cli::Outcome outcome = line.Parse(args, error);
+    o.help = outcome == cli::Outcome::Help;
+    if (outcome != cli::Outcome::Run)
+        return o.help;
+    if (o.videoWidth != 0 && o.video.empty()) {
         error = "--video-size needs --video";
         return false;
     }

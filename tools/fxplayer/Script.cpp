@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "Files.h"
-#include "Numbers.h"
 #include "TextCodec.h"
 
 namespace fxplayer {
@@ -100,8 +100,7 @@ bool ReadItem(const std::string& line, size_t pos, ScriptEvent& event, std::stri
     for (int i = 0; i < 4; ++i) {
         std::string word = NextWord(line, pos);
         long long min = i < 2 ? -kMaxItemPixels : 0;
-        if (word.empty() || word[0] == '+' ||
-            !ParseWholeNumber(word, min, kMaxItemPixels, *values[i])) {
+        if (!cli::ReadWhole(word, min, kMaxItemPixels, *values[i])) {
             problem = std::string("'item X Y W H' takes whole canvas pixels, ") + names[i] +
                       " from " + std::to_string(min) + " to " + std::to_string(kMaxItemPixels) +
                       (word.empty() ? "" : ", not '" + word + "'");
@@ -138,8 +137,7 @@ bool ReadWrite(const std::string& line, size_t& pos, ScriptEvent& event, std::st
         return true;
     }
     std::string bytes = NextWord(line, pos);
-    if (how != "truncate" || bytes.empty() || bytes[0] == '+' ||
-        !ParseWholeNumber(bytes, 0, kMaxFileBytes, event.keepBytes)) {
+    if (how != "truncate" || !cli::ReadWhole(bytes, 0, kMaxFileBytes, event.keepBytes)) {
         problem = form + " needs 'garbage', or 'truncate' and the bytes to keep";
         return false;
     }
@@ -187,7 +185,7 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
                ScriptEvent& event, std::string& error) {
     size_t pos = 0;
     std::string time = NextWord(line, pos);
-    if (!ParseSeconds(time, kMaxRunSeconds, event.seconds))
+    if (!cli::ReadDecimal(time, 0, kMaxRunSeconds, event.seconds))
         return Fail(number,
                     "'" + time + "' is not a time in seconds from 0 to " +
                         std::to_string(kMaxRunSeconds) + " (like 0, 2 or 1.5)",
@@ -251,13 +249,11 @@ bool ParseLine(const std::string& line, int number, ScriptState& state, double p
     }
     if (verb == "source") {
         std::string which = NextWord(line, pos);
-        long long source = 0;
-        if (which.empty() || which[0] == '+' || !ParseWholeNumber(which, 1, kMaxSources, source))
+        if (!cli::ReadWhole(which, 1, kMaxSources, event.source))
             return Fail(number,
                         "'source N' takes a source from 1 to " + std::to_string(kMaxSources) +
                             (which.empty() ? "" : ", not '" + which + "'"),
                         error);
-        event.source = static_cast<int>(source);
         verb = NextWord(line, pos);
         if (verb != "set" && verb != "item")
             return Fail(number,

@@ -1,6 +1,6 @@
 #include "SourceSettings.h"
 
-#include "Numbers.h"
+#include "CommandLine.h"
 
 namespace fxplayer {
 
@@ -78,11 +78,8 @@ bool ParseColour(const std::string& text, uint32_t& colour) {
                 return false;
         }
     } else {
-        long long number = 0;
-        if (text.empty() || text[0] == '+' || text[0] == '-' ||
-            !ParseWholeNumber(text, 0, 0xFFFFFFFFll, number))
+        if (text[0] == '-' || !cli::ReadWhole(text, 0, 0xFFFFFFFFll, value))
             return false;
-        value = static_cast<unsigned long long>(number);
     }
     colour = static_cast<uint32_t>(value);
     return true;
@@ -121,7 +118,6 @@ bool ParseSetting(const std::string& assignment, Setting& setting, std::string& 
     setting.onSourceElement = known->onSourceElement;
     const std::string refused = key + " takes ";
     const std::string given = ", not '" + value + "'";
-    long long number = 0;
     uint32_t colour = 0;
     switch (known->kind) {
         case Kind::Text:
@@ -136,13 +132,11 @@ bool ParseSetting(const std::string& assignment, Setting& setting, std::string& 
             setting.number = value == "1" ? 1 : 0;
             return true;
         case Kind::Whole:
-            if (value.empty() || value[0] == '+' ||
-                !ParseWholeNumber(value, known->min, known->max, number)) {
+            if (!cli::ReadWhole(value, known->min, known->max, setting.number)) {
                 error = refused + "a whole number from " + std::to_string(known->min) + " to " +
                         std::to_string(known->max) + given;
                 return false;
             }
-            setting.number = static_cast<int32_t>(number);
             return true;
         case Kind::Colour:
             if (!ParseColour(value, colour)) {
