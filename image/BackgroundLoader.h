@@ -36,6 +36,8 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/gif/GifDecoder.h"
+
 namespace platform {
 class System;
 }
@@ -153,9 +155,9 @@ private:
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
     std::vector<uint8_t> stillPixels_;
-    std::unique_ptr<uint8_t[]> store_;                     // `slots` frames of width x height RGBA
-    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;    // what each slot holds, kEmpty: nothing
-    std::unique_ptr<std::atomic<uint8_t>[]> frameFailed_;  // per frame: 1 once it failed
+    std::unique_ptr<uint8_t[]> store_;                   // `slots` frames of width x height RGBA
+    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;  // what each slot holds, kEmpty: nothing
+    std::unique_ptr<GifFrameMark[]> frameFailed_;        // per frame: marked once it failed
     std::atomic<bool> ready_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> hasLines_{false};
