@@ -222,8 +222,7 @@ bool GifStream::SetUpStore() {
     for (uint32_t i = 0; i < frameCount; ++i) {
         frameDelays.push_back(GifFrameDelay(animation_, i));
     }
-    const uint64_t fit = budgetBytes_ / FrameBytes();
-    slots = fit >= frameCount ? frameCount : static_cast<uint32_t>(fit < 2 ? 2 : fit);
+    slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
     slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
     frameFailed_.reset(new (std::nothrow) GifFrameMark[frameCount]);
     if (!slotKeys_ || !frameFailed_) {
@@ -236,6 +235,7 @@ bool GifStream::SetUpStore() {
         frameFailed_[i].store(0, std::memory_order_relaxed);
     const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
     store_.reset(new (std::nothrow) uint8_t[storeBytes]);
+    frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     if (!store_) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
                         L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
@@ -259,7 +259,7 @@ bool GifStream::DecodeFirstFrame() {
 // far as libnsgif needs them, and not stored: after a stall of the host's thread the worker goes
 // straight to the pass that is due.
 void GifStream::DecodeAhead() {
-    const bool whole = slots == frameCount;
+    const bool whole = frames_.Whole();
     const uint64_t last = LastSequence();
     for (uint64_t next = 1; next <= last; ++next) {
         uint64_t from = 0;
@@ -301,10 +301,6 @@ bool GifStream::WaitForRoom(uint64_t next, uint64_t& from) {
     return !Stopped();
 }
 
-uint64_t GifStream::KeyOf(uint64_t sequence) const {
-    return slots == frameCount ? sequence % frameCount : sequence;
-}
-
 void GifStream::DecodeOne(uint64_t sequence, bool store) {
     const uint32_t frame = static_cast<uint32_t>(sequence % frameCount);
     const GifDecodeResult result = DecodeGifFrame(animation_, frame, frameFailed_.get());
@@ -316,14 +312,9 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
     // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
     if (!store || (!decoded && sequence != 0))
         return;
-    const uint64_t key = KeyOf(sequence);
-    const uint32_t slot = static_cast<uint32_t>(key % slots);
-    uint8_t* pixels = store_.get() + static_cast<size_t>(slot) * FrameBytes();
-    const uint8_t* canvas = GifCanvasPixels(animation_);
-    if (canvas)
-        std::memcpy(pixels, canvas, FrameBytes());
-    else
-        std::memset(pixels, 0, FrameBytes());
+    const uint64_t key = frames_.KeyOf(sequence);
+    const uint32_t slot = frames_.SlotOf(key);
+    frames_.Keep(animation_, slot);
     if (decoded)
         slotKeys_[slot].store(key, std::memory_order_release);
 }
@@ -392,11 +383,11 @@ void GifStream::WriteLines(size_t upTo, void (*write)(const PendingLogLine&)) {
 }
 
 const uint8_t* GifStream::Frame(uint64_t sequence) const {
-    const uint64_t key = KeyOf(sequence);
-    const uint32_t slot = static_cast<uint32_t>(key % slots);
+    const uint64_t key = frames_.KeyOf(sequence);
+    const uint32_t slot = frames_.SlotOf(key);
     if (slotKeys_[slot].load(std::memory_order_acquire) != key)
         return nullptr;
-    return store_.get() + static_cast<size_t>(slot) * FrameBytes();
+    return frames_.Pixels(slot);
 }
 
 bool GifStream::FrameFailed(uint32_t frame) const {

@@ -6,6 +6,7 @@
 
 #include "image/BackgroundLoader.h"
 #include "image/BitmapImage.h"
+#include "image/gif/FrameStore.h"
 #include "image/gif/GifScan.h"
 
 namespace {
@@ -100,9 +101,9 @@ void BitmapImage::DecodeIntoCache(uint32_t frame) {
     lastDecodedFrame = frame;
     if (DecodeGifFrame(animation, frame, frameFailed) != GifDecodeResult::Decoded)
         return;
-    const uint32_t bytes = FrameBytes();
-    frameCache[frame] = frameStore + frame * bytes;
-    std::memcpy(frameCache[frame], bitmapCallbacks.bitmap_get_buffer(animation.frame_image), bytes);
+    // The holder's store is whole, in the host's allocator: frame i in slot i.
+    frameCache[frame] =
+        FrameStore(frameStore, frameCount, frameCount, FrameBytes()).Keep(animation, frame);
 }
 
 // Takes away whole passes through the animation, all but the last one, counting them as loops. A
