@@ -49,7 +49,7 @@ public:
     // How many times an animation's frames are played in all; 0 means forever.
     uint32_t LoopLimit() const;
 
-    // Loading in the background (BackgroundLoad.cpp). With `backgroundLoad` set before Init, a
+    // Loading in the background (BackgroundSwap.cpp). With `backgroundLoad` set before Init, a
     // file with the gif extension is loaded on a worker thread, which decodes frame 0 and then
     // decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes on
     // showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
@@ -121,7 +121,7 @@ private:
     void WriteStreamLines();
     void EndBackgroundLoading();
 
-    // The GIF path of Init (GifLoading.cpp).
+    // The GIF path of Init on this thread (HostThreadGifLoad.cpp).
     GifOutcome LoadGif();
     bool ReadGifFile(XFile& file, uint32_t& size);
     bool ScanGifFile(uint32_t size);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "image/gif/FrameStore.h"
 #include "image/gif/GifScan.h"

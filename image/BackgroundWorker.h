@@ -129,7 +129,7 @@ public:
 
 private:
     bool ReadFile();
-    // StillLoad.cpp
+    // BackgroundStill.cpp
     void LoadStillPicture();
     void KeepSingleFrame();
     void HandBackToHost();

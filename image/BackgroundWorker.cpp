@@ -1,4 +1,4 @@
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 
 #include <cstdlib>
 #include <cstring>

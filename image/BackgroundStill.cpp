@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/gif/GifBitmap.h"
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
