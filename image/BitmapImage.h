@@ -126,7 +126,7 @@ private:
     bool ReadGifFile(XFile& file, uint32_t& size);
     bool ScanGifFile(uint32_t size);
     bool SetUpAnimation();
-    bool ListDelaysAndCheckFrames();
+    bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
     GifOutcome FailGif();
     uint32_t FrameBytes() const;
 

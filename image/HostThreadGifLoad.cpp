@@ -82,7 +82,8 @@ uint32_t BitmapImage::FrameBytes() const {
 
 // Everything playback needs is allocated here, so that playback itself never allocates.
 bool BitmapImage::SetUpAnimation() {
-    DecodeGifFrame(animation, 0, nullptr);
+    const bool firstFrameDecoded =
+        DecodeGifFrame(animation, 0, nullptr) == GifDecodeResult::Decoded;
     texture =
         GS->CreateTexture(animation.width, animation.height, GS_RGBA,
                           bitmapCallbacks.bitmap_get_buffer(animation.frame_image), false, false);
@@ -114,7 +115,7 @@ bool BitmapImage::SetUpAnimation() {
     }
     std::memset(frameStore, 0, storeBytes);
 
-    if (!ListDelaysAndCheckFrames())
+    if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
     DecodeGifFrame(animation, 0, nullptr);
@@ -129,15 +130,22 @@ bool BitmapImage::SetUpAnimation() {
 
 // Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
 // Nothing is cached here: playback caches frames as it first shows them.
-bool BitmapImage::ListDelaysAndCheckFrames() {
+bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
     for (uint32_t i = 0; i < frameCount; ++i) {
         if (!frameDelays.Add(GifFrameDelay(animation, i))) {
             Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
                 filePath.Array());
             return false;
         }
-        if (DecodeGifFrame(animation, i, frameFailed) == GifDecodeResult::Decoded)
+        // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
+        // it decoded last with success at once, even when that frame failed: its first answer
+        // counts.
+        const bool decoded =
+            i == 0 ? firstFrameDecoded
+                   : DecodeGifFrame(animation, i, frameFailed) == GifDecodeResult::Decoded;
+        if (decoded)
             continue;
+        frameFailed[i].store(1, std::memory_order_relaxed);
         Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
             filePath.Array());
     }
