@@ -171,8 +171,8 @@ bool GifStream::ReadFile() {
     return false;
 }
 
-// As the holder's scan and size checks: the canvas is libnsgif's after the scan, and the frames
-// are those up to the first one not meant for display.
+// The scan and its limits (GifScan.h), with the runtime's memory; a refusal becomes the line the
+// host's thread writes at the swap.
 bool GifStream::Scan() {
     const size_t size = fileData_.size();
     // An empty file still gets a byte to point at, so that it is reported as corrupt.
