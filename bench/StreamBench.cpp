@@ -20,7 +20,7 @@
 #include "BenchCases.h"
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
 

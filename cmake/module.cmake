@@ -2,6 +2,7 @@
 # module itself, which exports nothing but its four entry points.
 file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/image/*.cpp
+  ${CMAKE_SOURCE_DIR}/image/gif/*.cpp
   ${CMAKE_SOURCE_DIR}/source/*.cpp
   ${CMAKE_SOURCE_DIR}/controller/*.cpp
   ${CMAKE_SOURCE_DIR}/identity/*.cpp

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "image/GifBitmap.h"
+#include "image/gif/GifBitmap.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ BitmapImage::BitmapImage()
       frameTime(0.0f),
       reloadCountdown(0.0f),
       fileMonitor(nullptr),
-      bitmapCallbacks(GifBitmapCallbacks()),
+      bitmapCallbacks(GifBitmapCallbacks(GifMemory::Host)),
       frameCount(0),
       backgroundLoad(false),
       frameCacheBytes(uint64_t{256} << 20),

@@ -13,6 +13,8 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/gif/GifDecoder.h"
+
 // The image holder of one effect source: turns the file named by `filePath` into one host texture.
 // It shows a still image (anything the host's image loader reads), a single-frame GIF, or an
 // animated GIF whose frames it decodes on first use and caches; when nothing usable is there it
@@ -47,7 +49,7 @@ public:
     // How many times an animation's frames are played in all; 0 means forever.
     uint32_t LoopLimit() const;
 
-    // Loading in the background (BackgroundLoad.cpp). With `backgroundLoad` set before Init, a
+    // Loading in the background (BackgroundSwap.cpp). With `backgroundLoad` set before Init, a
     // file with the gif extension is loaded on a worker thread, which decodes frame 0 and then
     // decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes on
     // showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
@@ -83,10 +85,9 @@ public:
     uint8_t* fileData;        // the whole GIF file: libnsgif decodes frames from it on demand
     List<float> frameDelays;  // seconds per frame, each at least 0.01
     uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
-    // Per frame: 1 once it has failed to decode. The file never changes under the decoder, so such
-    // a frame is never decoded again for display (it would fail again, at the cost of decoding
-    // every frame before it).
-    uint8_t* frameFailed;
+    // Per frame: marked once it has failed to decode; such a frame is never decoded again for
+    // display (it would fail again, at the cost of decoding every frame before it).
+    GifFrameMark* frameFailed;
     uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
     uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
     float frameTime;                // seconds gathered toward leaving currentFrame
@@ -120,13 +121,12 @@ private:
     void WriteStreamLines();
     void EndBackgroundLoading();
 
-    // The GIF path of Init (GifLoading.cpp).
+    // The GIF path of Init on this thread (HostThreadGifLoad.cpp).
     GifOutcome LoadGif();
     bool ReadGifFile(XFile& file, uint32_t& size);
-    bool ScanGif(uint32_t size);
-    bool CheckGifSize();
+    bool ScanGifFile(uint32_t size);
     bool SetUpAnimation();
-    bool ListFrameDelays();
+    bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
     GifOutcome FailGif();
     uint32_t FrameBytes() const;
 

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
+#include "image/gif/FrameStore.h"
+#include "image/gif/GifScan.h"
 
 namespace {
 
@@ -32,13 +34,8 @@ void BitmapImage::Advance(float seconds) {
         reloadCountdown = 1.0f;
 }
 
-// The GIF's loop count, except that 65535 and above mean forever, like 0. A limit of N plays the
-// frames N times in all and then keeps the last frame.
 uint32_t BitmapImage::LoopLimit() const {
-    const int count = animation.loop_count;
-    if (count <= 0 || count >= 65535)
-        return 0;
-    return static_cast<uint32_t>(count);
+    return GifLoopLimit(animation.loop_count);
 }
 
 void BitmapImage::AdvanceAnimation(float seconds) {
@@ -82,7 +79,7 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     if (frame == shown)
         return;
 
-    if (!frameCache[frame] && !frameFailed[frame])
+    if (!frameCache[frame] && !GifFrameFailed(frameFailed, frame))
         DecodeIntoCache(frame);
     if (frameCache[frame] && texture)
         texture->UploadPixels(frameCache[frame], GS_RGBA, animation.width * 4u);
@@ -99,18 +96,14 @@ void BitmapImage::AdvanceAnimation(float seconds) {
 // it decoded last, libnsgif would call the half-drawn canvas done.
 void BitmapImage::DecodeIntoCache(uint32_t frame) {
     const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
-    for (uint32_t i = first; i < frame; ++i) {
-        if (gif_decode_frame(&animation, i) != GIF_OK)
-            frameFailed[i] = 1;
-    }
+    for (uint32_t i = first; i < frame; ++i)
+        DecodeGifFrame(animation, i, frameFailed);
     lastDecodedFrame = frame;
-    if (gif_decode_frame(&animation, frame) != GIF_OK) {
-        frameFailed[frame] = 1;
+    if (DecodeGifFrame(animation, frame, frameFailed) != GifDecodeResult::Decoded)
         return;
-    }
-    const uint32_t bytes = FrameBytes();
-    frameCache[frame] = frameStore + frame * bytes;
-    std::memcpy(frameCache[frame], bitmapCallbacks.bitmap_get_buffer(animation.frame_image), bytes);
+    // The holder's store is whole, in the host's allocator: frame i in slot i.
+    frameCache[frame] =
+        FrameStore(frameStore, frameCount, frameCount, FrameBytes()).Keep(animation, frame);
 }
 
 // Takes away whole passes through the animation, all but the last one, counting them as loops. A

@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "controller/ConsoleProtocol.h"
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {

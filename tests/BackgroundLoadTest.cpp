@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "controller/ConsoleProtocol.h"
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"

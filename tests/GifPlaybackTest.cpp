@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "support/GifBuilder.h"
 #include "support/GifReference.h"

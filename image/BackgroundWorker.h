@@ -36,6 +36,9 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/gif/FrameStore.h"
+#include "image/gif/GifDecoder.h"
+
 namespace platform {
 class System;
 }
@@ -126,7 +129,7 @@ public:
 
 private:
     bool ReadFile();
-    // StillLoad.cpp
+    // BackgroundStill.cpp
     void LoadStillPicture();
     void KeepSingleFrame();
     void HandBackToHost();
@@ -145,7 +148,6 @@ private:
     bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
     uint32_t FrameBytes() const { return width * height * 4u; }
     uint64_t LastSequence() const;
-    uint64_t KeyOf(uint64_t sequence) const;
 
     platform::System& system_;
     const uint64_t budgetBytes_;
@@ -153,9 +155,10 @@ private:
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
     std::vector<uint8_t> stillPixels_;
-    std::unique_ptr<uint8_t[]> store_;                     // `slots` frames of width x height RGBA
-    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;    // what each slot holds, kEmpty: nothing
-    std::unique_ptr<std::atomic<uint8_t>[]> frameFailed_;  // per frame: 1 once it failed
+    std::unique_ptr<uint8_t[]> store_;                   // `slots` frames of width x height RGBA
+    FrameStore frames_;                                  // how store_ is laid out
+    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;  // what each slot holds, kEmpty: nothing
+    std::unique_ptr<GifFrameMark[]> frameFailed_;        // per frame: marked once it failed
     std::atomic<bool> ready_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> hasLines_{false};

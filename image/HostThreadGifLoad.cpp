@@ -4,12 +4,7 @@
 #include <cstring>
 
 #include "image/BitmapImage.h"
-
-namespace {
-
-constexpr uint32_t kMaxGifSide = 4096;
-
-}  // namespace
+#include "image/gif/GifScan.h"
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     gif_create(&animation, &bitmapCallbacks);
@@ -19,7 +14,7 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
         return FailGif();
     }
     uint32_t size = 0;
-    if (!ReadGifFile(file, size) || !ScanGif(size) || !CheckGifSize())
+    if (!ReadGifFile(file, size) || !ScanGifFile(size))
         return FailGif();
     if (frameCount <= 1) {
         gif_finalise(&animation);
@@ -58,43 +53,27 @@ bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     return true;
 }
 
-bool BitmapImage::ScanGif(uint32_t size) {
-    gif_result result;
-    do {
-        result = gif_initialise(&animation, size, fileData);
-    } while (result == GIF_WORKING);
-    if (result != GIF_OK) {
-        Log(L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
-            filePath.Array());
-        return false;
+bool BitmapImage::ScanGifFile(uint32_t size) {
+    const GifScan scan = ScanGif(animation, fileData, size);
+    frameCount = scan.frameCount;
+    switch (scan.result) {
+        case GifScanResult::Scanned:
+            return true;
+        case GifScanResult::Corrupt:
+            Log(L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
+                filePath.Array());
+            return false;
+        case GifScanResult::BadDimensions:
+            Log(L"BitmapImage: Warning, bad texture dimensions %d x %d in %s",
+                static_cast<int>(scan.width), static_cast<int>(scan.height), filePath.Array());
+            return false;
+        case GifScanResult::TooLarge:
+            Log(L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not loaded "
+                L"(%llu > %u)",
+                filePath.Array(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32);
+            return false;
     }
-    // libnsgif counts extension blocks after the last image as one more frame, not for display,
-    // with a default delay of one second; it is no frame of the animation.
-    frameCount = 0;
-    while (frameCount < animation.frame_count && animation.frames[frameCount].display)
-        ++frameCount;
-    return true;
-}
-
-// The canvas is libnsgif's after the scan (grown to cover every frame), not the file header's.
-bool BitmapImage::CheckGifSize() {
-    const uint32_t w = animation.width;
-    const uint32_t h = animation.height;
-    if (w > kMaxGifSide || h > kMaxGifSide) {
-        Log(L"BitmapImage: Warning, bad texture dimensions %d x %d in %s", static_cast<int>(w),
-            static_cast<int>(h), filePath.Array());
-        return false;
-    }
-    // Once this holds, every byte count and frame offset fits in 32 bits.
-    const uint64_t bytes64 = static_cast<uint64_t>(frameCount) * h * w * 4;
-    const uint32_t bytes32 = frameCount * h * w * 4u;
-    if (bytes64 != bytes32) {
-        Log(L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not loaded "
-            L"(%llu > %u)",
-            filePath.Array(), static_cast<unsigned long long>(bytes64), bytes32);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 uint32_t BitmapImage::FrameBytes() const {
@@ -103,7 +82,8 @@ uint32_t BitmapImage::FrameBytes() const {
 
 // Everything playback needs is allocated here, so that playback itself never allocates.
 bool BitmapImage::SetUpAnimation() {
-    gif_decode_frame(&animation, 0);
+    const bool firstFrameDecoded =
+        DecodeGifFrame(animation, 0, nullptr) == GifDecodeResult::Decoded;
     texture =
         GS->CreateTexture(animation.width, animation.height, GS_RGBA,
                           bitmapCallbacks.bitmap_get_buffer(animation.frame_image), false, false);
@@ -118,13 +98,13 @@ bool BitmapImage::SetUpAnimation() {
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
-    frameFailed = static_cast<uint8_t*>(MainAllocator->Allocate(frameCount));
-    if (!frameFailed) {
+    void* marks = MainAllocator->Allocate(frameCount * sizeof(GifFrameMark));
+    if (!marks) {
         Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
             filePath.Array());
         return false;
     }
-    std::memset(frameFailed, 0, frameCount);
+    frameFailed = MakeGifFrameMarks(marks, frameCount);
 
     const uint32_t storeBytes = frameCount * FrameBytes();
     frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
@@ -135,10 +115,10 @@ bool BitmapImage::SetUpAnimation() {
     }
     std::memset(frameStore, 0, storeBytes);
 
-    if (!ListFrameDelays())
+    if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
-    gif_decode_frame(&animation, 0);
+    DecodeGifFrame(animation, 0, nullptr);
     currentFrame = 0;
     lastDecodedFrame = 0;
     loopsPlayed = 0;
@@ -150,20 +130,22 @@ bool BitmapImage::SetUpAnimation() {
 
 // Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
 // Nothing is cached here: playback caches frames as it first shows them.
-bool BitmapImage::ListFrameDelays() {
+bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
     for (uint32_t i = 0; i < frameCount; ++i) {
-        // Centiseconds to seconds in single precision: 10 cs gives 0.099999994, not 0.1.
-        float delay = static_cast<float>(animation.frames[i].frame_delay) * 0.01f;
-        if (delay == 0.0f)
-            delay = 0.1f;
-        if (!frameDelays.Add(delay)) {
+        if (!frameDelays.Add(GifFrameDelay(animation, i))) {
             Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
                 filePath.Array());
             return false;
         }
-        if (gif_decode_frame(&animation, i) == GIF_OK)
+        // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
+        // it decoded last with success at once, even when that frame failed: its first answer
+        // counts.
+        const bool decoded =
+            i == 0 ? firstFrameDecoded
+                   : DecodeGifFrame(animation, i, frameFailed) == GifDecodeResult::Decoded;
+        if (decoded)
             continue;
-        frameFailed[i] = 1;
+        frameFailed[i].store(1, std::memory_order_relaxed);
         Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
             filePath.Array());
     }

@@ -1,4 +1,4 @@
-// The holder's side of loading in the background: the worker (BackgroundLoader.h) reads and
+// The holder's side of loading in the background: the worker (BackgroundWorker.h) reads and
 // decodes, and the host's thread installs the load in one step as soon as frame 0 is decoded, with
 // the log lines the load has written so far, in the order Init writes them; lines of frames decoded
 // later are written by the host's thread as they come.
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "platform/Platform.h"
 

@@ -1,4 +1,4 @@
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,17 +7,16 @@
 #include <new>
 #include <thread>
 
-#include "image/GifBitmap.h"
+#include "image/gif/GifBitmap.h"
+#include "image/gif/GifScan.h"
 #include "platform/Platform.h"
 
 namespace {
 
-constexpr uint32_t kMaxGifSide = 4096;
 constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
 
-// The load whose bitmap callbacks run on this thread: they get no context from libnsgif.
-thread_local GifStream* callbackStream = nullptr;
-void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept;
+// The lines libnsgif's bitmap callbacks would log on a worker, kept with its load.
+void NoteFromCallback(void* stream, const wchar_t* line) noexcept;
 
 // Workers, module-wide. Plain data: the module keeps no static object that needs a destructor, so
 // the lock and the signal are made in static storage once and never destroyed (nor allocated, so
@@ -85,48 +84,6 @@ std::wstring Canvas(int width, int height) {
     return std::to_wstring(width) + L" x " + std::to_wstring(height);
 }
 
-// The holder's bitmap callbacks, with the C runtime's memory and the same limit and texts.
-void* CreateBitmap(int width, int height) noexcept {
-    if (width <= 0 || height <= 0)
-        return nullptr;
-    const uint64_t area = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (area > kMaxGifBitmapArea) {
-        NoteCanvasFromCallback(L"refused", width, height);
-        return nullptr;
-    }
-    // Cleared, as the holder's: a frame that fails early never shows what the heap held.
-    void* bitmap = std::calloc(static_cast<size_t>(area), 4);
-    if (!bitmap)
-        NoteCanvasFromCallback(L"not enough memory for", width, height);
-    return bitmap;
-}
-
-void DestroyBitmap(void* bitmap) {
-    std::free(bitmap);
-}
-
-unsigned char* BitmapBuffer(void* bitmap) {
-    return static_cast<unsigned char*>(bitmap);
-}
-
-void SetBitmapOpaque(void*, bool) {}
-
-bool TestBitmapOpaque(void*) {
-    return false;
-}
-
-void BitmapModified(void*) {}
-
-gif_bitmap_callback_vt RuntimeBitmapCallbacks() {
-    return {&CreateBitmap,    &DestroyBitmap,    &BitmapBuffer,
-            &SetBitmapOpaque, &TestBitmapOpaque, &BitmapModified};
-}
-
-// As the holder's: 0 and 65535 or more play forever (0 returned), N plays the frames N times.
-uint64_t LoopLimitOf(int count) {
-    return count <= 0 || count >= 65535 ? 0 : static_cast<uint64_t>(count);
-}
-
 }  // namespace
 
 GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes)
@@ -138,7 +95,7 @@ GifStream::~GifStream() {
 }
 
 std::shared_ptr<GifStream> GifStream::Run() noexcept {
-    callbackStream = this;
+    SetGifLineSinkForThisThread(&NoteFromCallback, this);
     try {
         if (still)
             LoadStillPicture();
@@ -149,7 +106,7 @@ std::shared_ptr<GifStream> GifStream::Run() noexcept {
         if (!Ready())
             FailForLackOfMemory();
     }
-    callbackStream = nullptr;
+    SetGifLineSinkForThisThread(nullptr, nullptr);
     std::unique_lock<std::mutex> lock(mutex_);
     finished_ = true;
     idle_ = true;
@@ -214,45 +171,39 @@ bool GifStream::ReadFile() {
     return false;
 }
 
-// As the holder's scan and size checks: the canvas is libnsgif's after the scan, and the frames
-// are those up to the first one not meant for display.
+// The scan and its limits (GifScan.h), with the runtime's memory; a refusal becomes the line the
+// host's thread writes at the swap.
 bool GifStream::Scan() {
     const size_t size = fileData_.size();
     // An empty file still gets a byte to point at, so that it is reported as corrupt.
     if (size == 0)
         fileData_.push_back(0);
-    gif_bitmap_callback_vt callbacks = RuntimeBitmapCallbacks();
+    gif_bitmap_callback_vt callbacks = GifBitmapCallbacks(GifMemory::Runtime);
     gif_create(&animation_, &callbacks);
     holdsDecoder_ = true;
-    gif_result result;
-    do {
-        result = gif_initialise(&animation_, size, fileData_.data());
-    } while (result == GIF_WORKING);
-    if (result != GIF_OK) {
-        Fail(false,
-             L"BitmapImage: Warning, couldn't initialise gif " + path + L", it is likely corrupt");
-        return false;
+    const GifScan scan = ScanGif(animation_, fileData_.data(), size);
+    frameCount = scan.frameCount;
+    switch (scan.result) {
+        case GifScanResult::Scanned:
+            break;
+        case GifScanResult::Corrupt:
+            Fail(false, L"BitmapImage: Warning, couldn't initialise gif " + path +
+                            L", it is likely corrupt");
+            return false;
+        case GifScanResult::BadDimensions:
+            Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
+                            Canvas(static_cast<int>(scan.width), static_cast<int>(scan.height)) +
+                            L" in " + path);
+            return false;
+        case GifScanResult::TooLarge:
+            Fail(false, L"BitmapImage: Warning, gif " + path +
+                            L" overflowed maximum pointer size and was not loaded (" +
+                            std::to_wstring(scan.bytes64) + L" > " + std::to_wstring(scan.bytes32) +
+                            L")");
+            return false;
     }
-    while (frameCount < animation_.frame_count && animation_.frames[frameCount].display)
-        ++frameCount;
-    const uint32_t w = animation_.width;
-    const uint32_t h = animation_.height;
-    if (w > kMaxGifSide || h > kMaxGifSide) {
-        Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
-                        Canvas(static_cast<int>(w), static_cast<int>(h)) + L" in " + path);
-        return false;
-    }
-    // The same limit as a load at once, so that both refuse the same files.
-    const uint64_t bytes64 = static_cast<uint64_t>(frameCount) * h * w * 4;
-    const uint32_t bytes32 = frameCount * h * w * 4u;
-    if (bytes64 != bytes32) {
-        Fail(false, L"BitmapImage: Warning, gif " + path +
-                        L" overflowed maximum pointer size and was not loaded (" +
-                        std::to_wstring(bytes64) + L" > " + std::to_wstring(bytes32) + L")");
-        return false;
-    }
-    width = w;
-    height = h;
+    width = scan.width;
+    height = scan.height;
     loopCount = animation_.loop_count;
     if (frameCount > 1)
         return true;
@@ -269,14 +220,11 @@ bool GifStream::SetUpStore() {
     }
     frameDelays.reserve(frameCount);
     for (uint32_t i = 0; i < frameCount; ++i) {
-        // Centiseconds to seconds in single precision, as the holder does: 10 cs is 0.099999994.
-        float delay = static_cast<float>(animation_.frames[i].frame_delay) * 0.01f;
-        frameDelays.push_back(delay == 0.0f ? 0.1f : delay);
+        frameDelays.push_back(GifFrameDelay(animation_, i));
     }
-    const uint64_t fit = budgetBytes_ / FrameBytes();
-    slots = fit >= frameCount ? frameCount : static_cast<uint32_t>(fit < 2 ? 2 : fit);
+    slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
     slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
-    frameFailed_.reset(new (std::nothrow) std::atomic<uint8_t>[frameCount]);
+    frameFailed_.reset(new (std::nothrow) GifFrameMark[frameCount]);
     if (!slotKeys_ || !frameFailed_) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
         return false;
@@ -287,6 +235,7 @@ bool GifStream::SetUpStore() {
         frameFailed_[i].store(0, std::memory_order_relaxed);
     const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
     store_.reset(new (std::nothrow) uint8_t[storeBytes]);
+    frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     if (!store_) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
                         L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
@@ -310,7 +259,7 @@ bool GifStream::DecodeFirstFrame() {
 // far as libnsgif needs them, and not stored: after a stall of the host's thread the worker goes
 // straight to the pass that is due.
 void GifStream::DecodeAhead() {
-    const bool whole = slots == frameCount;
+    const bool whole = frames_.Whole();
     const uint64_t last = LastSequence();
     for (uint64_t next = 1; next <= last; ++next) {
         uint64_t from = 0;
@@ -328,7 +277,7 @@ void GifStream::DecodeAhead() {
 uint64_t GifStream::LastSequence() const {
     if (slots == frameCount)
         return frameCount - 1;
-    const uint64_t limit = LoopLimitOf(loopCount);
+    const uint64_t limit = GifLoopLimit(loopCount);
     return limit == 0 ? kEmpty - 1 : limit * frameCount - 1;
 }
 
@@ -352,29 +301,20 @@ bool GifStream::WaitForRoom(uint64_t next, uint64_t& from) {
     return !Stopped();
 }
 
-uint64_t GifStream::KeyOf(uint64_t sequence) const {
-    return slots == frameCount ? sequence % frameCount : sequence;
-}
-
 void GifStream::DecodeOne(uint64_t sequence, bool store) {
     const uint32_t frame = static_cast<uint32_t>(sequence % frameCount);
-    const bool decoded = gif_decode_frame(&animation_, frame) == GIF_OK;
+    const GifDecodeResult result = DecodeGifFrame(animation_, frame, frameFailed_.get());
+    const bool decoded = result == GifDecodeResult::Decoded;
     framesDecoded_.fetch_add(1, std::memory_order_relaxed);
     framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
-    if (!decoded && frameFailed_[frame].exchange(1) == 0)
+    if (result == GifDecodeResult::FailedAtFirst)
         NoteDecodeFailure(frame);
     // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
     if (!store || (!decoded && sequence != 0))
         return;
-    const uint64_t key = KeyOf(sequence);
-    const uint32_t slot = static_cast<uint32_t>(key % slots);
-    uint8_t* pixels = store_.get() + static_cast<size_t>(slot) * FrameBytes();
-    const unsigned char* canvas =
-        animation_.frame_image ? BitmapBuffer(animation_.frame_image) : nullptr;
-    if (canvas)
-        std::memcpy(pixels, canvas, FrameBytes());
-    else
-        std::memset(pixels, 0, FrameBytes());
+    const uint64_t key = frames_.KeyOf(sequence);
+    const uint32_t slot = frames_.SlotOf(key);
+    frames_.Keep(animation_, slot);
     if (decoded)
         slotKeys_[slot].store(key, std::memory_order_release);
 }
@@ -443,15 +383,15 @@ void GifStream::WriteLines(size_t upTo, void (*write)(const PendingLogLine&)) {
 }
 
 const uint8_t* GifStream::Frame(uint64_t sequence) const {
-    const uint64_t key = KeyOf(sequence);
-    const uint32_t slot = static_cast<uint32_t>(key % slots);
+    const uint64_t key = frames_.KeyOf(sequence);
+    const uint32_t slot = frames_.SlotOf(key);
     if (slotKeys_[slot].load(std::memory_order_acquire) != key)
         return nullptr;
-    return store_.get() + static_cast<size_t>(slot) * FrameBytes();
+    return frames_.Pixels(slot);
 }
 
 bool GifStream::FrameFailed(uint32_t frame) const {
-    return frameFailed_[frame].load(std::memory_order_relaxed) != 0;
+    return GifFrameFailed(frameFailed_.get(), frame);
 }
 
 void GifStream::Follow(uint64_t from) {
@@ -486,13 +426,10 @@ uint64_t GifStream::HeldBytes() const {
 namespace {
 
 // Called from inside libnsgif, which is C: nothing may be thrown through it, so the line is
-// built here, inside the handler, and dropped when there is no memory for it.
-void NoteCanvasFromCallback(const wchar_t* what, int width, int height) noexcept {
+// copied here, inside the handler, and dropped when there is no memory for it.
+void NoteFromCallback(void* stream, const wchar_t* line) noexcept {
     try {
-        if (callbackStream)
-            callbackStream->Note(false, std::wstring(L"BitmapImage: Warning, ") + what +
-                                            L" a gif canvas of " + Canvas(width, height) +
-                                            L" pixels");
+        static_cast<GifStream*>(stream)->Note(false, line);
     } catch (...) {
     }
 }

@@ -6,7 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "image/BackgroundLoader.h"
+#include "image/BackgroundWorker.h"
+#include "image/gif/GifBitmap.h"
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
 
@@ -48,10 +49,11 @@ void GifStream::LoadStillPicture() {
 // After the scan and the size checks, as the holder's GIF path: its frame 0 is what the host's
 // loader shows of such a file. Any doubt (no frame, a frame that does not decode) goes to it.
 void GifStream::KeepSingleFrame() {
-    const bool decoded = frameCount == 1 && gif_decode_frame(&animation_, 0) == GIF_OK &&
-                         animation_.frame_image != nullptr;
+    const bool decoded = frameCount == 1 &&
+                         DecodeGifFrame(animation_, 0, nullptr) == GifDecodeResult::Decoded &&
+                         GifCanvasPixels(animation_) != nullptr;
     if (decoded) {
-        const uint8_t* canvas = static_cast<const uint8_t*>(animation_.frame_image);
+        const uint8_t* canvas = GifCanvasPixels(animation_);
         try {
             stillPixels_.assign(canvas, canvas + FrameBytes());
         } catch (const std::bad_alloc&) {
