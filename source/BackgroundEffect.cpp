@@ -1,6 +1,6 @@
 // The source's side of loading effects in the background ("backgroundLoad" 1): a showing command
-// whose effect is an animated GIF takes effect, and is reported to the console, when its load is
-// swapped in, so that the console hears of an effect when it appears.
+// takes effect, and is reported to the console, when its load is swapped in, so that the console
+// hears of an effect when it appears.
 #include <cwchar>
 
 #include "controller/ConsoleProtocol.h"
