@@ -137,16 +137,10 @@ void BitmapImage::SwapInBackgroundLoad() {
 // host's loader makes it from the file.
 void BitmapImage::InstallStill() {
     GifStream& stream = *streams->shown;
-    texture =
+    Texture* made =
         GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.StillPicture(), true, true);
     Release(streams->shown);
-    if (!texture) {
-        AppWarning(L"BitmapImage::Init: could not create texture '%s'", filePath.Array());
-        CreatePlaceholderTexture();
-        return;
-    }
-    width = static_cast<float>(texture->GetWidth());
-    height = static_cast<float>(texture->GetHeight());
+    ShowStillTexture(made);
 }
 
 // Frame 0 into a new texture, the delays into the host's list; playback reads the rest from the

@@ -133,7 +133,12 @@ void BitmapImage::ReleaseContent() {
 }
 
 void BitmapImage::LoadStill() {
-    texture = GS->CreateTextureFromFile(filePath.Array(), true);
+    ShowStillTexture(GS->CreateTextureFromFile(filePath.Array(), true));
+}
+
+// A still's texture, from the host's loader or from a worker's pixels; none leaves the placeholder.
+void BitmapImage::ShowStillTexture(Texture* made) {
+    texture = made;
     if (!texture) {
         AppWarning(L"BitmapImage::Init: could not create texture '%s'", filePath.Array());
         CreatePlaceholderTexture();

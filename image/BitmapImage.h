@@ -112,6 +112,7 @@ private:
     void LoadNow();
     void ReleaseContent();
     void LoadStill();
+    void ShowStillTexture(Texture* made);
 
     bool StartBackgroundLoad();
     void DropBackgroundLoad();

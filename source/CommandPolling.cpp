@@ -117,8 +117,9 @@ void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvas
     const CommandFields fields = {command.effectId, command.width, command.height,
                                   PlacementFromPercent(command.xPercent, canvasWidth),
                                   PlacementFromPercent(command.yPercent, canvasHeight)};
-    // With the setting on, the worker takes stills as well as GIFs: every effect is reported, placed
-    // and sized when it is swapped in (what it cannot take is loaded at once, and reported so).
+    // With the setting on, the worker takes stills as well as GIFs: every effect is reported,
+    // placed and sized when it is swapped in (what it cannot take is loaded at once, and reported
+    // so).
     if (BackgroundLoadWanted()) {
         DeferCommand(command, fields, widthBefore, heightBefore);
         return;
