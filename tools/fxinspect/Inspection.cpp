@@ -1,6 +1,7 @@
 #include "Inspection.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
@@ -46,6 +47,19 @@ void DescribeFile(Inspection& out, std::vector<uint8_t>& bytes) {
     std::ifstream file(path, std::ios::binary);
     file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<size_t>(file.gcount()));
+}
+
+Format FormatOf(const std::string& path) {
+    const std::wstring wide = standin::FromUtf8(path);
+    if (BitmapImage::IsGifPath(wide.c_str()))
+        return Format::Gif;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.size() - dot != 5)
+        return Format::Other;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "webp" ? Format::Webp : Format::Other;
 }
 
 const char* StateOf(const BitmapImage& image) {
@@ -134,13 +148,17 @@ void ReadHolder(const BitmapImage& image, Inspection& out) {
     if (!image.isAnimated)
         return;
     out.frames = image.frameCount;
-    out.loopCount = image.animation.loop_count;
+    const bool gif = out.format == Format::Gif;
+    out.loopCount = gif ? image.animation.loop_count : static_cast<int>(out.webp.loopCount);
     out.loopLimit = image.LoopLimit();
     for (uint32_t i = 0; i < image.frameDelays.Num(); ++i) {
         out.delays.push_back(image.frameDelays[i]);
-        out.delaysCs.push_back(image.animation.frames[i].frame_delay);
+        if (gif)
+            out.delaysCs.push_back(image.animation.frames[i].frame_delay);
         out.passSeconds += image.frameDelays[i];
     }
+    if (out.format == Format::Webp)
+        out.durationsMs = out.webp.durationsMs;
     const uint64_t canvas = uint64_t(image.animation.width) * image.animation.height * 4;
     Memory& memory = out.memory;
     memory.fileBuffer = image.fileData ? out.fileBytes : 0;
@@ -361,7 +379,22 @@ void AddWarnings(Inspection& out) {
         warn("one-centisecond-delays", text);
     }
 
-    if (out.state == "animated" && out.loopLimit != 0 &&
+    // The same surprise in a WebP, whose durations are milliseconds; 0 plays as 100 ms everywhere.
+    std::vector<uint32_t> shortMs;
+    for (uint32_t i = 0; i < out.durationsMs.size(); ++i)
+        if (out.durationsMs[i] >= 1 && out.durationsMs[i] <= 10)
+            shortMs.push_back(i);
+    if (!shortMs.empty()) {
+        const bool all = shortMs.size() == out.durationsMs.size();
+        warn("short-durations",
+             (all ? std::string("every frame has")
+                  : Frames(shortMs) + (shortMs.size() == 1 ? " has" : " have")) +
+                 " a duration of 1 to 10 ms: browsers show such frames for 100 ms, the module "
+                 "for 10 ms");
+    }
+
+    // A WebP's loop count is the plays in all, to the module and to browsers alike.
+    if (out.state == "animated" && out.format == Format::Gif && out.loopLimit != 0 &&
         (out.loopLimit > 1 || out.header.hasLoopExtension)) {
         const std::string n = std::to_string(out.loopLimit);
         warn("loop-count", "the file's loop count is " + n + ": the module plays it " + n +
@@ -386,7 +419,11 @@ Inspection Inspect(const Options& options) {
     out.clock = threadclock::FineThreadClockName();
     std::vector<uint8_t> bytes;
     DescribeFile(out, bytes);
+    out.format = FormatOf(out.path);
     out.header = ReadGifHeader(bytes);
+#ifdef FXINSPECT_WEBP
+    out.webp = ReadWebpHeader(bytes);
+#endif
     bytes.clear();
     bytes.shrink_to_fit();
 

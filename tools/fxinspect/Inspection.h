@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "GifHeader.h"
+#include "WebpHeader.h"
 
 namespace fxinspect {
 
@@ -24,9 +25,12 @@ struct Options {
 
 enum class FileKind { Missing, Folder, File };
 
+// The holder's path a file takes, by its extension as the module tells them.
+enum class Format { Other, Gif, Webp };
+
 // The holder's bytes in the host's allocator, by what they are for, and the texture beside them.
 struct Memory {
-    uint64_t fileBuffer = 0;     // the whole GIF file, kept while it plays
+    uint64_t fileBuffer = 0;     // the whole file, kept while it plays
     uint64_t frameStore = 0;     // every frame's pixels, allocated and cleared at load
     uint64_t decoderCanvas = 0;  // libnsgif's bitmap of the last decoded frame
     uint64_t tables = 0;         // the rest: the frame table, the delays, the texture object
@@ -91,15 +95,18 @@ struct Inspection {
     std::string path;
     FileKind fileKind = FileKind::Missing;
     uint64_t fileBytes = 0;
+    Format format = Format::Other;
     GifHeader header;
+    WebpHeader webp;
 
     std::string state;  // "animated", "still" or "placeholder"
     uint32_t width = 0, height = 0;
     uint32_t frames = 0;
-    int loopCount = 0;       // as libnsgif reports it (animated only)
-    uint32_t loopLimit = 0;  // plays in all; 0: forever
-    std::vector<uint32_t> delaysCs;
-    std::vector<float> delays;  // seconds, as the holder keeps them
+    int loopCount = 0;               // as libnsgif reports it, or the WebP file's (animated only)
+    uint32_t loopLimit = 0;          // plays in all; 0: forever
+    std::vector<uint32_t> delaysCs;  // a GIF's, as libnsgif reports them
+    std::vector<uint32_t> durationsMs;  // a WebP's, as the file stores them
+    std::vector<float> delays;          // seconds, as the holder keeps them
     double passSeconds = 0.0;
     std::vector<uint32_t> undecodable;
 
@@ -120,7 +127,7 @@ struct Inspection {
 };
 
 Inspection Inspect(const Options& options);
-// Fills `out.background` for an animated GIF (Background.cpp).
+// Fills `out.background` for an animation (Background.cpp).
 void MeasureBackground(const Options& options, Inspection& out);
 
 // The frame store size above which the report warns.

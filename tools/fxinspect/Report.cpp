@@ -120,6 +120,12 @@ std::string Canvas(uint32_t width, uint32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
+// A GIF without a looping extension reports a loop count of 1 all the same; a WebP animation
+// always stores its count.
+bool LoopCountStored(const Inspection& in) {
+    return in.format == Format::Webp || in.header.hasLoopExtension;
+}
+
 std::string LoopWords(const Inspection& in) {
     if (in.loopLimit == 0)
         return in.loopCount == 0 ? "loops forever (the file's loop count is 0)"
@@ -131,8 +137,8 @@ std::string LoopWords(const Inspection& in) {
         ", then keeps its last frame on screen, from " + Seconds(lastShown) + " on";
     if (in.loopLimit == 1)
         return std::string("plays once") +
-               (in.header.hasLoopExtension ? " (the file's loop count is 1)"
-                                           : " (the file has no looping extension)") +
+               (LoopCountStored(in) ? " (the file's loop count is 1)"
+                                    : " (the file has no looping extension)") +
                holds;
     return "plays " + std::to_string(in.loopLimit) + " times in all (the file's loop count is " +
            std::to_string(in.loopCount) + ")" + holds;
@@ -153,8 +159,8 @@ std::string Headline(const Inspection& in) {
                "): not an effect the module can show; its log below says why." + placeholder;
     if (in.state == "still")
         return in.path + ": a still image, " + Canvas(in.width, in.height) + ".";
-    return in.path + ": an animated GIF, " + Canvas(in.width, in.height) + ", " +
-           Count(in.frames, "frame", "frames") + "; it " +
+    return in.path + ": an animated " + (in.format == Format::Webp ? "WebP" : "GIF") + ", " +
+           Canvas(in.width, in.height) + ", " + Count(in.frames, "frame", "frames") + "; it " +
            (in.loopLimit == 0   ? "loops forever."
             : in.loopLimit == 1 ? "plays once."
                                 : "plays " + std::to_string(in.loopLimit) + " times.");
@@ -371,17 +377,30 @@ std::string JsonReport(const Inspection& in) {
                           : in.fileKind == FileKind::Folder ? "folder"
                                                             : "file"},
                  {"bytes", in.fileBytes}};
-    j["declared"] = in.header.isGif ? Json{{"width", in.header.width},
-                                           {"height", in.header.height},
-                                           {"loopExtension", in.header.hasLoopExtension}}
-                                    : Json();
+    j["format"] = in.format == Format::Gif    ? Json("gif")
+                  : in.format == Format::Webp ? Json("webp")
+                                              : Json();
+    if (in.header.isGif)
+        j["declared"] = {{"width", in.header.width},
+                         {"height", in.header.height},
+                         {"loopExtension", in.header.hasLoopExtension}};
+    else if (in.webp.isWebp)
+        j["declared"] = {{"width", in.webp.width},
+                         {"height", in.webp.height},
+                         {"animated", in.webp.animated},
+                         {"loopCount", in.webp.animated ? Json(in.webp.loopCount) : Json()},
+                         {"alpha", in.webp.alpha},
+                         {"complete", in.webp.complete}};
+    else
+        j["declared"] = Json();
     Json delays = Json::array(), cs = Json::array();
-    for (size_t i = 0; i < in.delays.size(); ++i) {
-        delays.push_back(JsonFigure(DelayMs(in.delays[i])));
-        cs.push_back(in.delaysCs[i]);
-    }
+    for (float delay : in.delays)
+        delays.push_back(JsonFigure(DelayMs(delay)));
+    for (uint32_t delay : in.delaysCs)
+        cs.push_back(delay);
     j["delaysMs"] = delays;
     j["delaysCs"] = cs;
+    j["durationsMs"] = in.durationsMs;
     j["passMs"] = animated ? JsonFigure(Thousandths(in.passSeconds * 1e3)) : Json();
     j["loop"] = animated ? Json(LoopWords(in)) : Json();
     j["undecodableFrames"] = in.undecodable;
