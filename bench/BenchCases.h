@@ -17,6 +17,20 @@ struct GifCase {
     std::vector<uint8_t> bytes;  // the file's bytes, for libnsgif alone
 };
 
+// An animated WebP and a GIF of the same pictures, size and frames (WebpBench.cpp).
+struct WebpCase {
+    BusyGifRecipe recipe;
+    std::string name;
+    std::vector<uint8_t> webp, gif;
+    std::wstring webpPath, gifPath;
+};
+
+// Makes both files in `folder`; false, with a line on standard error, when that fails.
+bool MakeWebpCase(const BusyGifRecipe& recipe, const std::string& folder, WebpCase& c);
+// The module's first pass and load of the WebP against libwebp's animation decoder and against
+// the GIF.
+void RegisterWebpBenchmarks(std::vector<WebpCase>& cases, std::vector<Row>& rows);
+
 // Loading, the first pass of playback and cached playback, each against its floor.
 void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows);
 

@@ -141,8 +141,20 @@ int main(int argc, char** argv) {
     desktop.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
     desktop.CreateWindowWithTitle(vantrel::kConsoleTitle);
 
+    // Animated WebP against a GIF of the same plasma pictures.
+    std::vector<bench::WebpCase> webpCases;
+    const bench::BusyGifRecipe webpRecipes[] = {{512, 512, 30, 4}, {1280, 720, 30, 4}};
+    for (const bench::BusyGifRecipe& recipe : webpRecipes) {
+        if (quick && recipe.width > 512)
+            continue;
+        webpCases.emplace_back();
+        if (!bench::MakeWebpCase(recipe, workspace.path, webpCases.back()))
+            return 1;
+    }
+
     std::vector<bench::Row> rows;
     bench::RegisterImageBenchmarks(cases, rows);
+    bench::RegisterWebpBenchmarks(webpCases, rows);
     bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
     bench::RegisterStartBenchmarks(cases, bigStill);
     bench::RegisterStreamBenchmarks(cases);
