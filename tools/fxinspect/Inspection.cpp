@@ -164,6 +164,8 @@ void ReadHolder(const BitmapImage& image, Inspection& out) {
     memory.fileBuffer = image.fileData ? out.fileBytes : 0;
     memory.frameStore = image.frameStore ? canvas * image.frameCount : 0;
     memory.decoderCanvas = image.animation.frame_image ? canvas : 0;
+    if (!gif)
+        memory.decoderHeap = 2 * canvas;
     const uint64_t named = memory.fileBuffer + memory.frameStore + memory.decoderCanvas;
     memory.tables = memory.total > named ? memory.total - named : 0;
 }

@@ -36,6 +36,9 @@ struct Memory {
     uint64_t tables = 0;         // the rest: the frame table, the delays, the texture object
     uint64_t total = 0;          // measured: the allocator's live bytes after the load, less before
     uint64_t texture = 0;        // the texture's pixels, on the graphics side
+    // Beside the host's allocator, in the C runtime's heap: libwebp's animation decoder keeps the
+    // canvas it composes on and the one before it, as long as the WebP shows.
+    uint64_t decoderHeap = 0;
 };
 
 struct FrameChanges {

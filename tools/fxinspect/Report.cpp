@@ -171,10 +171,14 @@ std::string MemoryWords(const Inspection& in) {
     if (!m.frameStore && !m.fileBuffer)
         return "a texture of " + Size(m.texture) + "; the module keeps no pixels of its own (" +
                Size(m.total) + " in the host's allocator)";
-    return Size(m.total) + " in the host's allocator while it shows: frame store " +
-           Size(m.frameStore) + ", file buffer " + Size(m.fileBuffer) + ", decoder canvas " +
-           Size(m.decoderCanvas) + ", tables " + Size(m.tables) + "; and a texture of " +
-           Size(m.texture);
+    std::string text = Size(m.total) + " in the host's allocator while it shows: frame store " +
+                       Size(m.frameStore) + ", file buffer " + Size(m.fileBuffer) +
+                       ", decoder canvas " + Size(m.decoderCanvas) + ", tables " + Size(m.tables) +
+                       "; and a texture of " + Size(m.texture);
+    if (m.decoderHeap)
+        text += "; libwebp's decoder keeps two canvases, " + Size(m.decoderHeap) +
+                ", in the C runtime's heap";
+    return text;
 }
 
 std::string BackgroundWords(const Inspection& in) {
@@ -405,9 +409,13 @@ std::string JsonReport(const Inspection& in) {
     j["loop"] = animated ? Json(LoopWords(in)) : Json();
     j["undecodableFrames"] = in.undecodable;
     const Memory& m = in.memory;
-    j["memory"] = {{"total", m.total},           {"fileBuffer", m.fileBuffer},
-                   {"frameStore", m.frameStore}, {"decoderCanvas", m.decoderCanvas},
-                   {"tables", m.tables},         {"texture", m.texture}};
+    j["memory"] = {{"total", m.total},
+                   {"fileBuffer", m.fileBuffer},
+                   {"frameStore", m.frameStore},
+                   {"decoderCanvas", m.decoderCanvas},
+                   {"tables", m.tables},
+                   {"texture", m.texture},
+                   {"decoderHeap", m.decoderHeap}};
     auto changes = [](const FrameChanges& f) {
         return f.count ? Json{{"count", f.count},
                               {"meanMs", Thousandths(f.meanMs)},
