@@ -15,6 +15,10 @@
 #include "standin/Standin.h"
 #include "support/GifBuilder.h"
 #include "support/TestHost.h"
+#ifdef FXINSPECT_WEBP_TEST
+#include "RandomAnimation.h"
+#include "WebpWriter.h"
+#endif
 
 namespace {
 
@@ -176,6 +180,62 @@ TEST_F(Fxinspect, WarnsWhereTheEffectWillSurpriseItsAuthor) {
     EXPECT_EQ(report["width"], 12);
 }
 
+#ifdef FXINSPECT_WEBP_TEST
+// Animated WebPs written from known pictures, durations and loop counts: the report gives back the
+// frames, the durations as the file stores them and as the module plays them (the rule's edges:
+// 0 ms plays as 100 ms, 1 to 9 ms as 10 ms, 10 ms on as they are), the loop count, and warns of
+// exactly the frames of 1 to 10 ms. The extension is the module's in any case.
+TEST_F(Fxinspect, ReportsAWebpAsItWasWritten) {
+    const struct {
+        const char* name;
+        std::vector<int> durations;  // repeated over the frames
+        int loopCount;
+        const char* shortWarning;  // the warning's start; null: none
+    } cases[] = {
+        {"r.webp", {0, 11, 70}, 0, nullptr},
+        {"R.WEBP", {1, 9, 10, 0, 11, 70, 0, 11, 70, 0, 11, 70}, 3, "frames 0-2 have a duration"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fxmakefx::RandomAnimation truth = fxmakefx::MakeRandomAnimation(7, 24, 16, 12);
+        for (size_t i = 0; i < truth.canvases.size(); ++i)
+            truth.canvases[i].durationMs = c.durations[i % c.durations.size()];
+        fxmakefx::WebpOptions options;
+        options.loopCount = c.loopCount;
+        const Json report =
+            Report(dir_.Write(c.name, fxmakefx::EncodeWebp(24, 16, truth.canvases, options)));
+
+        EXPECT_EQ(report["format"], "webp");
+        EXPECT_EQ(report["state"], "animated");
+        EXPECT_EQ(report["width"], 24);
+        EXPECT_EQ(report["height"], 16);
+        EXPECT_EQ(report["loopCount"], c.loopCount);
+        EXPECT_EQ(report["loopLimit"], c.loopCount);
+        ASSERT_EQ(report["frames"], truth.canvases.size());
+        ASSERT_EQ(report["durationsMs"].size(), truth.canvases.size());
+        ASSERT_EQ(report["delaysMs"].size(), truth.canvases.size());
+        for (size_t i = 0; i < truth.canvases.size(); ++i) {
+            const int ms = truth.canvases[i].durationMs;
+            EXPECT_EQ(report["durationsMs"][i], ms) << "frame " << i;
+            EXPECT_NEAR(report["delaysMs"][i].get<double>(),
+                        ms == 0   ? 100
+                        : ms < 10 ? 10
+                                  : ms,
+                        1e-3)
+                << "frame " << i;
+        }
+        std::string shortWarning;
+        for (const Json& warning : report["warnings"])
+            if (warning["kind"] == "short-durations")
+                shortWarning = warning["text"];
+        if (c.shortWarning)
+            EXPECT_EQ(shortWarning.rfind(c.shortWarning, 0), 0u) << shortWarning;
+        else
+            EXPECT_EQ(shortWarning, "");
+    }
+}
+#endif
+
 TEST_F(Fxinspect, ExitStatusTellsWhetherTheModuleShowsTheFile) {
     const std::string example = std::string(EXAMPLES_DIR) + "/sparkle.gif";
     const std::string junk = dir_.Write("junk.gif", {'G', 'I', 'F', 'x', 'y', 'z', 1, 2, 3});
@@ -188,6 +248,11 @@ TEST_F(Fxinspect, ExitStatusTellsWhetherTheModuleShowsTheFile) {
                           // standard error
     } cases[] = {
         {{example, "--no-real-time"}, 0, "an animated GIF, 160 x 160, 16 frames"},
+#ifdef FXINSPECT_WEBP_TEST
+        {{std::string(EXAMPLES_DIR) + "/glow.webp", "--no-real-time"},
+         0,
+         "an animated WebP, 160 x 160, 12 frames"},
+#endif
         {{"--help"}, 0, "usage: fxinspect FILE"},
         {{dir_.File("nothing.gif")}, kPlaceholder, "not found"},
         {{dir_.path()}, kPlaceholder, "a folder"},
