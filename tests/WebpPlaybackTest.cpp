@@ -41,6 +41,68 @@ const Bytes& Pixels(const BitmapImage& image) {
     return standin::InspectTexture(image.texture)->rgba;
 }
 
+// The chunks of a WebP file: each one's four-letter tag and where its payload starts and ends.
+struct Chunk {
+    std::string tag;
+    size_t at, size;
+};
+std::vector<Chunk> Chunks(const Bytes& file, size_t from, size_t to) {
+    std::vector<Chunk> chunks;
+    while (from + 8 <= to) {
+        const size_t size = file[from + 4] | file[from + 5] << 8 | file[from + 6] << 16 |
+                            size_t{file[from + 7]} << 24;
+        chunks.push_back(
+            {std::string(file.begin() + from, file.begin() + from + 4), from + 8, size});
+        from += 8 + size + size % 2;
+    }
+    return chunks;
+}
+
+// `file` with its canvas said to be `width` x `height` (the frames stay where they are).
+Bytes WithCanvas(Bytes file, uint32_t width, uint32_t height) {
+    const Chunk vp8x = Chunks(file, 12, file.size()).front();
+    EXPECT_EQ(vp8x.tag, "VP8X");
+    for (int i = 0; i < 3; ++i) {
+        file[vp8x.at + 4 + i] = static_cast<uint8_t>((width - 1) >> (8 * i));
+        file[vp8x.at + 7 + i] = static_cast<uint8_t>((height - 1) >> (8 * i));
+    }
+    return file;
+}
+
+// `file` (lossless) with frame `frame`'s picture data spoilt past its header, so that its chunks
+// still read well and only decoding the frame fails.
+Bytes WithBrokenFrame(Bytes file, size_t frame) {
+    size_t seen = 0;
+    for (const Chunk& anmf : Chunks(file, 12, file.size())) {
+        if (anmf.tag != "ANMF" || seen++ != frame)
+            continue;
+        const Chunk image = Chunks(file, anmf.at + 16, anmf.at + anmf.size).front();
+        EXPECT_EQ(image.tag, "VP8L");
+        std::memset(&file[image.at + 5], 0xFF, image.size - 5);
+    }
+    return file;
+}
+
+// What a holder shows, as far as its owner and the host can tell.
+struct Look {
+    bool animated;
+    float width, height;
+    Bytes pixels;
+    bool operator==(const Look& o) const {
+        return animated == o.animated && width == o.width && height == o.height &&
+               pixels == o.pixels;
+    }
+};
+Look LookAt(const BitmapImage& image) {
+    return {image.isAnimated, image.width, image.height, Pixels(image)};
+}
+
+std::vector<std::wstring> TakeLog() {
+    std::vector<std::wstring> texts = testsupport::LogTexts();
+    standin::ClearLog();
+    return texts;
+}
+
 enum class Path { AtOnce, Worker, RingOfTwo };
 
 // Loads `path` the way `how` says and waits for the worker, if any, to decode what it can.
@@ -176,6 +238,83 @@ TEST(WebpPlayback, LossyFramesAreLibwebpsOwnDecodeExactly) {
         Load(image, path, how, width * height * 4);
         ASSERT_TRUE(image.isAnimated);
         PlayAgainst(image, want, width, 0.03f, 3.0f);
+    }
+}
+
+// WebP files that cannot be shown whole, loaded at once and in the background: each gives one line
+// of the kind a GIF gives, the same on both paths, and the placeholder or the frames that can be
+// shown. libwebp composes nothing after a frame that fails, so the texture keeps the frame before
+// it until the animation comes round again.
+TEST(WebpPlayback, BrokenFilesGiveOneLineAndThePlaceholderOrTheFramesBefore) {
+    TempDir dir;
+    const fxmakefx::RandomAnimation four = fxmakefx::MakeRandomAnimation(41, 6, 5, 4);
+    const Bytes good = fxmakefx::EncodeWebp(6, 5, four.canvases, fxmakefx::WebpOptions());
+    const fxmakefx::RandomAnimation two = fxmakefx::MakeRandomAnimation(42, 2, 1, 2);
+    const Bytes narrow = fxmakefx::EncodeWebp(2, 1, two.canvases, fxmakefx::WebpOptions());
+    const fxmakefx::RandomAnimation many = fxmakefx::MakeRandomAnimation(43, 1, 1, 64);
+    const Bytes tiny = fxmakefx::EncodeWebp(1, 1, many.canvases, fxmakefx::WebpOptions());
+    const struct {
+        const char* name;
+        Bytes bytes;
+        std::wstring line;  // %s: the path
+        int brokenFrame;    // -1: none shows
+    } cases[] = {
+        {"truncated.webp", Bytes(good.begin(), good.begin() + good.size() / 2),
+         L"BitmapImage: Warning, couldn't initialise webp %s, it is likely corrupt", -1},
+        {"not-webp.webp", Bytes(100, 'R'),
+         L"BitmapImage: Warning, couldn't initialise webp %s, it is likely corrupt", -1},
+        {"widest.webp", WithCanvas(narrow, 4096, 1), L"", 0},
+        {"too-wide.webp", WithCanvas(narrow, 4097, 1),
+         L"BitmapImage: Warning, bad texture dimensions 4097 x 1 in %s", -1},
+        {"too-tall.webp", WithCanvas(narrow, 2, 4097),
+         L"BitmapImage: Warning, bad texture dimensions 2 x 4097 in %s", -1},
+        {"four-gibibytes.webp", WithCanvas(tiny, 4096, 4096),
+         L"BitmapImage: Warning, webp %s overflowed maximum pointer size and was not loaded "
+         L"(4294967296 > 0)",
+         -1},
+        {"broken-frame.webp", WithBrokenFrame(good, 2),
+         L"BitmapImage: Warning, couldn't decode frame 2 of %s", 2},
+        {"broken-first.webp", WithBrokenFrame(good, 0),
+         L"BitmapImage: Warning, couldn't decode frame 0 of %s", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = standin::FromUtf8(dir.Write(c.name, c.bytes));
+        std::vector<std::wstring> want;
+        if (!c.line.empty()) {
+            const size_t at = c.line.find(L"%s");
+            want.push_back(c.line.substr(0, at) + path + c.line.substr(at + 2));
+        }
+        standin::ClearLog();
+        BitmapImage now, later;
+        Load(now, path, Path::AtOnce, 0);
+        EXPECT_EQ(TakeLog(), want) << "at once";
+        Load(later, path, Path::Worker, 0);
+        EXPECT_EQ(TakeLog(), want) << "in the background";
+        EXPECT_TRUE(LookAt(later) == LookAt(now));
+        if (c.brokenFrame < 0) {
+            EXPECT_FALSE(now.isAnimated);
+            EXPECT_EQ(now.width, 32.0f);
+            continue;
+        }
+        ASSERT_TRUE(now.isAnimated);
+        // Two passes, frame by frame: each frame before the broken one as written, the frame
+        // before it kept from there on.
+        for (BitmapImage* image : {&now, &later}) {
+            for (int call = 0; call < 2 * 4; ++call) {
+                image->Advance(image->frameDelays[image->currentFrame] + 0.001f);
+                image->WaitForBackgroundLoad();
+                image->Advance(0.0f);
+                if (c.brokenFrame == 0)
+                    continue;
+                const uint32_t frame = image->currentFrame;
+                const uint32_t shown =
+                    frame < static_cast<uint32_t>(c.brokenFrame) ? frame : c.brokenFrame - 1;
+                ASSERT_EQ(Difference(Pixels(*image), four.canvases[shown].rgba, 6), "")
+                    << "frame " << frame;
+            }
+        }
+        EXPECT_TRUE(TakeLog().empty()) << "a frame is reported once";
     }
 }
 
