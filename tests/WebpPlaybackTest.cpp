@@ -257,7 +257,7 @@ TEST(WebpPlayback, BrokenFilesGiveOneLineAndThePlaceholderOrTheFramesBefore) {
         const char* name;
         Bytes bytes;
         std::wstring line;  // %s: the path
-        int brokenFrame;    // -1: none shows
+        int brokenFrame;    // -1: the placeholder; 0: it plays; k: frame k fails
     } cases[] = {
         {"truncated.webp", Bytes(good.begin(), good.begin() + good.size() / 2),
          L"BitmapImage: Warning, couldn't initialise webp %s, it is likely corrupt", -1},
