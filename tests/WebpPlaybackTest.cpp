@@ -241,6 +241,27 @@ TEST(WebpPlayback, LossyFramesAreLibwebpsOwnDecodeExactly) {
     }
 }
 
+// A WebP of one frame is a still texture with its alpha, on both paths: the host's own loader is
+// not asked, since it cannot be assumed to read WebP.
+TEST(WebpPlayback, OneFrameIsAStillTextureWithItsAlpha) {
+    TempDir dir;
+    const fxmakefx::RandomAnimation one = fxmakefx::MakeRandomAnimation(51, 19, 7, 1);
+    const std::wstring path = standin::FromUtf8(dir.Write(
+        "still.webp", fxmakefx::EncodeWebp(19, 7, one.canvases, fxmakefx::WebpOptions())));
+    for (Path how : {Path::AtOnce, Path::Worker}) {
+        BitmapImage image;
+        Load(image, path, how, 0);
+        EXPECT_FALSE(image.isAnimated);
+        EXPECT_EQ(image.width, 19.0f);
+        EXPECT_EQ(image.height, 7.0f);
+        const standin::TextureInfo* info = standin::InspectTexture(image.texture);
+        ASSERT_NE(info, nullptr);
+        EXPECT_TRUE(info->isStatic);
+        EXPECT_EQ(Difference(info->rgba, one.canvases[0].rgba, 19), "");
+    }
+    EXPECT_TRUE(TakeLog().empty());
+}
+
 // WebP files that cannot be shown whole, loaded at once and in the background: each gives one line
 // of the kind a GIF gives, the same on both paths, and the placeholder or the frames that can be
 // shown. libwebp composes nothing after a frame that fails, so the texture keeps the frame before
