@@ -3,16 +3,28 @@
 file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/image/*.cpp
   ${CMAKE_SOURCE_DIR}/image/gif/*.cpp
+  ${CMAKE_SOURCE_DIR}/image/webp/*.cpp
   ${CMAKE_SOURCE_DIR}/source/*.cpp
   ${CMAKE_SOURCE_DIR}/controller/*.cpp
   ${CMAKE_SOURCE_DIR}/identity/*.cpp
   ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
+# WebP effects where the build has libwebp (cmake/webp.cmake); without it a .webp file is a still
+# for the host's loader, as any other extension.
+if(VANTREL_HAVE_WEBP)
+  list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpAbsent\\.cpp$")
+else()
+  list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpDecoder\\.cpp$")
+endif()
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})
 target_include_directories(vantrel_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(vantrel_core PUBLIC ${VANTREL_HOST_LINK} vantrel_platform nsgif)
 target_compile_options(vantrel_core PRIVATE ${VANTREL_WARNINGS})
+if(VANTREL_HAVE_WEBP)
+  target_link_libraries(vantrel_core PRIVATE vantrel_webp_decode)
+  target_compile_definitions(vantrel_core PRIVATE VANTREL_WEBP)
+endif()
 set_target_properties(vantrel_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)

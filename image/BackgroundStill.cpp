@@ -1,13 +1,12 @@
-// The worker's side of a still picture and of a GIF of one frame: the file is read and decoded
-// here, so that the host's thread only makes the texture from the pixels. Whatever the system's
-// decoder cannot take goes back to the host's own loader, which then does what it does without the
-// background load; the worker never reports a still's failure itself.
+// The worker's side of a still picture and of a GIF or WebP of one frame: the file is read and
+// decoded here, so that the host's thread only makes the texture from the pixels. Whatever the
+// system's decoder cannot take goes back to the host's own loader, which then does what it does
+// without the background load; the worker reports no still's failure itself, but a WebP's.
 #include <functional>
 #include <new>
 #include <vector>
 
 #include "image/BackgroundWorker.h"
-#include "image/gif/GifBitmap.h"
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
 
@@ -46,23 +45,34 @@ void GifStream::LoadStillPicture() {
     MarkReady();
 }
 
-// After the scan and the size checks, as the holder's GIF path: its frame 0 is what the host's
-// loader shows of such a file. Any doubt (no frame, a frame that does not decode) goes to it.
+// After the scan and the size checks, as the holder's path: a GIF's frame 0 is what the host's
+// loader shows of such a file, and any doubt (no frame, a frame that does not decode) goes to it.
+// The host's loader cannot be assumed to read WebP: a still WebP that does not decode is refused
+// here, with the line the holder writes for it.
 void GifStream::KeepSingleFrame() {
+    FrameDecoder decoder = Decoder();
     const bool decoded = frameCount == 1 &&
-                         DecodeGifFrame(animation_, 0, nullptr) == GifDecodeResult::Decoded &&
-                         GifCanvasPixels(animation_) != nullptr;
+                         decoder.Decode(0, nullptr) == FrameDecodeResult::Decoded &&
+                         decoder.Canvas() != nullptr;
     if (decoded) {
-        const uint8_t* canvas = GifCanvasPixels(animation_);
+        const uint8_t* canvas = decoder.Canvas();
         try {
             stillPixels_.assign(canvas, canvas + FrameBytes());
         } catch (const std::bad_alloc&) {
             stillPixels_.clear();
         }
     }
-    gif_finalise(&animation_);
+    decoder.Finalise();
     holdsDecoder_ = false;
     std::vector<uint8_t>().swap(fileData_);
+    if (format == EffectFormat::Webp && !decoded) {
+        Fail(false, L"BitmapImage: Warning, couldn't decode frame 0 of " + path);
+        return;
+    }
+    if (format == EffectFormat::Webp && stillPixels_.empty()) {
+        FailForLackOfMemory();
+        return;
+    }
     if (!decoded || stillPixels_.empty()) {
         HandBackToHost();
         return;

@@ -32,10 +32,6 @@ void Release(std::shared_ptr<GifStream>& stream) {
 
 }  // namespace
 
-bool BitmapImage::IsGifPath(const wchar_t* path) {
-    return path && path[0] != 0 && GetPathExtension(path).CompareI(L"gif");
-}
-
 bool BitmapImage::BackgroundLoadPending() const {
     return streams && streams->pending;
 }
@@ -80,7 +76,7 @@ bool BitmapImage::StartBackgroundLoad() {
         Release(streams->pending);
         try {
             stream = std::make_shared<GifStream>(path, platform::Current(), frameCacheBytes);
-            stream->still = !IsGifPath(path);
+            stream->still = !EffectFormatOfPath(path, stream->format);
         } catch (...) {
         }
     }
@@ -152,10 +148,15 @@ void BitmapImage::InstallStream() {
     texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
                                 false);
     if (!texture)
-        Log(L"BitmapImage: Warning, no texture could be made for gif %s", path);
+        Log(TextFor(stream.format, L"BitmapImage: Warning, no texture could be made for gif %s",
+                    L"BitmapImage: Warning, no texture could be made for webp %s"),
+            path);
     for (float delay : stream.frameDelays) {
         if (!frameDelays.Add(delay)) {
-            Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s", path);
+            Log(TextFor(stream.format,
+                        L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
+                        L"BitmapImage: Warning, not enough memory for the frame delays of webp %s"),
+                path);
             Release(streams->shown);
             ReleaseContent();
             CreatePlaceholderTexture();
@@ -163,6 +164,7 @@ void BitmapImage::InstallStream() {
         }
     }
     // The decoder stays with the worker; the holder's record gives the canvas and the loop count.
+    format = stream.format;
     animation = gif_animation();
     animation.width = stream.width;
     animation.height = stream.height;

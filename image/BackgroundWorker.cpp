@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "image/gif/GifBitmap.h"
-#include "image/gif/GifScan.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -84,6 +83,11 @@ std::wstring Canvas(int width, int height) {
     return std::to_wstring(width) + L" x " + std::to_wstring(height);
 }
 
+// The format's name in the load's lines, which are a GIF's with the name in place.
+const wchar_t* Named(EffectFormat format) {
+    return TextFor(format, L"gif", L"webp");
+}
+
 }  // namespace
 
 GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes)
@@ -91,7 +95,7 @@ GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budge
 
 GifStream::~GifStream() {
     if (holdsDecoder_)
-        gif_finalise(&animation_);
+        Decoder().Finalise();
 }
 
 std::shared_ptr<GifStream> GifStream::Run() noexcept {
@@ -153,25 +157,28 @@ bool GifStream::ReadFile() {
         case platform::FileRead::Stopped:
             return false;
         case platform::FileRead::NotOpened:
-            Fail(true, L"BitmapImage::Init: could not open gif file '" + path + L"'");
+            Fail(true, std::wstring(L"BitmapImage::Init: could not open ") + Named(format) +
+                           L" file '" + path + L"'");
             return false;
         case platform::FileRead::TooLarge:
-            Fail(false, L"BitmapImage: Warning, gif " + path + L" is too large to load (" +
-                            std::to_wstring(size) + L" bytes)");
+            Fail(false, std::wstring(L"BitmapImage: Warning, ") + Named(format) + L" " + path +
+                            L" is too large to load (" + std::to_wstring(size) + L" bytes)");
             return false;
         case platform::FileRead::NoMemory:
-            Fail(false, L"BitmapImage: Warning, not enough memory to read gif " + path + L" (" +
-                            std::to_wstring(size) + L" bytes)");
+            Fail(false, std::wstring(L"BitmapImage: Warning, not enough memory to read ") +
+                            Named(format) + L" " + path + L" (" + std::to_wstring(size) +
+                            L" bytes)");
             return false;
         case platform::FileRead::ShortRead:
             Fail(false, L"BitmapImage: Warning, read only " + std::to_wstring(fileData_.size()) +
-                            L" of " + std::to_wstring(size) + L" bytes of gif " + path);
+                            L" of " + std::to_wstring(size) + L" bytes of " + Named(format) + L" " +
+                            path);
             return false;
     }
     return false;
 }
 
-// The scan and its limits (GifScan.h), with the runtime's memory; a refusal becomes the line the
+// The scan and its limits (FrameCore.h), with the runtime's memory; a refusal becomes the line the
 // host's thread writes at the swap.
 bool GifStream::Scan() {
     const size_t size = fileData_.size();
@@ -179,24 +186,24 @@ bool GifStream::Scan() {
     if (size == 0)
         fileData_.push_back(0);
     gif_bitmap_callback_vt callbacks = GifBitmapCallbacks(GifMemory::Runtime);
-    gif_create(&animation_, &callbacks);
+    Decoder().Create(callbacks);
     holdsDecoder_ = true;
-    const GifScan scan = ScanGif(animation_, fileData_.data(), size);
+    const FrameScan scan = Decoder().Scan(fileData_.data(), size);
     frameCount = scan.frameCount;
     switch (scan.result) {
-        case GifScanResult::Scanned:
+        case FrameScanResult::Scanned:
             break;
-        case GifScanResult::Corrupt:
-            Fail(false, L"BitmapImage: Warning, couldn't initialise gif " + path +
-                            L", it is likely corrupt");
+        case FrameScanResult::Corrupt:
+            Fail(false, std::wstring(L"BitmapImage: Warning, couldn't initialise ") +
+                            Named(format) + L" " + path + L", it is likely corrupt");
             return false;
-        case GifScanResult::BadDimensions:
+        case FrameScanResult::BadDimensions:
             Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
                             Canvas(static_cast<int>(scan.width), static_cast<int>(scan.height)) +
                             L" in " + path);
             return false;
-        case GifScanResult::TooLarge:
-            Fail(false, L"BitmapImage: Warning, gif " + path +
+        case FrameScanResult::TooLarge:
+            Fail(false, std::wstring(L"BitmapImage: Warning, ") + Named(format) + L" " + path +
                             L" overflowed maximum pointer size and was not loaded (" +
                             std::to_wstring(scan.bytes64) + L" > " + std::to_wstring(scan.bytes32) +
                             L")");
@@ -219,14 +226,17 @@ bool GifStream::SetUpStore() {
         linesBeforeTexture = lines_.size();
     }
     frameDelays.reserve(frameCount);
+    FrameDecoder decoder = Decoder();
     for (uint32_t i = 0; i < frameCount; ++i) {
-        frameDelays.push_back(GifFrameDelay(animation_, i));
+        frameDelays.push_back(decoder.FrameDelay(i));
     }
     slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
     slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
-    frameFailed_.reset(new (std::nothrow) GifFrameMark[frameCount]);
+    frameFailed_.reset(new (std::nothrow) FrameMark[frameCount]);
     if (!slotKeys_ || !frameFailed_) {
-        Fail(false, L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
+        Fail(false,
+             std::wstring(L"BitmapImage: Warning, not enough memory for the frame table of ") +
+                 Named(format) + L" " + path);
         return false;
     }
     for (uint32_t i = 0; i < slots; ++i)
@@ -238,8 +248,8 @@ bool GifStream::SetUpStore() {
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     if (!store_) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
-                        L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
-                        L" bytes)");
+                        L" frames of " + Named(format) + L" " + path + L" (" +
+                        std::to_wstring(storeBytes) + L" bytes)");
         return false;
     }
     return true;
@@ -249,13 +259,19 @@ bool GifStream::DecodeFirstFrame() {
     if (Stopped())
         return false;
     DecodeOne(0, true);
+    if (format == EffectFormat::Webp && FrameFailed(0)) {
+        // libwebp composes no frame after one it cannot decode: nothing of this file can be shown.
+        // The frame's line is noted; the placeholder follows it.
+        Drop();
+        return false;
+    }
     outcome = Outcome::Animated;
     MarkReady();
     return true;
 }
 
-// In sequence, frame after frame: each pass of a ring decodes the animation again, since libnsgif
-// builds each frame on the one before. Frames that playback has left behind are decoded only as
+// In sequence, frame after frame: each pass of a ring decodes the animation again, since each
+// format builds a frame on the one before. Frames that playback has left behind are decoded only as
 // far as libnsgif needs them, and not stored: after a stall of the host's thread the worker goes
 // straight to the pass that is due.
 void GifStream::DecodeAhead() {
@@ -277,7 +293,7 @@ void GifStream::DecodeAhead() {
 uint64_t GifStream::LastSequence() const {
     if (slots == frameCount)
         return frameCount - 1;
-    const uint64_t limit = GifLoopLimit(loopCount);
+    const uint64_t limit = LoopLimitOf(format, loopCount);
     return limit == 0 ? kEmpty - 1 : limit * frameCount - 1;
 }
 
@@ -303,18 +319,19 @@ bool GifStream::WaitForRoom(uint64_t next, uint64_t& from) {
 
 void GifStream::DecodeOne(uint64_t sequence, bool store) {
     const uint32_t frame = static_cast<uint32_t>(sequence % frameCount);
-    const GifDecodeResult result = DecodeGifFrame(animation_, frame, frameFailed_.get());
-    const bool decoded = result == GifDecodeResult::Decoded;
+    FrameDecoder decoder = Decoder();
+    const FrameDecodeResult result = decoder.Decode(frame, frameFailed_.get());
+    const bool decoded = result == FrameDecodeResult::Decoded;
     framesDecoded_.fetch_add(1, std::memory_order_relaxed);
     framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
-    if (result == GifDecodeResult::FailedAtFirst)
+    if (result == FrameDecodeResult::FailedAtFirst)
         NoteDecodeFailure(frame);
     // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
     if (!store || (!decoded && sequence != 0))
         return;
     const uint64_t key = frames_.KeyOf(sequence);
     const uint32_t slot = frames_.SlotOf(key);
-    frames_.Keep(animation_, slot);
+    frames_.Keep(decoder.Canvas(), slot);
     if (decoded)
         slotKeys_[slot].store(key, std::memory_order_release);
 }
@@ -344,7 +361,8 @@ void GifStream::Note(bool warning, const std::wstring& text) noexcept {
 
 void GifStream::FailForLackOfMemory() noexcept {
     try {
-        Fail(false, L"BitmapImage: Warning, not enough memory to load gif " + path);
+        Fail(false, std::wstring(L"BitmapImage: Warning, not enough memory to load ") +
+                        Named(format) + L" " + path);
         return;
     } catch (...) {
     }
@@ -359,7 +377,7 @@ void GifStream::Fail(bool warning, const std::wstring& text) noexcept {
 // Lets go of everything but the lines, so that the host's thread gets a small object.
 void GifStream::Drop() noexcept {
     if (holdsDecoder_)
-        gif_finalise(&animation_);
+        Decoder().Finalise();
     holdsDecoder_ = false;
     std::vector<uint8_t>().swap(fileData_);
     store_.reset();
@@ -391,7 +409,7 @@ const uint8_t* GifStream::Frame(uint64_t sequence) const {
 }
 
 bool GifStream::FrameFailed(uint32_t frame) const {
-    return GifFrameFailed(frameFailed_.get(), frame);
+    return ::FrameFailed(frameFailed_.get(), frame);
 }
 
 void GifStream::Follow(uint64_t from) {
@@ -420,7 +438,10 @@ void GifStream::WaitUntilIdle() {
 uint64_t GifStream::HeldBytes() const {
     if (outcome != Outcome::Animated)
         return 0;
-    return fileData_.capacity() + static_cast<uint64_t>(slots) * FrameBytes() + FrameBytes();
+    // libwebp keeps two canvases (the frame and what it leaves for the next), libnsgif one.
+    const uint64_t canvases = format == EffectFormat::Webp ? 2 : 1;
+    return fileData_.capacity() + static_cast<uint64_t>(slots) * FrameBytes() +
+           canvases * FrameBytes();
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Loading an animated GIF on a worker thread, for the opt-in "backgroundLoad" setting.
+// Loading an animated GIF or WebP on a worker thread, for the opt-in "backgroundLoad" setting.
 //
 // One worker per load reads the file through the platform layer, scans it and decodes frame 0,
 // which the host's thread can show at once, and then decodes ahead of playback into a frame store
@@ -9,9 +9,9 @@
 // whose allocator, files and log are not known to be safe from other threads: its memory comes
 // from the C++ runtime, and the lines the load would log are kept, in order, for the host's thread.
 //
-// A still picture (PNG, JPEG, BMP) and a GIF of one frame are decoded by the worker as well, so
-// that the host's thread only makes the texture from the pixels; a format the system's decoder
-// does not read goes back to the host's own loader.
+// A still picture (PNG, JPEG, BMP), a GIF of one frame and a still WebP are decoded by the worker
+// as well, so that the host's thread only makes the texture from the pixels; a format the system's
+// decoder does not read goes back to the host's own loader.
 //
 // Threads. The worker and the host's thread share the load (GifStream). Calls marked "host" run on
 // the thread that updates the source, one at a time; none of them allocates from the C++ runtime,
@@ -36,8 +36,8 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/FrameDecoder.h"
 #include "image/gif/FrameStore.h"
-#include "image/gif/GifDecoder.h"
 
 namespace platform {
 class System;
@@ -49,8 +49,8 @@ struct PendingLogLine {
     std::wstring text;
 };
 
-// One load of a GIF file. Frames are counted in sequence from the start of playback: the sequence
-// number of frame f in pass p is p x frameCount + f.
+// One load of a GIF or WebP file (or of a still picture). Frames are counted in sequence from the
+// start of playback: the sequence number of frame f in pass p is p x frameCount + f.
 class GifStream {
 public:
     enum class Outcome {
@@ -67,13 +67,14 @@ public:
 
     // Written by the worker before Ready() and never after; read by the host's thread once Ready().
     const std::wstring path;
-    // Set before the worker starts: the path does not name a GIF, so the file is a still picture.
+    // Set before the worker starts: the path names neither format, so the file is a still picture.
     bool still = false;
+    EffectFormat format = EffectFormat::Gif;  // set before the worker starts, unless `still`
     Outcome outcome = Outcome::Failed;
     // The lines noted before this one were logged before the texture is made, the rest after it.
     size_t linesBeforeTexture = 0;
     uint32_t frameCount = 0, width = 0, height = 0;
-    int loopCount = 0;               // as libnsgif reports it
+    int loopCount = 0;               // as the decoder reports it
     std::vector<float> frameDelays;  // seconds per frame, each at least 0.01
     uint32_t slots = 0;              // frames the store holds; frameCount when all of them fit
 
@@ -97,8 +98,8 @@ public:
     // The frame failed to decode, as it will every time: it is passed over.
     bool FrameFailed(uint32_t frame) const;
     // Playback reads no frame before `from` any more: the worker stores frames from `from` on, as
-    // many as the store holds, and decodes the ones before it only as far as libnsgif needs them.
-    // Takes the lock briefly; never waits for the worker.
+    // many as the store holds, and decodes the ones before it only as far as the decoder needs
+    // them. Takes the lock briefly; never waits for the worker.
     void Follow(uint64_t from);
     // Lets go of the holder's reference, which goes to the worker, so that the load is freed on the
     // worker's thread; the worker ends after the frame or the read it is in. `stream` is empty
@@ -113,7 +114,7 @@ public:
     void WaitUntilIdle();
     // Frames the worker has decoded.
     uint64_t FramesDecoded() const { return framesDecoded_.load(std::memory_order_relaxed); }
-    // The runtime memory the load holds while it plays: file, frame store, decoder canvas.
+    // The runtime memory the load holds while it plays: file, frame store, decoder canvases.
     uint64_t HeldBytes() const;
 
     // ----- the worker
@@ -151,14 +152,16 @@ private:
 
     platform::System& system_;
     const uint64_t budgetBytes_;
+    FrameDecoder Decoder() { return FrameDecoder(format, animation_, webp_); }
     gif_animation animation_;
+    WebpAnimation webp_{};
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
     std::vector<uint8_t> stillPixels_;
     std::unique_ptr<uint8_t[]> store_;                   // `slots` frames of width x height RGBA
     FrameStore frames_;                                  // how store_ is laid out
     std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;  // what each slot holds, kEmpty: nothing
-    std::unique_ptr<GifFrameMark[]> frameFailed_;        // per frame: marked once it failed
+    std::unique_ptr<FrameMark[]> frameFailed_;           // per frame: marked once it failed
     std::atomic<bool> ready_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> hasLines_{false};

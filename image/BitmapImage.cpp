@@ -29,6 +29,8 @@ BitmapImage::BitmapImage()
       fileMonitor(nullptr),
       bitmapCallbacks(GifBitmapCallbacks(GifMemory::Host)),
       frameCount(0),
+      format(EffectFormat::Gif),
+      webpAnimation(),
       backgroundLoad(false),
       frameCacheBytes(uint64_t{256} << 20),
       lateFrames(0),
@@ -45,7 +47,7 @@ BitmapImage::~BitmapImage() {
     EndBackgroundLoading();
     RetireAll();
     if (isAnimated) {
-        gif_finalise(&animation);
+        Decoder().Finalise();
         MainAllocator->Free(frameCache);
         MainAllocator->Free(frameFailed);
         MainAllocator->Free(frameStore);
@@ -95,7 +97,7 @@ void BitmapImage::LoadNow() {
         CreatePlaceholderTexture();
         return;
     }
-    if (GetPathExtension(path).CompareI(L"gif") && LoadGif() == GifOutcome::Finished)
+    if (EffectFormatOfPath(path, format) && LoadGif() == GifOutcome::Finished)
         return;
     LoadStill();
 }
@@ -107,7 +109,7 @@ void BitmapImage::ReleaseContent() {
     if (isAnimated) {
         const size_t storeBytes = static_cast<size_t>(frameCount) * FrameBytes();
         isAnimated = false;
-        gif_finalise(&animation);
+        Decoder().Finalise();
         MainAllocator->Free(frameCache);
         MainAllocator->Free(frameFailed);
         FreeFrameStore(storeBytes);

@@ -13,17 +13,17 @@ extern "C" {
 #include <libnsgif.h>
 }
 
-#include "image/gif/GifDecoder.h"
+#include "image/FrameDecoder.h"
 
 // The image holder of one effect source: turns the file named by `filePath` into one host texture.
-// It shows a still image (anything the host's image loader reads), a single-frame GIF, or an
-// animated GIF whose frames it decodes on first use and caches; when nothing usable is there it
-// shows a 32 by 32 placeholder, so that the owner always has a size.
+// It shows a still image (anything the host's image loader reads), a single-frame GIF, a still
+// WebP, or an animated GIF or WebP whose frames it decodes on first use and caches; when nothing
+// usable is there it shows a 32 by 32 placeholder, so that the owner always has a size.
 //
 // The owner writes `filePath` and `fileMonitor`, reads `texture`, `width` and `height`, and calls
 // every member one at a time on its update thread (the host's). All buffers come from
-// MainAllocator; only libnsgif's own tables use the C heap, and so does an animation loaded in the
-// background (see backgroundLoad).
+// MainAllocator; only libnsgif's tables and libwebp's decoder use the C heap, and so does an
+// animation loaded in the background (see backgroundLoad).
 //
 // Threads, with backgroundLoad: none of Init, Advance, SwapInBackgroundLoad and the destructor
 // waits for a worker, allocates from the C++ runtime on a path that could throw, or frees memory a
@@ -50,9 +50,9 @@ public:
     uint32_t LoopLimit() const;
 
     // Loading in the background (BackgroundSwap.cpp). With `backgroundLoad` set before Init, a
-    // file with the gif extension is loaded on a worker thread, which decodes frame 0 and then
-    // decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes on
-    // showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
+    // file with the gif or webp extension is loaded on a worker thread, which decodes frame 0 and
+    // then decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes
+    // on showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
     // Everything else loads at once, as without it; such a load gives up one under way.
     //
     // A load has been started and not yet swapped in or given up.
@@ -73,21 +73,19 @@ public:
     // canvas) and the frames its store holds; 0 when playback decodes on this thread.
     uint64_t StreamedBytes() const;
     uint32_t StreamedFrameSlots() const;
-    // Whether `path` names a file that takes the GIF path of Init.
-    static bool IsGifPath(const wchar_t* path);
 
     String filePath;
     Texture* texture;  // owned; null only when the host made none
     float width, height;
-    // True while an animated GIF is loaded; the GIF fields below are in use only then.
+    // True while an animated GIF or WebP is loaded; the fields below are in use only then.
     bool isAnimated;
     gif_animation animation;
-    uint8_t* fileData;        // the whole GIF file: libnsgif decodes frames from it on demand
+    uint8_t* fileData;        // the whole file: the decoder decodes frames from it on demand
     List<float> frameDelays;  // seconds per frame, each at least 0.01
     uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
     // Per frame: marked once it has failed to decode; such a frame is never decoded again for
     // display (it would fail again, at the cost of decoding every frame before it).
-    GifFrameMark* frameFailed;
+    FrameMark* frameFailed;
     uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
     uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
     float frameTime;                // seconds gathered toward leaving currentFrame
@@ -97,6 +95,11 @@ public:
     // Frames of the animation: libnsgif's count up to its first frame not meant for display
     // (it counts extension blocks after the last image as one more such frame).
     uint32_t frameCount;
+    // The format of the animation loaded, whose decoder's record is in use: `animation` for a GIF,
+    // `webpAnimation` for a WebP (whose canvas, frame count and loop count `animation` carries
+    // too).
+    EffectFormat format;
+    WebpAnimation webpAnimation;
     bool backgroundLoad;  // off by default; the owner sets it from its settings before Init
     // The memory budget of a background load's frame store, in bytes: an animation that needs more
     // is decoded again on every pass into a ring of as many frames as fit (two at least).
@@ -122,12 +125,13 @@ private:
     void WriteStreamLines();
     void EndBackgroundLoading();
 
-    // The GIF path of Init on this thread (HostThreadGifLoad.cpp).
+    // The GIF and WebP path of Init on this thread (HostThreadGifLoad.cpp).
     GifOutcome LoadGif();
     bool ReadGifFile(XFile& file, uint32_t& size);
     bool ScanGifFile(uint32_t size);
     bool SetUpAnimation();
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
+    GifOutcome LoadStillWebp();
     GifOutcome FailGif();
     uint32_t FrameBytes() const;
 
@@ -141,6 +145,9 @@ private:
 
     // Letting go of a large frame store (StoreRetirement.cpp).
     void FreeFrameStore(size_t bytes);
+
+    // The decoder of the animation loaded, or of the load under way.
+    FrameDecoder Decoder() { return FrameDecoder(format, animation, webpAnimation); }
     void RetireSome();
     void RetireAll();
 

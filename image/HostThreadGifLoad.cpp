@@ -1,23 +1,27 @@
-// The GIF path of BitmapImage::Init: the file is read whole and scanned by libnsgif; a GIF of one
-// frame goes on to the host's still-image loader, a longer one becomes an animation whose frames
-// playback decodes and caches.
+// The GIF and WebP path of BitmapImage::Init: the file is read whole and scanned by its format's
+// decoder (FrameDecoder.h); a GIF of one frame goes on to the host's still-image loader, a WebP of
+// one frame becomes a still texture made here (the host's loader cannot be assumed to read WebP),
+// and a longer one of either becomes an animation whose frames playback decodes and caches.
 #include <cstring>
 
 #include "image/BitmapImage.h"
-#include "image/gif/GifScan.h"
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
-    gif_create(&animation, &bitmapCallbacks);
+    Decoder().Create(bitmapCallbacks);
     XFile file;
     if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
-        AppWarning(L"BitmapImage::Init: could not open gif file '%s'", filePath.Array());
+        AppWarning(TextFor(format, L"BitmapImage::Init: could not open gif file '%s'",
+                           L"BitmapImage::Init: could not open webp file '%s'"),
+                   filePath.Array());
         return FailGif();
     }
     uint32_t size = 0;
     if (!ReadGifFile(file, size) || !ScanGifFile(size))
         return FailGif();
+    if (frameCount <= 1 && format == EffectFormat::Webp)
+        return LoadStillWebp();
     if (frameCount <= 1) {
-        gif_finalise(&animation);
+        Decoder().Finalise();
         MainAllocator->Free(fileData);
         fileData = nullptr;
         frameCount = 0;
@@ -32,44 +36,53 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
 bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     const uint64_t fileSize = file.GetFileSize();
     if (fileSize > UINT32_MAX) {
-        Log(L"BitmapImage: Warning, gif %s is too large to load (%llu bytes)", filePath.Array(),
-            static_cast<unsigned long long>(fileSize));
+        Log(TextFor(format, L"BitmapImage: Warning, gif %s is too large to load (%llu bytes)",
+                    L"BitmapImage: Warning, webp %s is too large to load (%llu bytes)"),
+            filePath.Array(), static_cast<unsigned long long>(fileSize));
         return false;
     }
     size = static_cast<uint32_t>(fileSize);
     // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
     fileData = static_cast<uint8_t*>(MainAllocator->Allocate(size ? size : 1));
     if (!fileData) {
-        Log(L"BitmapImage: Warning, not enough memory to read gif %s (%u bytes)", filePath.Array(),
-            size);
+        Log(TextFor(format, L"BitmapImage: Warning, not enough memory to read gif %s (%u bytes)",
+                    L"BitmapImage: Warning, not enough memory to read webp %s (%u bytes)"),
+            filePath.Array(), size);
         return false;
     }
     const unsigned read = file.Read(fileData, size);
     if (read != size) {
-        Log(L"BitmapImage: Warning, read only %u of %u bytes of gif %s", read, size,
-            filePath.Array());
+        Log(TextFor(format, L"BitmapImage: Warning, read only %u of %u bytes of gif %s",
+                    L"BitmapImage: Warning, read only %u of %u bytes of webp %s"),
+            read, size, filePath.Array());
         return false;
     }
     return true;
 }
 
 bool BitmapImage::ScanGifFile(uint32_t size) {
-    const GifScan scan = ScanGif(animation, fileData, size);
+    const FrameScan scan = Decoder().Scan(fileData, size);
     frameCount = scan.frameCount;
     switch (scan.result) {
-        case GifScanResult::Scanned:
+        case FrameScanResult::Scanned:
             return true;
-        case GifScanResult::Corrupt:
-            Log(L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
+        case FrameScanResult::Corrupt:
+            Log(TextFor(format,
+                        L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
+                        L"BitmapImage: Warning, couldn't initialise webp %s, it is likely corrupt"),
                 filePath.Array());
             return false;
-        case GifScanResult::BadDimensions:
+        case FrameScanResult::BadDimensions:
             Log(L"BitmapImage: Warning, bad texture dimensions %d x %d in %s",
                 static_cast<int>(scan.width), static_cast<int>(scan.height), filePath.Array());
             return false;
-        case GifScanResult::TooLarge:
-            Log(L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not loaded "
-                L"(%llu > %u)",
+        case FrameScanResult::TooLarge:
+            Log(TextFor(
+                    format,
+                    L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not "
+                    L"loaded (%llu > %u)",
+                    L"BitmapImage: Warning, webp %s overflowed maximum pointer size and was not "
+                    L"loaded (%llu > %u)"),
                 filePath.Array(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32);
             return false;
     }
@@ -82,34 +95,48 @@ uint32_t BitmapImage::FrameBytes() const {
 
 // Everything playback needs is allocated here, so that playback itself never allocates.
 bool BitmapImage::SetUpAnimation() {
-    const bool firstFrameDecoded =
-        DecodeGifFrame(animation, 0, nullptr) == GifDecodeResult::Decoded;
-    texture =
-        GS->CreateTexture(animation.width, animation.height, GS_RGBA,
-                          bitmapCallbacks.bitmap_get_buffer(animation.frame_image), false, false);
+    FrameDecoder decoder = Decoder();
+    const bool firstFrameDecoded = decoder.Decode(0, nullptr) == FrameDecodeResult::Decoded;
+    if (!firstFrameDecoded && format == EffectFormat::Webp) {
+        // libwebp composes no frame after one it cannot decode: nothing of this file can be shown.
+        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", 0, filePath.Array());
+        return false;
+    }
+    texture = GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), false,
+                                false);
     if (!texture)
-        Log(L"BitmapImage: Warning, no texture could be made for gif %s", filePath.Array());
+        Log(TextFor(format, L"BitmapImage: Warning, no texture could be made for gif %s",
+                    L"BitmapImage: Warning, no texture could be made for webp %s"),
+            filePath.Array());
 
     frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
     if (!frameCache) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+        Log(TextFor(format,
+                    L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+                    L"BitmapImage: Warning, not enough memory for the frame table of webp %s"),
             filePath.Array());
         return false;
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
-    void* marks = MainAllocator->Allocate(frameCount * sizeof(GifFrameMark));
+    void* marks = MainAllocator->Allocate(frameCount * sizeof(FrameMark));
     if (!marks) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+        Log(TextFor(format,
+                    L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+                    L"BitmapImage: Warning, not enough memory for the frame table of webp %s"),
             filePath.Array());
         return false;
     }
-    frameFailed = MakeGifFrameMarks(marks, frameCount);
+    frameFailed = MakeFrameMarks(marks, frameCount);
 
     const uint32_t storeBytes = frameCount * FrameBytes();
     frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
     if (!frameStore) {
-        Log(L"BitmapImage: Warning, not enough memory for the %u frames of gif %s (%u bytes)",
+        Log(TextFor(
+                format,
+                L"BitmapImage: Warning, not enough memory for the %u frames of gif %s (%u bytes)",
+                L"BitmapImage: Warning, not enough memory for the %u frames of webp %s (%u "
+                L"bytes)"),
             frameCount, filePath.Array(), storeBytes);
         return false;
     }
@@ -118,7 +145,7 @@ bool BitmapImage::SetUpAnimation() {
     if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
-    DecodeGifFrame(animation, 0, nullptr);
+    decoder.Decode(0, nullptr);
     currentFrame = 0;
     lastDecodedFrame = 0;
     loopsPlayed = 0;
@@ -131,30 +158,53 @@ bool BitmapImage::SetUpAnimation() {
 // Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
 // Nothing is cached here: playback caches frames as it first shows them.
 bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
+    FrameDecoder decoder = Decoder();
     for (uint32_t i = 0; i < frameCount; ++i) {
-        if (!frameDelays.Add(GifFrameDelay(animation, i))) {
-            Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
+        if (!frameDelays.Add(decoder.FrameDelay(i))) {
+            Log(TextFor(format,
+                        L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
+                        L"BitmapImage: Warning, not enough memory for the frame delays of webp %s"),
                 filePath.Array());
             return false;
         }
         // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
         // it decoded last with success at once, even when that frame failed: its first answer
-        // counts.
-        const bool decoded =
-            i == 0 ? firstFrameDecoded
-                   : DecodeGifFrame(animation, i, frameFailed) == GifDecodeResult::Decoded;
-        if (decoded)
+        // counts. A WebP frame that libwebp cannot reach after one that failed is marked without
+        // a line of its own.
+        if (i == 0) {
+            if (firstFrameDecoded)
+                continue;
+            frameFailed[0].store(1, std::memory_order_relaxed);
+        } else if (decoder.Decode(i, frameFailed) != FrameDecodeResult::FailedAtFirst) {
             continue;
-        frameFailed[i].store(1, std::memory_order_relaxed);
+        }
         Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
             filePath.Array());
     }
     return true;
 }
 
+// A WebP of one frame: its picture becomes a still texture, with its alpha.
+BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
+    FrameDecoder decoder = Decoder();
+    if (decoder.Decode(0, nullptr) != FrameDecodeResult::Decoded) {
+        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", 0, filePath.Array());
+        return FailGif();
+    }
+    // With mipmaps, as the host's loader makes a still's texture.
+    Texture* made =
+        GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), true, true);
+    decoder.Finalise();
+    MainAllocator->Free(fileData);
+    fileData = nullptr;
+    frameCount = 0;
+    ShowStillTexture(made);
+    return GifOutcome::Finished;
+}
+
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
 BitmapImage::GifOutcome BitmapImage::FailGif() {
-    gif_finalise(&animation);
+    Decoder().Finalise();
     isAnimated = false;
     MainAllocator->Free(frameCache);
     MainAllocator->Free(frameFailed);

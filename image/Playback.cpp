@@ -7,7 +7,6 @@
 #include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
 #include "image/gif/FrameStore.h"
-#include "image/gif/GifScan.h"
 
 namespace {
 
@@ -35,7 +34,7 @@ void BitmapImage::Advance(float seconds) {
 }
 
 uint32_t BitmapImage::LoopLimit() const {
-    return GifLoopLimit(animation.loop_count);
+    return LoopLimitOf(format, animation.loop_count);
 }
 
 void BitmapImage::AdvanceAnimation(float seconds) {
@@ -79,7 +78,7 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     if (frame == shown)
         return;
 
-    if (!frameCache[frame] && !GifFrameFailed(frameFailed, frame))
+    if (!frameCache[frame] && !FrameFailed(frameFailed, frame))
         DecodeIntoCache(frame);
     if (frameCache[frame] && texture)
         texture->UploadPixels(frameCache[frame], GS_RGBA, animation.width * 4u);
@@ -87,23 +86,25 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     currentFrame = frame;
 }
 
-// libnsgif builds each frame on the one before it, so the frames between the last decoded one and
+// Each format builds a frame on the one before it, so the frames between the last decoded one and
 // `frame` are decoded first (from frame 0 when going back). Only `frame` is cached, and only when
-// it decodes. A frame on the way that fails is passed over: libnsgif leaves on the canvas what it
-// could decode and the next frames are drawn over it, just as when the broken frame is itself the
-// one due. Stopping there instead would meet the same frame again at every call and freeze the
+// it decodes. A GIF frame on the way that fails is passed over: libnsgif leaves on the canvas what
+// it could decode and the next frames are drawn over it, just as when the broken frame is itself
+// the one due. Stopping there instead would meet the same frame again at every call and freeze the
 // picture. A frame that fails is marked, so that it is never asked for again: asked for the frame
-// it decoded last, libnsgif would call the half-drawn canvas done.
+// it decoded last, libnsgif would call the half-drawn canvas done. (libwebp composes nothing past a
+// frame that fails: those frames are marked too, and the texture keeps the last good one.)
 void BitmapImage::DecodeIntoCache(uint32_t frame) {
+    FrameDecoder decoder = Decoder();
     const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
     for (uint32_t i = first; i < frame; ++i)
-        DecodeGifFrame(animation, i, frameFailed);
+        decoder.Decode(i, frameFailed);
     lastDecodedFrame = frame;
-    if (DecodeGifFrame(animation, frame, frameFailed) != GifDecodeResult::Decoded)
+    if (decoder.Decode(frame, frameFailed) != FrameDecodeResult::Decoded)
         return;
     // The holder's store is whole, in the host's allocator: frame i in slot i.
     frameCache[frame] =
-        FrameStore(frameStore, frameCount, frameCount, FrameBytes()).Keep(animation, frame);
+        FrameStore(frameStore, frameCount, frameCount, FrameBytes()).Keep(decoder.Canvas(), frame);
 }
 
 // Takes away whole passes through the animation, all but the last one, counting them as loops. A

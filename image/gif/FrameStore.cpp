@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "image/gif/GifBitmap.h"
-
 uint32_t FrameStore::SlotsWithin(uint64_t budgetBytes, uint32_t frameCount, uint32_t frameBytes) {
     if (frameBytes == 0)
         return frameCount;
@@ -13,9 +11,9 @@ uint32_t FrameStore::SlotsWithin(uint64_t budgetBytes, uint32_t frameCount, uint
     return static_cast<uint32_t>(fit < 2 ? 2 : fit);
 }
 
-uint8_t* FrameStore::Keep(const gif_animation& animation, uint32_t slot) const {
+uint8_t* FrameStore::Keep(const uint8_t* canvas, uint32_t slot) const {
     uint8_t* pixels = Pixels(slot);
-    if (const uint8_t* canvas = GifCanvasPixels(animation))
+    if (canvas)
         std::memcpy(pixels, canvas, frameBytes_);
     else
         std::memset(pixels, 0, frameBytes_);

@@ -1,17 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-// libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
-#include <cstddef>
-extern "C" {
-#include <libnsgif.h>
-}
-
-// The store of decoded frames, as both loads lay it out: slots of width x height RGBA pixels, one
-// after the other, rows top to bottom, no gap. A whole store has a slot per frame, frame i in slot
-// i. A ring, which a worker keeps when the whole animation does not fit its budget, has fewer, and
-// a frame goes to the slot of its sequence number (passes x frame count + frame) modulo the slots.
+// The store of decoded frames, whatever the format, as both loads lay it out: slots of width x
+// height RGBA pixels, one after the other, rows top to bottom, no gap. A whole store has a slot per
+// frame, frame i in slot i. A ring, which a worker keeps when the whole animation does not fit its
+// budget, has fewer, and a frame goes to the slot of its sequence number (passes x frame count +
+// frame) modulo the slots.
 //
 // A view only: the block belongs to the load that allocated it, from the host's allocator (a load
 // inside the host's frame) or the runtime's heap (a worker), and is as large as SlotsWithin allows.
@@ -35,9 +31,9 @@ public:
     uint8_t* Pixels(uint32_t slot) const {
         return block_ + static_cast<size_t>(slot) * frameBytes_;
     }
-    // Copies the canvas libnsgif decoded last into `slot` (zeros when it has made none yet) and
+    // Copies the canvas the decoder composed last into `slot` (zeros when it has made none yet) and
     // returns the slot's pixels.
-    uint8_t* Keep(const gif_animation& animation, uint32_t slot) const;
+    uint8_t* Keep(const uint8_t* canvas, uint32_t slot) const;
 
 private:
     uint8_t* block_ = nullptr;

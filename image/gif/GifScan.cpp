@@ -1,7 +1,7 @@
 #include "image/gif/GifScan.h"
 
-GifScan ScanGif(gif_animation& animation, const uint8_t* data, size_t size) {
-    GifScan scan;
+FrameScan ScanGif(gif_animation& animation, const uint8_t* data, size_t size) {
+    FrameScan scan;
     gif_result result;
     do {
         result = gif_initialise(&animation, size, const_cast<uint8_t*>(data));
@@ -12,13 +12,7 @@ GifScan ScanGif(gif_animation& animation, const uint8_t* data, size_t size) {
         ++scan.frameCount;
     scan.width = animation.width;
     scan.height = animation.height;
-    if (scan.width > kMaxGifSide || scan.height > kMaxGifSide) {
-        scan.result = GifScanResult::BadDimensions;
-        return scan;
-    }
-    scan.bytes64 = static_cast<uint64_t>(scan.frameCount) * scan.height * scan.width * 4;
-    scan.bytes32 = scan.frameCount * scan.height * scan.width * 4u;
-    scan.result = scan.bytes64 == scan.bytes32 ? GifScanResult::Scanned : GifScanResult::TooLarge;
+    CheckCanvasLimits(scan);
     return scan;
 }
 

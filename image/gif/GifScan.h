@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "image/FrameCore.h"
+
 // libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
 #include <cstddef>
 extern "C" {
@@ -13,32 +15,14 @@ extern "C" {
 // Each caller reports a refusal in its own way (the host's log, or lines kept for it), with the
 // numbers given here.
 
-// The largest canvas side the holder shows; 4096 itself passes.
-constexpr uint32_t kMaxGifSide = 4096;
-
-enum class GifScanResult {
-    Scanned,        // frameCount, width and height hold, every limit passed
-    Corrupt,        // libnsgif could not scan the file
-    BadDimensions,  // a canvas side above kMaxGifSide
-    TooLarge,       // all frames together need 2^32 bytes or more
-};
-
-struct GifScan {
-    GifScanResult result = GifScanResult::Corrupt;
-    // Frames of the animation: libnsgif's count up to its first frame not meant for display (it
-    // counts extension blocks after the last image as one more such frame, with a delay of 1 s).
-    uint32_t frameCount = 0;
-    // libnsgif's canvas after the scan, grown to cover every frame: not the file header's.
-    uint32_t width = 0, height = 0;
-    // The bytes of every frame together, in 64 bits and modulo 2^32. Once they agree, every byte
-    // count and frame offset that load and playback compute in 32 bits is exact.
-    uint64_t bytes64 = 0;
-    uint32_t bytes32 = 0;
-};
-
+// The scan's outcome, as for every format (FrameCore.h). frameCount is libnsgif's count up to its
+// first frame not meant for display (it counts extension blocks after the last image as one more
+// such frame, with a delay of 1 s); width and height are libnsgif's canvas after the scan, grown
+// to cover every frame, not the file header's.
+//
 // Scans `size` bytes at `data` (which must point at one byte at least, also for an empty file) into
 // `animation`, made with gif_create, and checks the canvas and the size of all frames together.
-GifScan ScanGif(gif_animation& animation, const uint8_t* data, size_t size);
+FrameScan ScanGif(gif_animation& animation, const uint8_t* data, size_t size);
 
 // Frame `frame`'s display time in seconds: its centiseconds times 0.01 in single precision (10 cs
 // gives 0.099999994, not 0.1), and 0.1 for a frame stored with 0.
