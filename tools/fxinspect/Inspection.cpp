@@ -1,7 +1,6 @@
 #include "Inspection.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cwchar>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "Sha256.h"
 #include "ThreadClock.h"
 #include "image/BitmapImage.h"
+#include "image/FrameDecoder.h"
 #include "standin/Standin.h"
 
 namespace fxinspect {
@@ -50,16 +50,10 @@ void DescribeFile(Inspection& out, std::vector<uint8_t>& bytes) {
 }
 
 Format FormatOf(const std::string& path) {
-    const std::wstring wide = standin::FromUtf8(path);
-    if (BitmapImage::IsGifPath(wide.c_str()))
-        return Format::Gif;
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.size() - dot != 5)
+    EffectFormat format;
+    if (!EffectFormatOfPath(standin::FromUtf8(path).c_str(), format))
         return Format::Other;
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == "webp" ? Format::Webp : Format::Other;
+    return format == EffectFormat::Webp ? Format::Webp : Format::Gif;
 }
 
 const char* StateOf(const BitmapImage& image) {
@@ -149,7 +143,8 @@ void ReadHolder(const BitmapImage& image, Inspection& out) {
         return;
     out.frames = image.frameCount;
     const bool gif = out.format == Format::Gif;
-    out.loopCount = gif ? image.animation.loop_count : static_cast<int>(out.webp.loopCount);
+    // The GIF record carries a WebP's loop count too.
+    out.loopCount = image.animation.loop_count;
     out.loopLimit = image.LoopLimit();
     for (uint32_t i = 0; i < image.frameDelays.Num(); ++i) {
         out.delays.push_back(image.frameDelays[i]);

@@ -171,12 +171,14 @@ std::string MemoryWords(const Inspection& in) {
     if (!m.frameStore && !m.fileBuffer)
         return "a texture of " + Size(m.texture) + "; the module keeps no pixels of its own (" +
                Size(m.total) + " in the host's allocator)";
+    // libwebp's canvases are not the host allocator's: named after it.
+    const std::string canvas =
+        m.decoderHeap ? std::string() : ", decoder canvas " + Size(m.decoderCanvas);
     std::string text = Size(m.total) + " in the host's allocator while it shows: frame store " +
-                       Size(m.frameStore) + ", file buffer " + Size(m.fileBuffer) +
-                       ", decoder canvas " + Size(m.decoderCanvas) + ", tables " + Size(m.tables) +
-                       "; and a texture of " + Size(m.texture);
+                       Size(m.frameStore) + ", file buffer " + Size(m.fileBuffer) + canvas +
+                       ", tables " + Size(m.tables) + "; and a texture of " + Size(m.texture);
     if (m.decoderHeap)
-        text += "; libwebp's decoder keeps two canvases, " + Size(m.decoderHeap) +
+        text += "; libwebp's decoder keeps its two canvases, " + Size(m.decoderHeap) +
                 ", in the C runtime's heap";
     return text;
 }
