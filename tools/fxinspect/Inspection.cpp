@@ -272,9 +272,13 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
     host.stillDecoding = !finished && quiet < host.passHostFrames;
     if (host.stillDecoding)
         host.hostFrames = i;
-    // Frames too short to be landed on; one that fails to decode is never cached either.
+    // Frames too short to be landed on; one that fails to decode is never cached either, nor in a
+    // WebP any frame after it.
+    const uint32_t reach = out.format == Format::Webp && !out.undecodable.empty()
+                               ? out.undecodable[0]
+                               : image.frameCount;
     if (out.loopLimit != 1)
-        for (uint32_t f = 0; f < image.frameCount; ++f)
+        for (uint32_t f = 0; f < reach; ++f)
             host.uncached += !image.frameCache[f] && out.delays[f] * 1e3 < host.frameMs &&
                              std::find(out.undecodable.begin(), out.undecodable.end(), f) ==
                                  out.undecodable.end();
@@ -340,7 +344,18 @@ void AddWarnings(Inspection& out) {
     auto warn = [&out](const char* kind, std::string text) {
         out.warnings.push_back({kind, std::move(text)});
     };
-    if (!out.undecodable.empty())
+    // libwebp composes each frame on the one before it and goes no further than a frame that
+    // fails: every later frame of the pass is out of its reach, and the module reports only the
+    // first.
+    const uint32_t last = out.frames ? out.frames - 1 : 0;
+    if (!out.undecodable.empty() && out.format == Format::Webp && out.undecodable[0] < last)
+        warn("undecodable-frames",
+             Frames(out.undecodable) +
+                 " fails to decode, and libwebp composes no frame after it: from it to the last "
+                 "frame (" +
+                 std::to_string(last) + ") the module keeps showing frame " +
+                 std::to_string(out.undecodable[0] - 1) + " on every pass");
+    else if (!out.undecodable.empty())
         warn("undecodable-frames",
              Frames(out.undecodable) + (out.undecodable.size() == 1 ? " fails" : " fail") +
                  " to decode: while it is due the module keeps showing the frame before it");

@@ -101,7 +101,8 @@ std::string DelayRuns(const Inspection& in) {
     size_t runs = 0;
     for (size_t i = 0; i < in.delays.size();) {
         size_t j = i;
-        while (j + 1 < in.delays.size() && in.delays[j + 1] == in.delays[i])
+        // Alike as shown: a WebP's 9 and 10 ms differ in their last bit, not in whole ms.
+        while (j + 1 < in.delays.size() && DelayMs(in.delays[j + 1]) == DelayMs(in.delays[i]))
             ++j;
         if (i == 0 && j + 1 == in.delays.size())
             return "each " + Plain(DelayMs(in.delays[i])) + kTie + "ms";
