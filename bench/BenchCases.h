@@ -30,6 +30,8 @@ bool MakeWebpCase(const BusyGifRecipe& recipe, const std::string& folder, WebpCa
 // The module's first pass and load of the WebP against libwebp's animation decoder and against
 // the GIF.
 void RegisterWebpBenchmarks(std::vector<WebpCase>& cases, std::vector<Row>& rows);
+// The background load's worker on each WebP, per frame, against libwebp: a table of its own.
+bool PrintWebpWorkerTable();
 
 // Loading, the first pass of playback and cached playback, each against its floor.
 void RegisterImageBenchmarks(std::vector<GifCase>& cases, std::vector<Row>& rows);

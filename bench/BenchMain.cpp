@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     bool met = bench::PrintTable(rows, results);
     met = bench::PrintStartTable() && met;
     met = bench::PrintStreamTable() && met;
+    met = bench::PrintWebpWorkerTable() && met;
     if (!jsonPath.empty()) {
         if (!bench::WriteJson(rows, results, jsonPath)) {
             std::fprintf(stderr, "vantrel_bench: could not write %s\n", jsonPath.c_str());
