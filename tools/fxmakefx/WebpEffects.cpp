@@ -52,7 +52,11 @@ std::vector<uint8_t> MakeGlow() {
                         ((x + 0.5 - sx) * (x + 0.5 - sx) + (y + 0.5 - sy) * (y + 0.5 - sy)) / 60.0;
                     warm = std::max(warm, std::exp(-q));
                 }
-                light = std::max(light, warm);
+                // Nothing reaches the canvas's border: at the largest breath the halo would still
+                // have about a tenth of its light there, a hard edge where the picture ends. It
+                // fades out from 60 pixels off the centre and is gone at 78.
+                const double fade = std::min(1.0, std::max(0.0, (78.0 - d) / 18.0));
+                light = std::max(light, warm) * fade * fade * (3.0 - 2.0 * fade);
                 const double alpha = std::min(1.0, light);
                 if (alpha < 1.0 / 255.0)
                     continue;
