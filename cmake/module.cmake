@@ -1,30 +1,39 @@
 # The module: its code as a static library (linked into the module and into the tests), and the
 # module itself, which exports nothing but its four entry points.
-file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
+
+# The image holder's sources, which fxinspect builds too. WebP effects where the build has libwebp
+# (cmake/webp.cmake); without it a .webp file is a still for the host's loader, as any other
+# extension.
+file(GLOB VANTREL_IMAGE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/image/*.cpp
   ${CMAKE_SOURCE_DIR}/image/gif/*.cpp
-  ${CMAKE_SOURCE_DIR}/image/webp/*.cpp
+  ${CMAKE_SOURCE_DIR}/image/webp/*.cpp)
+if(VANTREL_HAVE_WEBP)
+  list(FILTER VANTREL_IMAGE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpAbsent\\.cpp$")
+else()
+  list(FILTER VANTREL_IMAGE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpDecoder\\.cpp$")
+endif()
+# What a target built from those sources links and defines for the decoders beyond libnsgif.
+function(vantrel_image_decoders target)
+  if(VANTREL_HAVE_WEBP)
+    target_link_libraries(${target} PRIVATE vantrel_webp_decode)
+    target_compile_definitions(${target} PRIVATE VANTREL_WEBP)
+  endif()
+endfunction()
+
+file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/source/*.cpp
   ${CMAKE_SOURCE_DIR}/controller/*.cpp
   ${CMAKE_SOURCE_DIR}/identity/*.cpp
   ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
-# WebP effects where the build has libwebp (cmake/webp.cmake); without it a .webp file is a still
-# for the host's loader, as any other extension.
-if(VANTREL_HAVE_WEBP)
-  list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpAbsent\\.cpp$")
-else()
-  list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpDecoder\\.cpp$")
-endif()
+list(APPEND VANTREL_CORE_SOURCES ${VANTREL_IMAGE_SOURCES})
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})
 target_include_directories(vantrel_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(vantrel_core PUBLIC ${VANTREL_HOST_LINK} vantrel_platform nsgif)
 target_compile_options(vantrel_core PRIVATE ${VANTREL_WARNINGS})
-if(VANTREL_HAVE_WEBP)
-  target_link_libraries(vantrel_core PRIVATE vantrel_webp_decode)
-  target_compile_definitions(vantrel_core PRIVATE VANTREL_WEBP)
-endif()
+vantrel_image_decoders(vantrel_core)
 set_target_properties(vantrel_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)

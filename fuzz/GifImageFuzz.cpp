@@ -1,18 +1,25 @@
-// Any bytes as a GIF effect file: loaded by BitmapImage on the stand-in host, played with frame
-// times of every kind (including those the host should never pass), loaded again over itself, and
-// destroyed. The holder must stay in a sound state throughout, playback must not log, every block,
-// texture and the decoder's bitmap must be given back, and wherever the GIF89a reference of the
-// tests defines the frames, the texture must show the reference's frame for the frame the holder
-// says it shows.
+// Any bytes as a GIF or WebP effect file (a WebP by its signature, RIFF....WEBP, so that the
+// fuzzer keeps to the format of the seed it starts from): loaded by BitmapImage on the stand-in
+// host, played with frame times of every kind (including those the host should never pass), loaded
+// again over itself, and destroyed. The holder must stay in a sound state throughout, playback must
+// not log, every block, texture and the decoder's bitmap must be given back, and wherever the
+// reference defines the frames, the texture must show the reference's frame for the frame the
+// holder says it shows: the GIF89a reference of the tests for a GIF, libwebp's own animation
+// decoder for a WebP.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "fuzz/FuzzSupport.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
 #include "support/GifReference.h"
+
+#ifdef VANTREL_FUZZ_WEBP
+#include <webp/demux.h>
+#endif
 
 namespace {
 
@@ -51,6 +58,46 @@ bool Reference(const BitmapImage& image, const uint8_t* data, size_t size,
     return true;
 }
 
+bool IsWebp(const uint8_t* data, size_t size) {
+    return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
+}
+
+// libwebp's own frames of a WebP the holder plays without a word, else false.
+bool WebpReference(const BitmapImage& image, const uint8_t* data, size_t size,
+                   testsupport::ReferenceGif& reference) {
+#ifdef VANTREL_FUZZ_WEBP
+    if (!image.isAnimated || !image.texture || !standin::LogRecords().empty())
+        return false;
+    WebPAnimDecoderOptions options;
+    FUZZ_CHECK(WebPAnimDecoderOptionsInit(&options));
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData bytes = {data, size};
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&bytes, &options);
+    FUZZ_CHECK(decoder != nullptr);
+    WebPAnimInfo info;
+    FUZZ_CHECK(WebPAnimDecoderGetInfo(decoder, &info));
+    reference.width = info.canvas_width;
+    reference.height = info.canvas_height;
+    const size_t frameBytes = size_t{info.canvas_width} * info.canvas_height * 4;
+    while (WebPAnimDecoderHasMoreFrames(decoder)) {
+        uint8_t* pixels = nullptr;
+        int timestamp = 0;
+        // The holder logged nothing, so it decoded every frame: so must libwebp.
+        FUZZ_CHECK(WebPAnimDecoderGetNext(decoder, &pixels, &timestamp));
+        reference.frames.emplace_back(pixels, pixels + frameBytes);
+    }
+    WebPAnimDecoderDelete(decoder);
+    FUZZ_CHECK(reference.width == image.animation.width &&
+               reference.height == image.animation.height);
+    FUZZ_CHECK(reference.frames.size() == image.frameCount);
+    return true;
+#else
+    (void)image, (void)data, (void)size, (void)reference;
+    return false;
+#endif
+}
+
 void CheckPicture(const BitmapImage& image, const testsupport::ReferenceGif* want) {
     if (!want)
         return;
@@ -74,7 +121,9 @@ void Play(BitmapImage& image, size_t steps, const testsupport::ReferenceGif* wan
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::BeginInput();
-    const std::string path = fuzzsupport::WriteWorkFile("input.gif", data, size);
+    const bool webp = IsWebp(data, size);
+    const std::string path =
+        fuzzsupport::WriteWorkFile(webp ? "input.webp" : "input.gif", data, size);
     const std::wstring widePath = standin::FromUtf8(path);
     const fuzzsupport::Baseline baseline = fuzzsupport::TakeBaseline();
     {
@@ -86,7 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // one per bad frame.
         FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.frameCount);
         testsupport::ReferenceGif reference;
-        const bool compare = Reference(image, data, size, reference);
+        const bool compare = webp ? WebpReference(image, data, size, reference)
+                                  : Reference(image, data, size, reference);
         Play(image, sizeof(kSeconds) / sizeof(kSeconds[0]), compare ? &reference : nullptr);
 
         // Loading over an animation releases everything first.

@@ -11,6 +11,11 @@
 #include "fuzz/CommandSequence.h"
 #include "support/GifBuilder.h"
 
+#ifdef VANTREL_SEEDS_WEBP
+#include "RandomAnimation.h"
+#include "WebpWriter.h"
+#endif
+
 using testsupport::Bytes;
 using testsupport::GifBuilder;
 using testsupport::GifFrame;
@@ -165,6 +170,28 @@ void GifSeeds() {
             .Frame(GifFrame::Solid(2, 2, 1, 1))
             .Frame(GifFrame::Solid(2, 2, 2, 65535))
             .Build());
+}
+
+// ---------------------------------------------------------------- WebP files (same target)
+
+void WebpSeeds() {
+#ifdef VANTREL_SEEDS_WEBP
+    const std::string t = "gif_image";
+    const fxmakefx::RandomAnimation animation = fxmakefx::MakeRandomAnimation(7, 6, 5, 4);
+    fxmakefx::WebpOptions options;
+    options.loopCount = 2;
+    const Bytes lossless = fxmakefx::EncodeWebp(6, 5, animation.canvases, options);
+    Put(t, "webp-animated", lossless);
+    options.lossless = false;
+    Put(t, "webp-lossy", fxmakefx::EncodeWebp(6, 5, animation.canvases, options));
+    Put(t, "webp-still",
+        fxmakefx::EncodeWebp(6, 5, {animation.canvases[1]}, fxmakefx::WebpOptions()));
+    Put(t, "webp-truncated", Truncated(lossless, lossless.size() / 2));
+    // The canvas (in the VP8X chunk, sides less one in 24 bits) one wider than the holder shows.
+    Bytes wide = lossless;
+    wide[24] = 0x00, wide[25] = 0x10, wide[26] = 0x00;
+    Put(t, "webp-canvas-4097-wide", wide);
+#endif
 }
 
 // ---------------------------------------------------------------- command block texts
@@ -329,6 +356,7 @@ int main(int argc, char** argv) {
     }
     outDir = fs::u8path(argv[1]);
     GifSeeds();
+    WebpSeeds();
     CommandSeeds();
     SequenceSeeds();
     return 0;
