@@ -240,6 +240,10 @@ TEST_F(Fxinspect, ExitStatusTellsWhetherTheModuleShowsTheFile) {
     const std::string example = std::string(EXAMPLES_DIR) + "/sparkle.gif";
     const std::string junk = dir_.Write("junk.gif", {'G', 'I', 'F', 'x', 'y', 'z', 1, 2, 3});
     const std::string text = dir_.Write("notes.png", {'h', 'e', 'l', 'l', 'o'});
+#ifdef FXINSPECT_WEBP_TEST
+    std::ifstream glow(std::string(EXAMPLES_DIR) + "/glow.webp", std::ios::binary);
+    const std::string misnamed = dir_.Write("glow.gif", {std::istreambuf_iterator<char>(glow), {}});
+#endif
     const int kPlaceholder = 1, kUsage = 2;
     struct Case {
         std::vector<std::string> args;
@@ -252,6 +256,7 @@ TEST_F(Fxinspect, ExitStatusTellsWhetherTheModuleShowsTheFile) {
         {{std::string(EXAMPLES_DIR) + "/glow.webp", "--no-real-time"},
          0,
          "an animated WebP, 160 x 160, 12 frames"},
+        {{misnamed}, kPlaceholder, "the file holds a WebP, but the module takes the format from"},
 #endif
         {{"--help"}, 0, "usage: fxinspect FILE"},
         {{dir_.File("nothing.gif")}, kPlaceholder, "not found"},

@@ -360,6 +360,17 @@ void AddWarnings(Inspection& out) {
              Frames(out.undecodable) + (out.undecodable.size() == 1 ? " fails" : " fail") +
                  " to decode: while it is due the module keeps showing the frame before it");
 
+    // The module takes the format from the name alone: a GIF named .webp or a WebP named .gif
+    // does not load, and under any other name the host's loader shows a placeholder or, at best,
+    // one frame.
+    const char* holds = out.header.isGif ? "GIF" : out.webp.isWebp ? "WebP" : nullptr;
+    const bool named = out.format == (out.header.isGif ? Format::Gif : Format::Webp);
+    if (holds && !named && (out.state == "placeholder" || out.webp.animated))
+        warn("misnamed", std::string("the file holds a ") + holds +
+                             ", but the module takes the format from the file's name, which "
+                             "does not end in ." +
+                             (out.header.isGif ? "gif" : "webp") + ": rename it");
+
     if (out.header.isGif && out.Shows() &&
         (out.header.width != out.width || out.header.height != out.height)) {
         const std::string declared =

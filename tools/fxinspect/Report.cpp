@@ -309,6 +309,8 @@ std::string TextReport(const Inspection& in) {
     std::string out;
     Wrap(out, "", "", Headline(in));
     if (!in.Shows()) {
+        for (const Warning& w : in.warnings)
+            Row(out, "warning", w.text);
         for (const LogLine& line : in.log)
             Row(out, "log", (line.kind == "log" ? "" : line.kind + ": ") + line.text);
         Untie(out);
