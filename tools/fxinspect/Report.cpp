@@ -193,7 +193,8 @@ std::string BackgroundWords(const Inspection& in) {
         (b.storedFrames == in.frames ? "every frame"
                                      : "a ring of " + Count(b.storedFrames, "frame", "frames") +
                                            " within \"frameCacheMB\"") +
-        ", decoder canvas) beside a texture of " + Size(in.memory.texture);
+        (in.format == Format::Webp ? ", libwebp's two canvases" : ", decoder canvas") +
+        ") beside a texture of " + Size(in.memory.texture);
     if (b.workerFirstMs >= 0.0)
         text += "; its worker takes " + Ms(b.workerFirstMs) + " of CPU time for the first pass" +
                 (b.storedFrames == in.frames
