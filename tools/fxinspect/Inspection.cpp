@@ -360,6 +360,13 @@ void AddWarnings(Inspection& out) {
              Frames(out.undecodable) + (out.undecodable.size() == 1 ? " fails" : " fail") +
                  " to decode: while it is due the module keeps showing the frame before it");
 
+    if (out.webp.isWebp && !out.webp.complete)
+        warn("truncated",
+             "the file ends before the last of the chunks it announces, after " +
+                 std::to_string(out.webp.durationsMs.size()) +
+                 (out.webp.durationsMs.size() == 1 ? " whole frame" : " whole frames") +
+                 ": it was cut short (a download or a copy that did not finish)");
+
     // The module takes the format from the name alone: a GIF named .webp or a WebP named .gif
     // does not load, and under any other name the host's loader shows a placeholder or, at best,
     // one frame.
