@@ -6,7 +6,8 @@ file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/source/*.cpp
   ${CMAKE_SOURCE_DIR}/controller/*.cpp
   ${CMAKE_SOURCE_DIR}/identity/*.cpp
-  ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
+  ${CMAKE_SOURCE_DIR}/plugin/*.cpp
+  ${CMAKE_SOURCE_DIR}/log/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})

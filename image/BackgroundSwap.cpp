@@ -9,6 +9,7 @@
 
 #include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 // The loads the holder shares with their workers.
@@ -85,7 +86,7 @@ bool BitmapImage::StartBackgroundLoad() {
         }
     }
     if (!stream || !StartGifStream(stream)) {
-        Log(L"BitmapImage: Warning, could not load %s in the background; loading it now", path);
+        WriteLog<LogText::BackgroundLoadNotStarted>(path);
         return false;
     }
     streams->pending = std::move(stream);
@@ -152,10 +153,10 @@ void BitmapImage::InstallStream() {
     texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
                                 false);
     if (!texture)
-        Log(L"BitmapImage: Warning, no texture could be made for gif %s", path);
+        WriteLog<LogText::GifNoTexture>(path);
     for (float delay : stream.frameDelays) {
         if (!frameDelays.Add(delay)) {
-            Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s", path);
+            WriteLog<LogText::GifNoMemoryForDelays>(path);
             Release(streams->shown);
             ReleaseContent();
             CreatePlaceholderTexture();

@@ -9,6 +9,7 @@
 
 #include "image/gif/GifBitmap.h"
 #include "image/gif/GifScan.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -80,8 +81,10 @@ void JoinEndedWorkers() {
     JoinAndDelete(ended);
 }
 
-std::wstring Canvas(int width, int height) {
-    return std::to_wstring(width) + L" x " + std::to_wstring(height);
+// The line as the host's thread would log it. Throws std::bad_alloc when there is no memory for it.
+template <LogText line, class... Args>
+PendingLogLine Line(Args... args) {
+    return {LogEntryOf(line).channel == LogChannel::AppWarning, LogLineText<line>(args...)};
 }
 
 }  // namespace
@@ -153,19 +156,19 @@ bool GifStream::ReadFile() {
         case platform::FileRead::Stopped:
             return false;
         case platform::FileRead::NotOpened:
-            Fail(true, L"BitmapImage::Init: could not open gif file '" + path + L"'");
+            Fail(Line<LogText::GifNotOpened>(path.c_str()));
             return false;
         case platform::FileRead::TooLarge:
-            Fail(false, L"BitmapImage: Warning, gif " + path + L" is too large to load (" +
-                            std::to_wstring(size) + L" bytes)");
+            Fail(Line<LogText::GifFileTooLarge>(path.c_str(),
+                                                static_cast<unsigned long long>(size)));
             return false;
+        // Within the limit of UINT32_MAX bytes from here on.
         case platform::FileRead::NoMemory:
-            Fail(false, L"BitmapImage: Warning, not enough memory to read gif " + path + L" (" +
-                            std::to_wstring(size) + L" bytes)");
+            Fail(Line<LogText::GifNoMemoryToRead>(path.c_str(), static_cast<unsigned>(size)));
             return false;
         case platform::FileRead::ShortRead:
-            Fail(false, L"BitmapImage: Warning, read only " + std::to_wstring(fileData_.size()) +
-                            L" of " + std::to_wstring(size) + L" bytes of gif " + path);
+            Fail(Line<LogText::GifShortRead>(static_cast<unsigned>(fileData_.size()),
+                                             static_cast<unsigned>(size), path.c_str()));
             return false;
     }
     return false;
@@ -187,19 +190,15 @@ bool GifStream::Scan() {
         case GifScanResult::Scanned:
             break;
         case GifScanResult::Corrupt:
-            Fail(false, L"BitmapImage: Warning, couldn't initialise gif " + path +
-                            L", it is likely corrupt");
+            Fail(Line<LogText::GifCorrupt>(path.c_str()));
             return false;
         case GifScanResult::BadDimensions:
-            Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
-                            Canvas(static_cast<int>(scan.width), static_cast<int>(scan.height)) +
-                            L" in " + path);
+            Fail(Line<LogText::GifBadDimensions>(static_cast<int>(scan.width),
+                                                 static_cast<int>(scan.height), path.c_str()));
             return false;
         case GifScanResult::TooLarge:
-            Fail(false, L"BitmapImage: Warning, gif " + path +
-                            L" overflowed maximum pointer size and was not loaded (" +
-                            std::to_wstring(scan.bytes64) + L" > " + std::to_wstring(scan.bytes32) +
-                            L")");
+            Fail(Line<LogText::GifOverflow>(
+                path.c_str(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32));
             return false;
     }
     width = scan.width;
@@ -226,7 +225,7 @@ bool GifStream::SetUpStore() {
     slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
     frameFailed_.reset(new (std::nothrow) GifFrameMark[frameCount]);
     if (!slotKeys_ || !frameFailed_) {
-        Fail(false, L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
+        Fail(Line<LogText::GifNoMemoryForFrameTable>(path.c_str()));
         return false;
     }
     for (uint32_t i = 0; i < slots; ++i)
@@ -237,9 +236,9 @@ bool GifStream::SetUpStore() {
     store_.reset(new (std::nothrow) uint8_t[storeBytes]);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     if (!store_) {
-        Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
-                        L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
-                        L" bytes)");
+        // Under 2^32 bytes: the scan refused any larger animation.
+        Fail(Line<LogText::GifNoMemoryForFrames>(slots, path.c_str(),
+                                                 static_cast<unsigned>(storeBytes)));
         return false;
     }
     return true;
@@ -321,17 +320,15 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
 
 void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
     try {
-        Note(false, L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(frame) +
-                        L" of " + path);
+        Note(Line<LogText::GifFrameNotDecoded>(static_cast<int>(frame), path.c_str()));
     } catch (...) {
         // No memory for the line: playback goes on without it.
     }
 }
 
 // The lines the host's thread has written are freed here, on the worker's thread.
-void GifStream::Note(bool warning, const std::wstring& text) noexcept {
+void GifStream::Note(PendingLogLine line) noexcept {
     try {
-        PendingLogLine line{warning, text};
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(linesWritten_));
         linesErased_ += linesWritten_;
@@ -344,15 +341,15 @@ void GifStream::Note(bool warning, const std::wstring& text) noexcept {
 
 void GifStream::FailForLackOfMemory() noexcept {
     try {
-        Fail(false, L"BitmapImage: Warning, not enough memory to load gif " + path);
+        Fail(Line<LogText::GifNoMemoryToLoad>(path.c_str()));
         return;
     } catch (...) {
     }
     Drop();  // not even the line fits: the placeholder without it
 }
 
-void GifStream::Fail(bool warning, const std::wstring& text) noexcept {
-    Note(warning, text);
+void GifStream::Fail(PendingLogLine line) noexcept {
+    Note(std::move(line));
     Drop();
 }
 
@@ -429,7 +426,7 @@ namespace {
 // copied here, inside the handler, and dropped when there is no memory for it.
 void NoteFromCallback(void* stream, const wchar_t* line) noexcept {
     try {
-        static_cast<GifStream*>(stream)->Note(false, line);
+        static_cast<GifStream*>(stream)->Note(PendingLogLine{false, line});
     } catch (...) {
     }
 }

@@ -5,12 +5,13 @@
 
 #include "image/BitmapImage.h"
 #include "image/gif/GifScan.h"
+#include "log/ModuleLog.h"
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     gif_create(&animation, &bitmapCallbacks);
     XFile file;
     if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
-        AppWarning(L"BitmapImage::Init: could not open gif file '%s'", filePath.Array());
+        WriteLog<LogText::GifNotOpened>(filePath.Array());
         return FailGif();
     }
     uint32_t size = 0;
@@ -32,22 +33,20 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
 bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     const uint64_t fileSize = file.GetFileSize();
     if (fileSize > UINT32_MAX) {
-        Log(L"BitmapImage: Warning, gif %s is too large to load (%llu bytes)", filePath.Array(),
-            static_cast<unsigned long long>(fileSize));
+        WriteLog<LogText::GifFileTooLarge>(filePath.Array(),
+                                           static_cast<unsigned long long>(fileSize));
         return false;
     }
     size = static_cast<uint32_t>(fileSize);
     // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
     fileData = static_cast<uint8_t*>(MainAllocator->Allocate(size ? size : 1));
     if (!fileData) {
-        Log(L"BitmapImage: Warning, not enough memory to read gif %s (%u bytes)", filePath.Array(),
-            size);
+        WriteLog<LogText::GifNoMemoryToRead>(filePath.Array(), size);
         return false;
     }
     const unsigned read = file.Read(fileData, size);
     if (read != size) {
-        Log(L"BitmapImage: Warning, read only %u of %u bytes of gif %s", read, size,
-            filePath.Array());
+        WriteLog<LogText::GifShortRead>(read, size, filePath.Array());
         return false;
     }
     return true;
@@ -60,16 +59,14 @@ bool BitmapImage::ScanGifFile(uint32_t size) {
         case GifScanResult::Scanned:
             return true;
         case GifScanResult::Corrupt:
-            Log(L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
-                filePath.Array());
+            WriteLog<LogText::GifCorrupt>(filePath.Array());
             return false;
         case GifScanResult::BadDimensions:
-            Log(L"BitmapImage: Warning, bad texture dimensions %d x %d in %s",
-                static_cast<int>(scan.width), static_cast<int>(scan.height), filePath.Array());
+            WriteLog<LogText::GifBadDimensions>(static_cast<int>(scan.width),
+                                                static_cast<int>(scan.height), filePath.Array());
             return false;
         case GifScanResult::TooLarge:
-            Log(L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not loaded "
-                L"(%llu > %u)",
+            WriteLog<LogText::GifOverflow>(
                 filePath.Array(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32);
             return false;
     }
@@ -88,20 +85,18 @@ bool BitmapImage::SetUpAnimation() {
         GS->CreateTexture(animation.width, animation.height, GS_RGBA,
                           bitmapCallbacks.bitmap_get_buffer(animation.frame_image), false, false);
     if (!texture)
-        Log(L"BitmapImage: Warning, no texture could be made for gif %s", filePath.Array());
+        WriteLog<LogText::GifNoTexture>(filePath.Array());
 
     frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
     if (!frameCache) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-            filePath.Array());
+        WriteLog<LogText::GifNoMemoryForFrameTable>(filePath.Array());
         return false;
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
     void* marks = MainAllocator->Allocate(frameCount * sizeof(GifFrameMark));
     if (!marks) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-            filePath.Array());
+        WriteLog<LogText::GifNoMemoryForFrameTable>(filePath.Array());
         return false;
     }
     frameFailed = MakeGifFrameMarks(marks, frameCount);
@@ -109,8 +104,7 @@ bool BitmapImage::SetUpAnimation() {
     const uint32_t storeBytes = frameCount * FrameBytes();
     frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
     if (!frameStore) {
-        Log(L"BitmapImage: Warning, not enough memory for the %u frames of gif %s (%u bytes)",
-            frameCount, filePath.Array(), storeBytes);
+        WriteLog<LogText::GifNoMemoryForFrames>(frameCount, filePath.Array(), storeBytes);
         return false;
     }
     std::memset(frameStore, 0, storeBytes);
@@ -133,8 +127,7 @@ bool BitmapImage::SetUpAnimation() {
 bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
     for (uint32_t i = 0; i < frameCount; ++i) {
         if (!frameDelays.Add(GifFrameDelay(animation, i))) {
-            Log(L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
-                filePath.Array());
+            WriteLog<LogText::GifNoMemoryForDelays>(filePath.Array());
             return false;
         }
         // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
@@ -146,8 +139,7 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
         if (decoded)
             continue;
         frameFailed[i].store(1, std::memory_order_relaxed);
-        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
-            filePath.Array());
+        WriteLog<LogText::GifFrameNotDecoded>(static_cast<int>(i), filePath.Array());
     }
     return true;
 }
