@@ -37,7 +37,7 @@ extern "C" {
 }
 
 #include "image/FrameDecoder.h"
-#include "image/gif/FrameStore.h"
+#include "image/FrameStore.h"
 
 namespace platform {
 class System;
