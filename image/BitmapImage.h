@@ -125,7 +125,7 @@ private:
     void WriteStreamLines();
     void EndBackgroundLoading();
 
-    // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
+    // The GIF and WebP path of Init on this thread (HostThreadGifLoad.cpp).
     GifOutcome LoadGif();
     bool ReadGifFile(XFile& file, uint32_t& size);
     bool ScanGifFile(uint32_t size);
