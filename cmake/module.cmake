@@ -1,13 +1,14 @@
 # The module: its code as a static library (linked into the module and into the tests), and the
 # module itself, which exports nothing but its four entry points.
 
-# The image holder's sources, which fxinspect builds too. WebP effects where the build has libwebp
+# The image holder's sources and the log table's formatter, which fxinspect builds too. WebP effects where the build has libwebp
 # (cmake/webp.cmake); without it a .webp file is a still for the host's loader, as any other
 # extension.
 file(GLOB VANTREL_IMAGE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/image/*.cpp
   ${CMAKE_SOURCE_DIR}/image/gif/*.cpp
-  ${CMAKE_SOURCE_DIR}/image/webp/*.cpp)
+  ${CMAKE_SOURCE_DIR}/image/webp/*.cpp
+  ${CMAKE_SOURCE_DIR}/log/*.cpp)
 if(VANTREL_HAVE_WEBP)
   list(FILTER VANTREL_IMAGE_SOURCES EXCLUDE REGEX ".*/image/webp/WebpAbsent\\.cpp$")
 else()

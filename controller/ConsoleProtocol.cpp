@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "host/Alloc.h"
-#include "host/Log.h"
+#include "log/ModuleLog.h"
 
 namespace vantrel {
 
@@ -143,7 +143,7 @@ size_t FormatHandshakeText(uint32_t processId, const String& sceneId, const Stri
     Utf8Copy scene(sceneId);
     Utf8Copy source(sourceId);
     if (!scene.Text() || !source.Text()) {
-        Log(L"FormatHandshakeText: no memory for the identifiers, handshake not written");
+        WriteLog<LogText::HandshakeNoMemoryForIdentifiers>();
         return 0;
     }
 
@@ -156,8 +156,7 @@ size_t FormatHandshakeText(uint32_t processId, const String& sceneId, const Stri
 
     char* narrow = static_cast<char*>(MainAllocator->Allocate(narrowLength + 1));
     if (!narrow) {
-        Log(L"FormatHandshakeText: no memory for a text of %u bytes, handshake not written",
-            static_cast<unsigned>(narrowLength));
+        WriteLog<LogText::HandshakeNoMemoryForText>(static_cast<unsigned>(narrowLength));
         return 0;
     }
     char* p = narrow;
@@ -178,9 +177,8 @@ size_t FormatHandshakeText(uint32_t processId, const String& sceneId, const Stri
     MainAllocator->Free(narrow);
     if (written <= 0) {
         out[0] = 0;
-        Log(L"FormatHandshakeText: the handshake text of %u bytes does not fit in %u characters, "
-            L"handshake not written",
-            static_cast<unsigned>(narrowLength), static_cast<unsigned>(outCapacity - 1));
+        WriteLog<LogText::HandshakeTextTooLong>(static_cast<unsigned>(narrowLength),
+                                                static_cast<unsigned>(outCapacity - 1));
         return 0;
     }
     const size_t length = static_cast<size_t>(written) - 1;
@@ -197,7 +195,7 @@ bool FormatLaunchParameters(uint32_t processId, const String& sceneId, const Str
     Utf8Copy scene(sceneId);
     Utf8Copy source(sourceId);
     if (!scene.Text() || !source.Text()) {
-        Log(L"FormatLaunchParameters: no memory for the identifiers, console not launched");
+        WriteLog<LogText::LaunchNoMemoryForIdentifiers>();
         return false;
     }
     // "%d" as the console has always been given the process id.
@@ -206,9 +204,7 @@ bool FormatLaunchParameters(uint32_t processId, const String& sceneId, const Str
                       static_cast<int>(WrapToSigned32(processId)), scene.Text(), source.Text(), 2);
     if (written < 0 || static_cast<size_t>(written) >= outCapacity) {
         out[0] = 0;
-        Log(L"FormatLaunchParameters: the launch parameters do not fit in %u bytes, console not "
-            L"launched",
-            static_cast<unsigned>(outCapacity));
+        WriteLog<LogText::LaunchParametersTooLong>(static_cast<unsigned>(outCapacity));
         return false;
     }
     return true;

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 
 #include "controller/ConsoleLink.h"
 #include "controller/ConsoleProtocol.h"
-#include "host/Log.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 namespace vantrel {
@@ -26,10 +25,11 @@ bool handshakeCalled = false;
 constexpr int32_t kHandshakeIntervalSeconds = 2;
 
 // The two block errors go to the process's standard output rather than the host's log.
-void PrintError(platform::System& system, const wchar_t* format, uint32_t error) {
-    wchar_t line[96];
-    std::swprintf(line, sizeof(line) / sizeof(line[0]), format, static_cast<int>(error));
-    system.PrintToStdout(line);
+template <LogText line>
+void PrintError(platform::System& system, uint32_t error) {
+    wchar_t text[96];
+    FormatLog<line>(text, sizeof(text) / sizeof(text[0]), static_cast<int>(error));
+    system.PrintToStdout(text);
 }
 
 int Handshake(platform::System& system, platform::WindowHandle window, const String& sourceId,
@@ -37,7 +37,7 @@ int Handshake(platform::System& system, platform::WindowHandle window, const Str
     if (!handshakeMapping) {
         handshakeMapping = OpenHandshakeBlock();
         if (!handshakeMapping) {
-            PrintError(system, L"Could not create file mapping object (%d).\n", system.LastError());
+            PrintError<LogText::HandshakeMappingFailed>(system, system.LastError());
             return 0;
         }
     }
@@ -46,7 +46,7 @@ int Handshake(platform::System& system, platform::WindowHandle window, const Str
         if (!handshakeView) {
             // Usually our own 128-byte block, made before the console made its own: start afresh
             // next time.
-            PrintError(system, L"Could not map view of file (%d).\n", system.LastError());
+            PrintError<LogText::HandshakeViewFailed>(system, system.LastError());
             system.CloseHandle(handshakeMapping);
             handshakeMapping = nullptr;
             return 0;
@@ -72,13 +72,13 @@ int Launch(platform::System& system, const String& sourceId, const String& scene
     }
     const intptr_t result = LaunchConsole(parameters);
     if (LaunchSucceeded(result)) {
-        Log(L"Successed!");
+        WriteLog<LogText::ConsoleLaunched>();
         return 0;
     }
     // Read once, before logging could disturb it.
     const int error = static_cast<int>(system.LastError());
-    Log(L"return value:%d\n", static_cast<int>(static_cast<uint32_t>(result)));
-    Log(L"GetLastError: %d", error);
+    WriteLog<LogText::LaunchResult>(static_cast<int>(static_cast<uint32_t>(result)));
+    WriteLog<LogText::LaunchLastError>(error);
     return error;
 }
 
@@ -88,8 +88,7 @@ int NotifyController(const String& sourceId, const String& sceneId) {
     // An empty identifier would shift the console's fields ("9 4242 {SCENE}  2", "pid|scene|").
     // Such a call is not one the guard counts, so the retry once both exist is not held back.
     if (sourceId.IsEmpty() || sceneId.IsEmpty()) {
-        Log(L"NotifyController: Warning, the source or its scene has no identifier yet; the "
-            L"console was not told of it");
+        WriteLog<LogText::NoIdentifierYet>();
         return -1;
     }
     platform::System& system = platform::Current();

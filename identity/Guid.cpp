@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "host/Log.h"
+#include "log/ModuleLog.h"
 
 namespace vantrel {
 
@@ -22,19 +22,18 @@ String EnsureGuid(XElement* element, const wchar_t* key) {
     if (stored && stored[0]) {
         String copy(stored);
         if (copy.IsEmpty())
-            Log(L"EnsureGuid: Warning, no memory to read the identifier \"%s\"; will try again",
-                key);
+            WriteLog<LogText::GuidNoMemoryToRead>(key);
         return copy;
     }
 
     platform::Guid guid = {};
     if (!platform::Current().NewGuid(guid)) {
-        Log(L"EnsureGuid: Warning, could not create an identifier for \"%s\"; will try again", key);
+        WriteLog<LogText::GuidNotCreated>(key);
         return String();
     }
     String made = FormatGuid(guid);
     if (made.IsEmpty()) {
-        Log(L"EnsureGuid: Warning, no memory for a new identifier \"%s\"; will try again", key);
+        WriteLog<LogText::GuidNoMemoryForNew>(key);
         return String();
     }
     element->SetString(key, made.Array());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/BackgroundWorker.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
 
@@ -66,7 +67,7 @@ void GifStream::KeepSingleFrame() {
     holdsDecoder_ = false;
     std::vector<uint8_t>().swap(fileData_);
     if (format == EffectFormat::Webp && !decoded) {
-        Fail(false, L"BitmapImage: Warning, couldn't decode frame 0 of " + path);
+        Fail(PendingLogLine{false, LogLineText<LogText::GifFrameNotDecoded>(0, path.c_str())});
         return;
     }
     if (format == EffectFormat::Webp && stillPixels_.empty()) {

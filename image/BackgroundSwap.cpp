@@ -9,6 +9,8 @@
 
 #include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
+#include "image/EffectLog.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 // The loads the holder shares with their workers.
@@ -81,7 +83,7 @@ bool BitmapImage::StartBackgroundLoad() {
         }
     }
     if (!stream || !StartGifStream(stream)) {
-        Log(L"BitmapImage: Warning, could not load %s in the background; loading it now", path);
+        WriteLog<LogText::BackgroundLoadNotStarted>(path);
         return false;
     }
     streams->pending = std::move(stream);
@@ -148,15 +150,11 @@ void BitmapImage::InstallStream() {
     texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
                                 false);
     if (!texture)
-        Log(TextFor(stream.format, L"BitmapImage: Warning, no texture could be made for gif %s",
-                    L"BitmapImage: Warning, no texture could be made for webp %s"),
-            path);
+        WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(stream.format, path);
     for (float delay : stream.frameDelays) {
         if (!frameDelays.Add(delay)) {
-            Log(TextFor(stream.format,
-                        L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
-                        L"BitmapImage: Warning, not enough memory for the frame delays of webp %s"),
-                path);
+            WriteLogFor<LogText::GifNoMemoryForDelays, LogText::WebpNoMemoryForDelays>(
+                stream.format, path);
             Release(streams->shown);
             ReleaseContent();
             CreatePlaceholderTexture();

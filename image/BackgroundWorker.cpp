@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "image/gif/GifBitmap.h"
+#include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -79,13 +80,16 @@ void JoinEndedWorkers() {
     JoinAndDelete(ended);
 }
 
-std::wstring Canvas(int width, int height) {
-    return std::to_wstring(width) + L" x " + std::to_wstring(height);
+// The line as the host's thread would log it. Throws std::bad_alloc when there is no memory for it.
+template <LogText line, class... Args>
+PendingLogLine Line(Args... args) {
+    return {LogEntryOf(line).channel == LogChannel::AppWarning, LogLineText<line>(args...)};
 }
 
-// The format's name in the load's lines, which are a GIF's with the name in place.
-const wchar_t* Named(EffectFormat format) {
-    return TextFor(format, L"gif", L"webp");
+// `gif`'s line for a GIF, `webp`'s (the same with the format's name) for a WebP.
+template <LogText gif, LogText webp, class... Args>
+PendingLogLine LineFor(EffectFormat format, Args... args) {
+    return format == EffectFormat::Webp ? Line<webp>(args...) : Line<gif>(args...);
 }
 
 }  // namespace
@@ -157,22 +161,21 @@ bool GifStream::ReadFile() {
         case platform::FileRead::Stopped:
             return false;
         case platform::FileRead::NotOpened:
-            Fail(true, std::wstring(L"BitmapImage::Init: could not open ") + Named(format) +
-                           L" file '" + path + L"'");
+            Fail(LineFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, path.c_str()));
             return false;
         case platform::FileRead::TooLarge:
-            Fail(false, std::wstring(L"BitmapImage: Warning, ") + Named(format) + L" " + path +
-                            L" is too large to load (" + std::to_wstring(size) + L" bytes)");
+            Fail(LineFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
+                format, path.c_str(), static_cast<unsigned long long>(size)));
             return false;
+        // Within the limit of UINT32_MAX bytes from here on.
         case platform::FileRead::NoMemory:
-            Fail(false, std::wstring(L"BitmapImage: Warning, not enough memory to read ") +
-                            Named(format) + L" " + path + L" (" + std::to_wstring(size) +
-                            L" bytes)");
+            Fail(LineFor<LogText::GifNoMemoryToRead, LogText::WebpNoMemoryToRead>(
+                format, path.c_str(), static_cast<unsigned>(size)));
             return false;
         case platform::FileRead::ShortRead:
-            Fail(false, L"BitmapImage: Warning, read only " + std::to_wstring(fileData_.size()) +
-                            L" of " + std::to_wstring(size) + L" bytes of " + Named(format) + L" " +
-                            path);
+            Fail(LineFor<LogText::GifShortRead, LogText::WebpShortRead>(
+                format, static_cast<unsigned>(fileData_.size()), static_cast<unsigned>(size),
+                path.c_str()));
             return false;
     }
     return false;
@@ -194,19 +197,15 @@ bool GifStream::Scan() {
         case FrameScanResult::Scanned:
             break;
         case FrameScanResult::Corrupt:
-            Fail(false, std::wstring(L"BitmapImage: Warning, couldn't initialise ") +
-                            Named(format) + L" " + path + L", it is likely corrupt");
+            Fail(LineFor<LogText::GifCorrupt, LogText::WebpCorrupt>(format, path.c_str()));
             return false;
         case FrameScanResult::BadDimensions:
-            Fail(false, L"BitmapImage: Warning, bad texture dimensions " +
-                            Canvas(static_cast<int>(scan.width), static_cast<int>(scan.height)) +
-                            L" in " + path);
+            Fail(Line<LogText::GifBadDimensions>(static_cast<int>(scan.width),
+                                                 static_cast<int>(scan.height), path.c_str()));
             return false;
         case FrameScanResult::TooLarge:
-            Fail(false, std::wstring(L"BitmapImage: Warning, ") + Named(format) + L" " + path +
-                            L" overflowed maximum pointer size and was not loaded (" +
-                            std::to_wstring(scan.bytes64) + L" > " + std::to_wstring(scan.bytes32) +
-                            L")");
+            Fail(LineFor<LogText::GifOverflow, LogText::WebpOverflow>(
+                format, path.c_str(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32));
             return false;
     }
     width = scan.width;
@@ -234,9 +233,8 @@ bool GifStream::SetUpStore() {
     slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
     frameFailed_.reset(new (std::nothrow) FrameMark[frameCount]);
     if (!slotKeys_ || !frameFailed_) {
-        Fail(false,
-             std::wstring(L"BitmapImage: Warning, not enough memory for the frame table of ") +
-                 Named(format) + L" " + path);
+        Fail(LineFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
+            format, path.c_str()));
         return false;
     }
     for (uint32_t i = 0; i < slots; ++i)
@@ -247,9 +245,9 @@ bool GifStream::SetUpStore() {
     store_.reset(new (std::nothrow) uint8_t[storeBytes]);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     if (!store_) {
-        Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
-                        L" frames of " + Named(format) + L" " + path + L" (" +
-                        std::to_wstring(storeBytes) + L" bytes)");
+        // Under 2^32 bytes: the scan refused any larger animation.
+        Fail(LineFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
+            format, slots, path.c_str(), static_cast<unsigned>(storeBytes)));
         return false;
     }
     return true;
@@ -338,17 +336,15 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
 
 void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
     try {
-        Note(false, L"BitmapImage: Warning, couldn't decode frame " + std::to_wstring(frame) +
-                        L" of " + path);
+        Note(Line<LogText::GifFrameNotDecoded>(static_cast<int>(frame), path.c_str()));
     } catch (...) {
         // No memory for the line: playback goes on without it.
     }
 }
 
 // The lines the host's thread has written are freed here, on the worker's thread.
-void GifStream::Note(bool warning, const std::wstring& text) noexcept {
+void GifStream::Note(PendingLogLine line) noexcept {
     try {
-        PendingLogLine line{warning, text};
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(linesWritten_));
         linesErased_ += linesWritten_;
@@ -361,16 +357,16 @@ void GifStream::Note(bool warning, const std::wstring& text) noexcept {
 
 void GifStream::FailForLackOfMemory() noexcept {
     try {
-        Fail(false, std::wstring(L"BitmapImage: Warning, not enough memory to load ") +
-                        Named(format) + L" " + path);
+        Fail(
+            LineFor<LogText::GifNoMemoryToLoad, LogText::WebpNoMemoryToLoad>(format, path.c_str()));
         return;
     } catch (...) {
     }
     Drop();  // not even the line fits: the placeholder without it
 }
 
-void GifStream::Fail(bool warning, const std::wstring& text) noexcept {
-    Note(warning, text);
+void GifStream::Fail(PendingLogLine line) noexcept {
+    Note(std::move(line));
     Drop();
 }
 
@@ -450,7 +446,7 @@ namespace {
 // copied here, inside the handler, and dropped when there is no memory for it.
 void NoteFromCallback(void* stream, const wchar_t* line) noexcept {
     try {
-        static_cast<GifStream*>(stream)->Note(false, line);
+        static_cast<GifStream*>(stream)->Note(PendingLogLine{false, line});
     } catch (...) {
     }
 }

@@ -37,7 +37,7 @@ extern "C" {
 }
 
 #include "image/FrameDecoder.h"
-#include "image/gif/FrameStore.h"
+#include "image/FrameStore.h"
 
 namespace platform {
 class System;
@@ -123,7 +123,7 @@ public:
     // drops the last two references together. Nothing is thrown out of it.
     std::shared_ptr<GifStream> Run() noexcept;
     // Keeps a line for the host's thread; a line there is no memory for is dropped.
-    void Note(bool warning, const std::wstring& text) noexcept;
+    void Note(PendingLogLine line) noexcept;
     // From any thread, under the module's worker lock: the module is being unloaded, so the worker
     // ends as soon as it can and no longer waits for its holder.
     void Abandon();
@@ -141,7 +141,7 @@ private:
     bool WaitForRoom(uint64_t next, uint64_t& from);
     bool Room(uint64_t next) const;
     void DecodeOne(uint64_t sequence, bool store);
-    void Fail(bool warning, const std::wstring& text) noexcept;
+    void Fail(PendingLogLine line) noexcept;
     void FailForLackOfMemory() noexcept;
     void Drop() noexcept;
     void NoteDecodeFailure(uint32_t frame) noexcept;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/gif/GifBitmap.h"
+#include "log/ModuleLog.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void BitmapImage::CreatePlaceholderTexture() {
     height = static_cast<float>(kPlaceholderSide);
     auto* pixels = static_cast<uint8_t*>(MainAllocator->Allocate(kPlaceholderBytes));
     if (!pixels) {
-        Log(L"BitmapImage: Warning, not enough memory for the placeholder texture");
+        WriteLog<LogText::PlaceholderNoMemory>();
         return;
     }
     // Every pixel reads FF 00 00 FF in memory: opaque blue in the host's B,G,R,A order.
@@ -93,7 +94,7 @@ void BitmapImage::LoadNow() {
     const wchar_t* path = filePath.Array();
     showsEmptyPath = !path || path[0] == 0;
     if (showsEmptyPath) {
-        AppWarning(L"BitmapImage::Init: Empty path");
+        WriteLog<LogText::EmptyPath>();
         CreatePlaceholderTexture();
         return;
     }
@@ -142,7 +143,7 @@ void BitmapImage::LoadStill() {
 void BitmapImage::ShowStillTexture(Texture* made) {
     texture = made;
     if (!texture) {
-        AppWarning(L"BitmapImage::Init: could not create texture '%s'", filePath.Array());
+        WriteLog<LogText::TextureNotCreated>(filePath.Array());
         CreatePlaceholderTexture();
         return;
     }

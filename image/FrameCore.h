@@ -51,8 +51,3 @@ enum class FrameDecodeResult {
     Failed,         // failed again (it was marked before), or out of the decoder's reach
     FailedAtFirst,  // failed for the first time, and is marked now: the caller reports it
 };
-
-// The text of a line for `format`: a WebP's lines are a GIF's with the format's name in place.
-inline const wchar_t* TextFor(EffectFormat format, const wchar_t* gif, const wchar_t* webp) {
-    return format == EffectFormat::Webp ? webp : gif;
-}

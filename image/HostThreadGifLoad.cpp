@@ -5,14 +5,13 @@
 #include <cstring>
 
 #include "image/BitmapImage.h"
+#include "image/EffectLog.h"
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     Decoder().Create(bitmapCallbacks);
     XFile file;
     if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
-        AppWarning(TextFor(format, L"BitmapImage::Init: could not open gif file '%s'",
-                           L"BitmapImage::Init: could not open webp file '%s'"),
-                   filePath.Array());
+        WriteLogFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, filePath.Array());
         return FailGif();
     }
     uint32_t size = 0;
@@ -36,25 +35,22 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
 bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     const uint64_t fileSize = file.GetFileSize();
     if (fileSize > UINT32_MAX) {
-        Log(TextFor(format, L"BitmapImage: Warning, gif %s is too large to load (%llu bytes)",
-                    L"BitmapImage: Warning, webp %s is too large to load (%llu bytes)"),
-            filePath.Array(), static_cast<unsigned long long>(fileSize));
+        WriteLogFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
+            format, filePath.Array(), static_cast<unsigned long long>(fileSize));
         return false;
     }
     size = static_cast<uint32_t>(fileSize);
     // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
     fileData = static_cast<uint8_t*>(MainAllocator->Allocate(size ? size : 1));
     if (!fileData) {
-        Log(TextFor(format, L"BitmapImage: Warning, not enough memory to read gif %s (%u bytes)",
-                    L"BitmapImage: Warning, not enough memory to read webp %s (%u bytes)"),
-            filePath.Array(), size);
+        WriteLogFor<LogText::GifNoMemoryToRead, LogText::WebpNoMemoryToRead>(
+            format, filePath.Array(), size);
         return false;
     }
     const unsigned read = file.Read(fileData, size);
     if (read != size) {
-        Log(TextFor(format, L"BitmapImage: Warning, read only %u of %u bytes of gif %s",
-                    L"BitmapImage: Warning, read only %u of %u bytes of webp %s"),
-            read, size, filePath.Array());
+        WriteLogFor<LogText::GifShortRead, LogText::WebpShortRead>(format, read, size,
+                                                                   filePath.Array());
         return false;
     }
     return true;
@@ -67,23 +63,16 @@ bool BitmapImage::ScanGifFile(uint32_t size) {
         case FrameScanResult::Scanned:
             return true;
         case FrameScanResult::Corrupt:
-            Log(TextFor(format,
-                        L"BitmapImage: Warning, couldn't initialise gif %s, it is likely corrupt",
-                        L"BitmapImage: Warning, couldn't initialise webp %s, it is likely corrupt"),
-                filePath.Array());
+            WriteLogFor<LogText::GifCorrupt, LogText::WebpCorrupt>(format, filePath.Array());
             return false;
         case FrameScanResult::BadDimensions:
-            Log(L"BitmapImage: Warning, bad texture dimensions %d x %d in %s",
-                static_cast<int>(scan.width), static_cast<int>(scan.height), filePath.Array());
+            WriteLog<LogText::GifBadDimensions>(static_cast<int>(scan.width),
+                                                static_cast<int>(scan.height), filePath.Array());
             return false;
         case FrameScanResult::TooLarge:
-            Log(TextFor(
-                    format,
-                    L"BitmapImage: Warning, gif %s overflowed maximum pointer size and was not "
-                    L"loaded (%llu > %u)",
-                    L"BitmapImage: Warning, webp %s overflowed maximum pointer size and was not "
-                    L"loaded (%llu > %u)"),
-                filePath.Array(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32);
+            WriteLogFor<LogText::GifOverflow, LogText::WebpOverflow>(
+                format, filePath.Array(), static_cast<unsigned long long>(scan.bytes64),
+                scan.bytes32);
             return false;
     }
     return false;
@@ -99,32 +88,26 @@ bool BitmapImage::SetUpAnimation() {
     const bool firstFrameDecoded = decoder.Decode(0, nullptr) == FrameDecodeResult::Decoded;
     if (!firstFrameDecoded && format == EffectFormat::Webp) {
         // libwebp composes no frame after one it cannot decode: nothing of this file can be shown.
-        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", 0, filePath.Array());
+        WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
         return false;
     }
     texture = GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), false,
                                 false);
     if (!texture)
-        Log(TextFor(format, L"BitmapImage: Warning, no texture could be made for gif %s",
-                    L"BitmapImage: Warning, no texture could be made for webp %s"),
-            filePath.Array());
+        WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(format, filePath.Array());
 
     frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
     if (!frameCache) {
-        Log(TextFor(format,
-                    L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-                    L"BitmapImage: Warning, not enough memory for the frame table of webp %s"),
-            filePath.Array());
+        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
+            format, filePath.Array());
         return false;
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
     void* marks = MainAllocator->Allocate(frameCount * sizeof(FrameMark));
     if (!marks) {
-        Log(TextFor(format,
-                    L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-                    L"BitmapImage: Warning, not enough memory for the frame table of webp %s"),
-            filePath.Array());
+        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
+            format, filePath.Array());
         return false;
     }
     frameFailed = MakeFrameMarks(marks, frameCount);
@@ -132,12 +115,8 @@ bool BitmapImage::SetUpAnimation() {
     const uint32_t storeBytes = frameCount * FrameBytes();
     frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
     if (!frameStore) {
-        Log(TextFor(
-                format,
-                L"BitmapImage: Warning, not enough memory for the %u frames of gif %s (%u bytes)",
-                L"BitmapImage: Warning, not enough memory for the %u frames of webp %s (%u "
-                L"bytes)"),
-            frameCount, filePath.Array(), storeBytes);
+        WriteLogFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
+            format, frameCount, filePath.Array(), storeBytes);
         return false;
     }
     std::memset(frameStore, 0, storeBytes);
@@ -161,10 +140,8 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
     FrameDecoder decoder = Decoder();
     for (uint32_t i = 0; i < frameCount; ++i) {
         if (!frameDelays.Add(decoder.FrameDelay(i))) {
-            Log(TextFor(format,
-                        L"BitmapImage: Warning, not enough memory for the frame delays of gif %s",
-                        L"BitmapImage: Warning, not enough memory for the frame delays of webp %s"),
-                filePath.Array());
+            WriteLogFor<LogText::GifNoMemoryForDelays, LogText::WebpNoMemoryForDelays>(
+                format, filePath.Array());
             return false;
         }
         // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
@@ -178,8 +155,7 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
         } else if (decoder.Decode(i, frameFailed) != FrameDecodeResult::FailedAtFirst) {
             continue;
         }
-        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", static_cast<int>(i),
-            filePath.Array());
+        WriteLog<LogText::GifFrameNotDecoded>(static_cast<int>(i), filePath.Array());
     }
     return true;
 }
@@ -188,7 +164,7 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
 BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
     FrameDecoder decoder = Decoder();
     if (decoder.Decode(0, nullptr) != FrameDecodeResult::Decoded) {
-        Log(L"BitmapImage: Warning, couldn't decode frame %d of %s", 0, filePath.Array());
+        WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
         return FailGif();
     }
     // With mipmaps, as the host's loader makes a still's texture.

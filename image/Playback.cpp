@@ -6,7 +6,7 @@
 
 #include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
-#include "image/gif/FrameStore.h"
+#include "image/FrameStore.h"
 
 namespace {
 

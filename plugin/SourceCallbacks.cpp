@@ -1,6 +1,7 @@
 #include "controller/Handshake.h"
 #include "host/Host.h"
 #include "identity/Guid.h"
+#include "log/ModuleLog.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
 
@@ -13,7 +14,7 @@ ImageSource* CreateBitmapSource(XElement* data) {
     // constructor runs: the command block's handle starts as null this way.
     VoteImageSource* source = new VoteImageSource(data);
     if (!source)
-        AppWarning(L"CreateBitmapSource: Out of memory, the source was not created");
+        WriteLog<LogText::SourceOutOfMemory>();
     return source;
 }
 
@@ -31,13 +32,12 @@ unsigned long long LateFrames(ImageSource* source) {
 
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {
     if (!element) {
-        AppWarning(L"ConfigureBitmapSource: NULL element");
+        WriteLog<LogText::ConfigureNullElement>();
         return false;
     }
     XElement* container = element->GetParent();
     if (!container) {
-        AppWarning(L"ConfigureBitmapSource: source '%s' has no container element",
-                   element->GetName());
+        WriteLog<LogText::ConfigureNoContainer>(element->GetName());
         return false;
     }
     XElement* data = element->GetElement(L"data");

@@ -3,6 +3,7 @@
 
 #include "controller/ConsoleLink.h"
 #include "controller/ConsoleProtocol.h"
+#include "log/ModuleLog.h"
 #include "source/Conversions.h"
 #include "source/VoteImageSource.h"
 
@@ -63,7 +64,7 @@ bool VoteImageSource::PollCommands(uint32_t canvasWidth, uint32_t canvasHeight, 
     commandView = MapCommandView(commandMapping);
     if (!commandView) {
         if (!viewFailureReported)
-            AppWarning(L"VoteImageSource::Advance: Could not map view of file");
+            WriteLog<LogText::CommandViewNotMapped>();
         viewFailureReported = true;
         // Let go of the block: one that another program made too small would otherwise be kept
         // alive by this handle for good. Once that program lets go too, the next poll makes a
@@ -145,14 +146,14 @@ void VoteImageSource::ReportEffectStopped() {
         return;
     if (platform::WindowHandle window = FindConsoleWindow())
         SendToConsole(window, kPlayStateMessage, effectId, -1);
-    Log(L"stop play.");
+    WriteLog<LogText::StopPlay>();
 }
 
 // The start of the effect just loaded, and the source's size in the scene kept in proportion to it.
 void VoteImageSource::ReportEffectStarted(float widthBefore, float heightBefore) {
     if (effectId <= 0)
         return;
-    Log(L"start play.");
+    WriteLog<LogText::StartPlay>();
     if (platform::WindowHandle window = FindConsoleWindow())
         SendToConsole(window, kPlayStateMessage, effectId, 0);
 
@@ -186,7 +187,7 @@ void VoteImageSource::ReportLiveState() {
     if (!window)
         return;
     SendToConsole(window, kLiveStateMessage, 0, live);
-    Log(L"isHostPlay: %d", live);
+    WriteLog<LogText::HostPlay>(live);
 }
 
 void RescaleSourceSize(XElement* sourceElement, int32_t newWidth, int32_t newHeight) {

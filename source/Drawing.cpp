@@ -1,3 +1,4 @@
+#include "log/ModuleLog.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {
@@ -37,9 +38,7 @@ void VoteImageSource::DrawKeyed(const Vect2& pos, const Vect2& size) {
         if (!missingShaderReported) {
             wchar_t location[1024];
             ColorKeyShaderLocation(location, sizeof(location) / sizeof(location[0]));
-            Log(L"VoteImageSource::Draw: Warning, the colour-key shader is not loaded from %s; "
-                L"drawing without the colour key",
-                location);
+            WriteLog<LogText::ColorKeyShaderMissing>(location);
             missingShaderReported = true;
         }
         GS->DrawSprite(bitmap.texture, spriteColor, pos.x, pos.y, x2, y2);

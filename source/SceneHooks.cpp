@@ -2,6 +2,7 @@
 #include "controller/ConsoleProtocol.h"
 #include "controller/Handshake.h"
 #include "identity/Guid.h"
+#include "log/ModuleLog.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {
@@ -10,9 +11,7 @@ void VoteImageSource::SceneBegin() {
     String sourceId = EnsureGuid(data, L"guid");
     XElement* container = ContainerElementOf(data);
     if (!container) {
-        AppWarning(
-            L"VoteImageSource::SceneBegin: the source is in no container element; the "
-            L"console was not told of it");
+        WriteLog<LogText::SceneNotInContainer>();
         return;
     }
     String sceneId = EnsureGuid(container, L"sceneGuid");
@@ -24,7 +23,7 @@ void VoteImageSource::SceneEnd() {
     if (!window)
         return;
     SendToConsole(window, kLiveStateMessage, 0, 0);
-    Log(L"isHostPlay: %d", 0);
+    WriteLog<LogText::HostPlay>(0);
 }
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "identity/Guid.h"
+#include "log/ModuleLog.h"
 
 namespace vantrel {
 
@@ -73,7 +74,7 @@ VoteImageSource::VoteImageSource(XElement* dataElement)
     ApplySettings();
     fitItemAtSwap = bitmap.BackgroundLoadPending();
     colorKeyShader = GS->CreatePixelShaderFromFile(kColorKeyShaderPath);
-    Log(L"Using bitmap image");
+    WriteLog<LogText::UsingBitmapImage>();
 }
 
 VoteImageSource::~VoteImageSource() {

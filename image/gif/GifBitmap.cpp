@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 
 #include "host/Host.h"
+#include "log/ModuleLog.h"
 
 namespace {
 
@@ -21,9 +21,10 @@ struct HostMemory {
     static void Free(void* block) { MainAllocator->Free(block); }
     // The host's log may throw (out of memory): nothing may be thrown through libnsgif, which is
     // C, so a line it cannot take is dropped.
-    static void Report(const wchar_t* line) noexcept {
+    template <LogText line>
+    static void ReportCanvas(int width, int height) noexcept {
         try {
-            Log(L"%s", line);
+            WriteLog<line>(width, height);
         } catch (...) {
         }
     }
@@ -32,18 +33,15 @@ struct HostMemory {
 struct RuntimeMemory {
     static void* Allocate(size_t bytes) { return std::calloc(bytes, 1); }
     static void Free(void* block) { std::free(block); }
-    static void Report(const wchar_t* line) noexcept {
-        if (lineSink)
-            lineSink(lineSinkContext, line);
+    template <LogText line>
+    static void ReportCanvas(int width, int height) noexcept {
+        if (!lineSink)
+            return;
+        wchar_t text[128];
+        FormatLog<line>(text, sizeof(text) / sizeof(text[0]), width, height);
+        lineSink(lineSinkContext, text);
     }
 };
-
-template <class Memory>
-void ReportCanvas(const wchar_t* format, int width, int height) noexcept {
-    wchar_t line[96];
-    if (std::swprintf(line, sizeof(line) / sizeof(line[0]), format, width, height) > 0)
-        Memory::Report(line);
-}
 
 // libnsgif asks for the bitmap while it scans the file, sized from the header and grown to cover
 // every frame, so a tiny file can ask for a canvas of 131070 x 131070. The size is taken in 64
@@ -54,17 +52,14 @@ void* CreateBitmap(int width, int height) noexcept {
         return nullptr;
     const uint64_t area = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (area > kMaxGifBitmapArea) {
-        ReportCanvas<Memory>(L"BitmapImage: Warning, refused a gif canvas of %d x %d pixels", width,
-                             height);
+        Memory::template ReportCanvas<LogText::GifCanvasRefused>(width, height);
         return nullptr;
     }
     // Cleared: a frame that fails early is never drawn over this block, and must not show what
     // the heap held before.
     void* bitmap = Memory::Allocate(static_cast<size_t>(area) * 4);
     if (!bitmap)
-        ReportCanvas<Memory>(
-            L"BitmapImage: Warning, not enough memory for a gif canvas of %d x %d pixels", width,
-            height);
+        Memory::template ReportCanvas<LogText::GifCanvasNoMemory>(width, height);
     return bitmap;
 }
 

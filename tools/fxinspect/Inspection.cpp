@@ -5,11 +5,13 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 #include "Sha256.h"
 #include "ThreadClock.h"
 #include "image/BitmapImage.h"
 #include "image/FrameDecoder.h"
+#include "log/ModuleLog.h"
 #include "standin/Standin.h"
 
 namespace fxinspect {
@@ -119,15 +121,19 @@ std::vector<LogLine> TakeLog() {
     return lines;
 }
 
+// The frame-decode line's text up to its frame number, which comes first.
+constexpr std::wstring_view kFrameLine = LogEntryOf(LogText::GifFrameNotDecoded).format;
+constexpr size_t kFrameAt = kFrameLine.find(L'%');
+static_assert(kFrameLine.substr(kFrameAt, 2) == L"%d", "the frame number comes first");
+
 // The frames the load reported as undecodable, in the module's own words.
 std::vector<uint32_t> UndecodableFrames() {
-    static const wchar_t kPrefix[] = L"BitmapImage: Warning, couldn't decode frame ";
-    const size_t prefix = std::wcslen(kPrefix);
+    const std::wstring_view prefix = kFrameLine.substr(0, kFrameAt);
     std::vector<uint32_t> frames;
     for (const standin::LogRecord& record : standin::LogRecords())
-        if (record.text.compare(0, prefix, kPrefix) == 0)
-            frames.push_back(
-                static_cast<uint32_t>(std::wcstoul(record.text.c_str() + prefix, nullptr, 10)));
+        if (record.text.compare(0, prefix.size(), prefix) == 0)
+            frames.push_back(static_cast<uint32_t>(
+                std::wcstoul(record.text.c_str() + prefix.size(), nullptr, 10)));
     return frames;
 }
 

@@ -1,4 +1,4 @@
-#include "image/gif/FrameStore.h"
+#include "image/FrameStore.h"
 
 #include <cstring>
 
