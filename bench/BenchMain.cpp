@@ -156,7 +156,13 @@ int main(int argc, char** argv) {
     bench::RegisterImageBenchmarks(cases, rows);
     bench::RegisterWebpBenchmarks(webpCases, rows);
     bench::RegisterSourceBenchmarks(*commandGif, standin::FromUtf8(still), rows);
-    bench::RegisterStartBenchmarks(cases, bigStill);
+    // The starts of the GIFs and of the WebPs, frame by frame on the host's thread.
+    std::vector<bench::GifCase> startCases;
+    for (const bench::GifCase& c : cases)
+        startCases.push_back({c.recipe, c.name, c.path, {}});
+    for (const bench::WebpCase& c : webpCases)
+        startCases.push_back({c.recipe, "webp-" + c.name, c.webpPath, {}});
+    bench::RegisterStartBenchmarks(startCases, bigStill);
     bench::RegisterStreamBenchmarks(cases);
 
     bench::Collector results(verbose);
