@@ -98,6 +98,7 @@ void BitmapImage::DecodeIntoCache(uint32_t frame) {
     const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
     for (uint32_t i = first; i < frame; ++i)
         DecodeGifFrame(animation, i, frameFailed);
+    framesDecoded += frame - first + 1;
     lastDecodedFrame = frame;
     if (DecodeGifFrame(animation, frame, frameFailed) != GifDecodeResult::Decoded)
         return;
