@@ -80,6 +80,11 @@ void JoinEndedWorkers() {
     JoinAndDelete(ended);
 }
 
+// The worker's memory for its store: the C++ runtime's heap, given back by GifStream::RuntimeBlock.
+void* AllocateFromRuntime(size_t bytes) {
+    return ::operator new(bytes, std::nothrow);
+}
+
 std::wstring Canvas(int width, int height) {
     return std::to_wstring(width) + L" x " + std::to_wstring(height);
 }
@@ -223,20 +228,22 @@ bool GifStream::SetUpStore() {
         frameDelays.push_back(GifFrameDelay(animation_, i));
     }
     slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
-    slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
-    frameFailed_.reset(new (std::nothrow) GifFrameMark[frameCount]);
-    if (!slotKeys_ || !frameFailed_) {
+    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromRuntime}, slots, sizeof(std::atomic<uint64_t>),
+                      frameCount, storeBytes, false, blocks);
+    slotKeys_.reset(static_cast<std::atomic<uint64_t>*>(blocks.table));
+    frameFailed_.reset(blocks.marks);
+    store_.reset(blocks.store);
+    if (shortage == StoreShortage::Table) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the frame table of gif " + path);
         return false;
     }
     for (uint32_t i = 0; i < slots; ++i)
-        slotKeys_[i].store(kEmpty, std::memory_order_relaxed);
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameFailed_[i].store(0, std::memory_order_relaxed);
-    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
-    store_.reset(new (std::nothrow) uint8_t[storeBytes]);
+        new (&slotKeys_[i]) std::atomic<uint64_t>(kEmpty);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
-    if (!store_) {
+    if (shortage == StoreShortage::Store) {
         Fail(false, L"BitmapImage: Warning, not enough memory for the " + std::to_wstring(slots) +
                         L" frames of gif " + path + L" (" + std::to_wstring(storeBytes) +
                         L" bytes)");

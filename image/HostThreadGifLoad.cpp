@@ -1,10 +1,18 @@
 // The GIF path of BitmapImage::Init: the file is read whole and scanned by libnsgif; a GIF of one
 // frame goes on to the host's still-image loader, a longer one becomes an animation whose frames
 // playback decodes and caches.
-#include <cstring>
 
 #include "image/BitmapImage.h"
+#include "image/gif/FrameStore.h"
 #include "image/gif/GifScan.h"
+
+namespace {
+
+void* AllocateFromHost(size_t bytes) {
+    return MainAllocator->Allocate(bytes);
+}
+
+}  // namespace
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     gif_create(&animation, &bitmapCallbacks);
@@ -90,30 +98,27 @@ bool BitmapImage::SetUpAnimation() {
     if (!texture)
         Log(L"BitmapImage: Warning, no texture could be made for gif %s", filePath.Array());
 
-    frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
-    if (!frameCache) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-            filePath.Array());
-        return false;
-    }
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameCache[i] = nullptr;
-    void* marks = MainAllocator->Allocate(frameCount * sizeof(GifFrameMark));
-    if (!marks) {
-        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
-            filePath.Array());
-        return false;
-    }
-    frameFailed = MakeGifFrameMarks(marks, frameCount);
-
+    // The whole store, a slot per frame, cleared; the table points at the slots decoded so far.
     const uint32_t storeBytes = frameCount * FrameBytes();
-    frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
-    if (!frameStore) {
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromHost}, frameCount, sizeof(uint8_t*), frameCount,
+                      storeBytes, true, blocks);
+    frameCache = static_cast<uint8_t**>(blocks.table);
+    frameFailed = blocks.marks;
+    frameStore = blocks.store;
+    if (shortage == StoreShortage::Table) {
+        Log(L"BitmapImage: Warning, not enough memory for the frame table of gif %s",
+            filePath.Array());
+        return false;
+    }
+    if (shortage == StoreShortage::Store) {
         Log(L"BitmapImage: Warning, not enough memory for the %u frames of gif %s (%u bytes)",
             frameCount, filePath.Array(), storeBytes);
         return false;
     }
-    std::memset(frameStore, 0, storeBytes);
+    for (uint32_t i = 0; i < frameCount; ++i)
+        frameCache[i] = nullptr;
 
     if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
