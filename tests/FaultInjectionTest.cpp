@@ -109,6 +109,8 @@ protected:
         source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
         ASSERT_NE(source_, nullptr);
     }
+    // The source's image holder, read-only.
+    const BitmapImage& Image() const { return *source_->Snapshot().image; }
     void DestroySource() {
         delete source_;
         source_ = nullptr;
@@ -173,22 +175,22 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfACommandedLoad) {
         // image (when the host's own path handling ran out of memory and the GIF went to its
         // still-image loader), the previous effect (when the host could not store the new path),
         // or no texture at all.
-        ExpectSound(*source_->Snapshot().image);
+        ExpectSound(Image());
         EXPECT_LE(Logged(), logged + 4);  // stop, the failure and its outcome, start
         if (!failed) {
-            EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+            EXPECT_TRUE(Image().Snapshot().isAnimated);
             DestroySource();
             break;
         }
         ++failedLoads;
         const size_t beforePlay = Logged();
         Frames(40);  // a second of playback: the command is not applied again
-        ExpectSound(*source_->Snapshot().image);
+        ExpectSound(Image());
         EXPECT_EQ(Logged(), beforePlay);
 
         Command(3, gif_);
         Frames(1);
-        EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+        EXPECT_TRUE(Image().Snapshot().isAnimated);
         EXPECT_EQ(source_->Snapshot().lastCommandId, 3);
         DestroySource();
         EXPECT_EQ(standin::AllocatorStats().liveBlocks, baseline_);
@@ -205,7 +207,7 @@ TEST_F(FaultInjection, PlaybackAndIdlePollsNeedNoMemory) {
     CreateSource();
     Command(1, gif_);
     Frames(1);
-    ASSERT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+    ASSERT_TRUE(Image().Snapshot().isAnimated);
     sim_.ClearMessages();
     const uint64_t failures = standin::AllocatorStats().failures;
     const size_t logged = Logged();
@@ -213,8 +215,8 @@ TEST_F(FaultInjection, PlaybackAndIdlePollsNeedNoMemory) {
     Frames(200);                   // five seconds
     standin::ClearAllocationFailures();
     EXPECT_EQ(standin::AllocatorStats().failures, failures);
-    ExpectSound(*source_->Snapshot().image);
-    EXPECT_NE(source_->Snapshot().image->Snapshot().frameCache[1], nullptr);  // it played
+    ExpectSound(Image());
+    EXPECT_NE(Image().Snapshot().frameCache[1], nullptr);  // it played
     EXPECT_EQ(Logged(), logged);
     EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 0"), 2u);
     EXPECT_EQ(Messages().size(), 2u);
@@ -229,7 +231,7 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfAReload) {
         SCOPED_TRACE("allocation " + std::to_string(n));
         ASSERT_LT(n, 200);
         CreateSource();
-        ASSERT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+        ASSERT_TRUE(Image().Snapshot().isAnimated);
         standin::TouchWatchedFile(standin::ResolvePath(gif_.c_str()));
         source_->Advance(0.1f);  // the change is seen; the reload is due a second later
         const uint64_t failures = standin::AllocatorStats().failures;
@@ -237,7 +239,7 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfAReload) {
         source_->Advance(1.0f);
         standin::ClearAllocationFailures();
         const bool failed = standin::AllocatorStats().failures > failures;
-        ExpectSound(*source_->Snapshot().image);
+        ExpectSound(Image());
         const size_t logged = Logged();
         Frames(40);
         EXPECT_EQ(Logged(), logged);
@@ -286,18 +288,18 @@ TEST_F(FaultInjection, RuntimeAllocationFailingAtEachPointOfABackgroundLoad) {
         heap::ClearFailure();
         const bool failed = heap::Failures() > failures;
         // The animation the worker plays, or the placeholder.
-        if (source_->Snapshot().image->Snapshot().isAnimated) {
-            EXPECT_EQ(source_->Snapshot().image->width, 8.0f);
-            EXPECT_EQ(source_->Snapshot().image->Snapshot().delayCount, 3u);
-            EXPECT_NE(source_->Snapshot().image->Snapshot().streamedBytes, 0u);
+        if (Image().Snapshot().isAnimated) {
+            EXPECT_EQ(Image().width, 8.0f);
+            EXPECT_EQ(Image().Snapshot().delayCount, 3u);
+            EXPECT_NE(Image().Snapshot().streamedBytes, 0u);
         } else {
-            EXPECT_TRUE(IsPlaceholder(*source_->Snapshot().image));
+            EXPECT_TRUE(IsPlaceholder(Image()));
         }
         Command(2, gif_);
         Frames(1);
         source_->WaitForBackgroundLoad();
         Frames(1);
-        EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+        EXPECT_TRUE(Image().Snapshot().isAnimated);
         EXPECT_EQ(source_->Snapshot().effectId, 7);
         if (!failed) {
             // A holder's playback alone, as the source's plays it: the simulated desktop's views,
@@ -354,10 +356,10 @@ TEST_F(FaultInjection, FileChangingBetweenItsSizeAndItsRead) {
         Command(id++, gif_);
         const size_t logged = Logged();
         Frames(1);
-        ExpectSound(*source_->Snapshot().image);
-        EXPECT_EQ(source_->Snapshot().image->Snapshot().isAnimated, c.loads);
+        ExpectSound(Image());
+        EXPECT_EQ(Image().Snapshot().isAnimated, c.loads);
         if (!c.loads) {
-            EXPECT_TRUE(IsPlaceholder(*source_->Snapshot().image));
+            EXPECT_TRUE(IsPlaceholder(Image()));
             const auto records = standin::LogRecords();
             bool reported = false;
             for (size_t i = logged; i < records.size(); ++i)
@@ -385,8 +387,8 @@ TEST_F(FaultInjection, TexturesThatCannotBeMade) {
         Command(++id, path);
         const size_t logged = Logged();
         Frames(1);
-        EXPECT_EQ(source_->Snapshot().image->texture, nullptr);
-        ExpectSound(*source_->Snapshot().image);
+        EXPECT_EQ(Image().texture, nullptr);
+        ExpectSound(Image());
         EXPECT_LE(Logged(), logged + 3);  // stop, the texture, start
         const size_t afterLoad = Logged();
         standin::ClearGraphicsEvents();
@@ -401,8 +403,8 @@ TEST_F(FaultInjection, TexturesThatCannotBeMade) {
     standin::SetTextureCreationFails(false);
     Command(99, gif_);
     Frames(1);
-    EXPECT_NE(source_->Snapshot().image->texture, nullptr);
-    EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+    EXPECT_NE(Image().texture, nullptr);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
 }
 
 // ---------------------------------------------------------------- the console
@@ -416,7 +418,7 @@ TEST_F(FaultInjection, ConsoleClosingBetweenLookupAndMessage) {
     Command(1, gif_, 7);
     Frames(1);
     EXPECT_EQ(source_->Snapshot().effectId, 7);
-    EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
     EXPECT_EQ(testsupport::CountLog(L"start play."), 1u);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(sim_.FindWindowByTitle(vantrel::kConsoleTitle), nullptr);
@@ -475,14 +477,14 @@ TEST_F(FaultInjection, CommandBlockThatCannotBeMapped) {
     Frames(200);
     EXPECT_EQ(Logged(), logged);
     EXPECT_EQ(source_->Snapshot().commandMapping, nullptr);
-    EXPECT_EQ(source_->Snapshot().image->width, 20.0f);
+    EXPECT_EQ(Image().width, 20.0f);
 
     sim_.SetMappingFailure(0);
     Frames(1);
     ASSERT_NE(source_->Snapshot().commandMapping, nullptr);
     Command(1, gif_);
     Frames(1);
-    EXPECT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
 }
 
 // Another program holds the block's name with a smaller block: the view is refused. One warning
@@ -492,12 +494,12 @@ TEST_F(FaultInjection, CommandBlockHeldSmallerByAnotherProgram) {
     console_ = sim_.CreateWindowWithTitle(vantrel::kConsoleTitle);
     data_->SetString(L"path", gif_.c_str());
     CreateSource();
-    ASSERT_TRUE(source_->Snapshot().image->Snapshot().isAnimated);
+    ASSERT_TRUE(Image().Snapshot().isAnimated);
     Frames(400);
     EXPECT_EQ(testsupport::CountLog(L"VoteImageSource::Advance: Could not map view of file"), 1u);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
-    EXPECT_NE(source_->Snapshot().image->Snapshot().frameCache[1], nullptr);  // it played
-    ExpectSound(*source_->Snapshot().image);
+    EXPECT_NE(Image().Snapshot().frameCache[1], nullptr);  // it played
+    ExpectSound(Image());
 
     // Once the other program lets go, the source no longer keeps the small block alive: the next
     // poll makes a full one, and commands arrive.
@@ -524,7 +526,7 @@ TEST_F(FaultInjection, CommandViewFailingOnAndOff) {
         sim_.SetViewFailure(0);
         Frames(1);
         EXPECT_EQ(source_->Snapshot().lastCommandId, spell + 1);
-        ExpectSound(*source_->Snapshot().image);
+        ExpectSound(Image());
     }
     EXPECT_EQ(testsupport::CountLog(L"VoteImageSource::Advance: Could not map view of file"), 3u);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
