@@ -81,8 +81,9 @@ public:
         bool isAnimated;
         uint32_t frameCount;
         // libnsgif's record: the canvas, the loop count and each frame's delay in centiseconds as
-        // the file gives them, and the canvas of the frame decoded last (null when none). Null
-        // while no animation is loaded.
+        // the file gives them, and the canvas of the frame decoded last (null when none); of a
+        // background load, whose decoder is the worker's, only the canvas, the frame count and the
+        // loop count. Null while no animation is loaded.
         const gif_animation* decoder;
         uint32_t loopLimit;        // how many times the frames are played in all; 0: forever
         const float* frameDelays;  // seconds per frame, `delayCount` of them
