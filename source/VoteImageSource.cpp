@@ -83,10 +83,10 @@ VoteImageSource::~VoteImageSource() {
 }
 
 VoteImageSource::State VoteImageSource::Snapshot() const {
-    return State{&bitmap,       data,      useColorKey,  keyColor,       keySimilarity,
-                 keyBlend,      opacity,   color,        colorKeyShader, commandMapping,
-                 lastCommandId, pollTimer, commandWidth, commandHeight,  effectId,
-                 drawX,         drawY,     drawWidth,    drawHeight,     liveReportTimer};
+    return State{&bitmap,   useColorKey,  keyColor,       keySimilarity,  keyBlend,
+                 opacity,   color,        colorKeyShader, commandMapping, lastCommandId,
+                 pollTimer, commandWidth, commandHeight,  effectId,       drawX,
+                 drawY,     drawWidth,    drawHeight,     liveReportTimer};
 }
 
 Vect2 VoteImageSource::QuerySize() const {

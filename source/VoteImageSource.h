@@ -57,7 +57,6 @@ public:
     // for the source's life.
     struct State {
         const BitmapImage* image;
-        XElement* data;
         bool useColorKey;
         uint32_t keyColor;
         int32_t keySimilarity;
