@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "controller/ConsoleProtocol.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
@@ -82,6 +83,16 @@ TEST_F(DrawingTest, KeyedPathAppliesOpacityAndKeepsTheLowColourBits) {
 
 TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
     MakeSource(true, 100, -1);
+    // A command places the effect and sizes it; the keyed path ignores both.
+    platform::SimSystem& sim = platform::Simulation();
+    sim.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
+    const std::wstring command =
+        L"1|" + std::wstring(data_->GetString(L"path")) + L"|5|5|x|7|50|50";
+    sim.WriteBlockText(vantrel::kCommandBlockName, std::u16string(command.begin(), command.end()));
+    source_->Advance(0.025f);
+    ASSERT_EQ(source_->Snapshot().drawWidth, 5);
+    ASSERT_GE(source_->Snapshot().drawX, 0);
+    standin::ClearGraphicsEvents();
     source_->Draw(Vect2(10, 20), Vect2(30, 40));
 
     auto events = standin::GraphicsEvents();
