@@ -41,13 +41,13 @@ const float kSeconds[] = {0.016f,
 // 640 x 480 or any side above 2048, for the extent of the frames alone).
 bool Reference(const BitmapImage& image, const uint8_t* data, size_t size,
                testsupport::ReferenceGif& reference) {
-    if (!image.isAnimated || !image.texture || !standin::LogRecords().empty())
+    if (!image.Snapshot().isAnimated || !image.texture || !standin::LogRecords().empty())
         return false;
     reference = testsupport::ComposeGif(data, size);
-    if (!reference.error.empty() || reference.width != image.animation.width ||
-        reference.height != image.animation.height)
+    if (!reference.error.empty() || reference.width != image.Snapshot().decoder->width ||
+        reference.height != image.Snapshot().decoder->height)
         return false;
-    FUZZ_CHECK(reference.frames.size() == image.frameCount);
+    FUZZ_CHECK(reference.frames.size() == image.Snapshot().frameCount);
     return true;
 }
 
@@ -55,7 +55,7 @@ void CheckPicture(const BitmapImage& image, const testsupport::ReferenceGif* wan
     if (!want)
         return;
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-    FUZZ_CHECK(info && info->rgba == want->frames[image.currentFrame]);
+    FUZZ_CHECK(info && info->rgba == want->frames[image.Snapshot().currentFrame]);
 }
 
 void Play(BitmapImage& image, size_t steps, const testsupport::ReferenceGif* want) {
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzsupport::CheckImage(image);
         // A bad file leaves a line or two for the load (what was refused, and the outcome), plus
         // one per bad frame.
-        FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.frameCount);
+        FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.Snapshot().frameCount);
         testsupport::ReferenceGif reference;
         const bool compare = Reference(image, data, size, reference);
         Play(image, sizeof(kSeconds) / sizeof(kSeconds[0]), compare ? &reference : nullptr);
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         standin::ClearLog();
         image.Init();
         fuzzsupport::CheckImage(image);
-        Play(image, 4, compare && image.isAnimated ? &reference : nullptr);
+        Play(image, 4, compare && image.Snapshot().isAnimated ? &reference : nullptr);
     }
     fuzzsupport::CheckBackAt(baseline);
     return 0;

@@ -1,11 +1,19 @@
 // The GIF path of BitmapImage::Init: the file is read whole and scanned by libnsgif; a GIF of one
 // frame goes on to the host's still-image loader, a longer one becomes an animation whose frames
 // playback decodes and caches.
-#include <cstring>
 
 #include "image/BitmapImage.h"
+#include "image/gif/FrameStore.h"
 #include "image/gif/GifScan.h"
 #include "log/ModuleLog.h"
+
+namespace {
+
+void* AllocateFromHost(size_t bytes) {
+    return MainAllocator->Allocate(bytes);
+}
+
+}  // namespace
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     gif_create(&animation, &bitmapCallbacks);
@@ -87,27 +95,25 @@ bool BitmapImage::SetUpAnimation() {
     if (!texture)
         WriteLog<LogText::GifNoTexture>(filePath.Array());
 
-    frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
-    if (!frameCache) {
+    // The whole store, a slot per frame, cleared; the table points at the slots decoded so far.
+    const uint32_t storeBytes = frameCount * FrameBytes();
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromHost}, frameCount, sizeof(uint8_t*), frameCount,
+                      storeBytes, true, blocks);
+    frameCache = static_cast<uint8_t**>(blocks.table);
+    frameFailed = blocks.marks;
+    frameStore = blocks.store;
+    if (shortage == StoreShortage::Table) {
         WriteLog<LogText::GifNoMemoryForFrameTable>(filePath.Array());
+        return false;
+    }
+    if (shortage == StoreShortage::Store) {
+        WriteLog<LogText::GifNoMemoryForFrames>(frameCount, filePath.Array(), storeBytes);
         return false;
     }
     for (uint32_t i = 0; i < frameCount; ++i)
         frameCache[i] = nullptr;
-    void* marks = MainAllocator->Allocate(frameCount * sizeof(GifFrameMark));
-    if (!marks) {
-        WriteLog<LogText::GifNoMemoryForFrameTable>(filePath.Array());
-        return false;
-    }
-    frameFailed = MakeGifFrameMarks(marks, frameCount);
-
-    const uint32_t storeBytes = frameCount * FrameBytes();
-    frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
-    if (!frameStore) {
-        WriteLog<LogText::GifNoMemoryForFrames>(frameCount, filePath.Array(), storeBytes);
-        return false;
-    }
-    std::memset(frameStore, 0, storeBytes);
 
     if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
