@@ -2,10 +2,18 @@
 // decoder (FrameDecoder.h); a GIF of one frame goes on to the host's still-image loader, a WebP of
 // one frame becomes a still texture made here (the host's loader cannot be assumed to read WebP),
 // and a longer one of either becomes an animation whose frames playback decodes and caches.
-#include <cstring>
 
 #include "image/BitmapImage.h"
 #include "image/EffectLog.h"
+#include "image/FrameStore.h"
+
+namespace {
+
+void* AllocateFromHost(size_t bytes) {
+    return MainAllocator->Allocate(bytes);
+}
+
+}  // namespace
 
 BitmapImage::GifOutcome BitmapImage::LoadGif() {
     Decoder().Create(bitmapCallbacks);
@@ -96,30 +104,27 @@ bool BitmapImage::SetUpAnimation() {
     if (!texture)
         WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(format, filePath.Array());
 
-    frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
-    if (!frameCache) {
-        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, filePath.Array());
-        return false;
-    }
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameCache[i] = nullptr;
-    void* marks = MainAllocator->Allocate(frameCount * sizeof(FrameMark));
-    if (!marks) {
-        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, filePath.Array());
-        return false;
-    }
-    frameFailed = MakeFrameMarks(marks, frameCount);
-
+    // The whole store, a slot per frame, cleared; the table points at the slots decoded so far.
     const uint32_t storeBytes = frameCount * FrameBytes();
-    frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
-    if (!frameStore) {
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromHost}, frameCount, sizeof(uint8_t*), frameCount,
+                      storeBytes, true, blocks);
+    frameCache = static_cast<uint8_t**>(blocks.table);
+    frameFailed = blocks.marks;
+    frameStore = blocks.store;
+    if (shortage == StoreShortage::Table) {
+        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
+            format, filePath.Array());
+        return false;
+    }
+    if (shortage == StoreShortage::Store) {
         WriteLogFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
             format, frameCount, filePath.Array(), storeBytes);
         return false;
     }
-    std::memset(frameStore, 0, storeBytes);
+    for (uint32_t i = 0; i < frameCount; ++i)
+        frameCache[i] = nullptr;
 
     if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
