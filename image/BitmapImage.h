@@ -116,7 +116,7 @@ public:
     OSFileChangeData* fileMonitor;  // started and replaced by the owner; destroyed with the holder
 
 private:
-    enum class GifOutcome { Finished, LoadAsStill };
+    enum class LoadOutcome { Finished, LoadAsStill };
 
     // Makes the placeholder the holder's texture.
     void CreatePlaceholderTexture();
@@ -138,14 +138,14 @@ private:
     uint64_t StreamedBytes() const;
     uint32_t StreamedFrameSlots() const;
 
-    // The GIF and WebP path of Init on this thread (HostThreadGifLoad.cpp).
-    GifOutcome LoadGif();
-    bool ReadGifFile(XFile& file, uint32_t& size);
-    bool ScanGifFile(uint32_t size);
+    // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
+    LoadOutcome LoadDecodedFile();
+    bool ReadWholeFile(XFile& file, uint32_t& size);
+    bool ScanFile(uint32_t size);
     bool SetUpAnimation();
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
-    GifOutcome LoadStillWebp();
-    GifOutcome FailGif();
+    LoadOutcome LoadStillWebp();
+    LoadOutcome FailLoad();
     uint32_t FrameBytes() const;
 
     // Playback (Playback.cpp).

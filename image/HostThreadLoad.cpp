@@ -15,16 +15,16 @@ void* AllocateFromHost(size_t bytes) {
 
 }  // namespace
 
-BitmapImage::GifOutcome BitmapImage::LoadGif() {
+BitmapImage::LoadOutcome BitmapImage::LoadDecodedFile() {
     Decoder().Create(bitmapCallbacks);
     XFile file;
     if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
         WriteLogFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, filePath.Array());
-        return FailGif();
+        return FailLoad();
     }
     uint32_t size = 0;
-    if (!ReadGifFile(file, size) || !ScanGifFile(size))
-        return FailGif();
+    if (!ReadWholeFile(file, size) || !ScanFile(size))
+        return FailLoad();
     if (frameCount <= 1 && format == EffectFormat::Webp)
         return LoadStillWebp();
     if (frameCount <= 1) {
@@ -32,15 +32,15 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
         MainAllocator->Free(fileData);
         fileData = nullptr;
         frameCount = 0;
-        return GifOutcome::LoadAsStill;
+        return LoadOutcome::LoadAsStill;
     }
     isAnimated = true;
     if (!SetUpAnimation())
-        return FailGif();
-    return GifOutcome::Finished;
+        return FailLoad();
+    return LoadOutcome::Finished;
 }
 
-bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
+bool BitmapImage::ReadWholeFile(XFile& file, uint32_t& size) {
     const uint64_t fileSize = file.GetFileSize();
     if (fileSize > UINT32_MAX) {
         WriteLogFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
@@ -64,7 +64,7 @@ bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     return true;
 }
 
-bool BitmapImage::ScanGifFile(uint32_t size) {
+bool BitmapImage::ScanFile(uint32_t size) {
     const FrameScan scan = Decoder().Scan(fileData, size);
     frameCount = scan.frameCount;
     switch (scan.result) {
@@ -166,11 +166,11 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
 }
 
 // A WebP of one frame: its picture becomes a still texture, with its alpha.
-BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
+BitmapImage::LoadOutcome BitmapImage::LoadStillWebp() {
     FrameDecoder decoder = Decoder();
     if (decoder.Decode(0, nullptr) != FrameDecodeResult::Decoded) {
         WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
-        return FailGif();
+        return FailLoad();
     }
     // With mipmaps, as the host's loader makes a still's texture.
     Texture* made =
@@ -180,11 +180,11 @@ BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
     fileData = nullptr;
     frameCount = 0;
     ShowStillTexture(made);
-    return GifOutcome::Finished;
+    return LoadOutcome::Finished;
 }
 
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
-BitmapImage::GifOutcome BitmapImage::FailGif() {
+BitmapImage::LoadOutcome BitmapImage::FailLoad() {
     Decoder().Finalise();
     isAnimated = false;
     MainAllocator->Free(frameCache);
@@ -195,5 +195,5 @@ BitmapImage::GifOutcome BitmapImage::FailGif() {
     frameStore = nullptr;
     ReleaseContent();
     CreatePlaceholderTexture();
-    return GifOutcome::Finished;
+    return LoadOutcome::Finished;
 }
