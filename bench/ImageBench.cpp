@@ -92,21 +92,26 @@ std::unique_ptr<BitmapImage> LoadedImage(const GifCase& c) {
 }
 
 bool IsLoaded(const BitmapImage& image, const GifCase& c) {
-    return image.isAnimated && image.frameCount == c.recipe.frames && image.texture;
+    return image.Snapshot().isAnimated && image.Snapshot().frameCount == c.recipe.frames &&
+           image.texture;
 }
 
 // Playback from a fresh load to the moment every frame is in the cache: one call per frame, each of
 // that frame's delay, ending back on frame 0.
 void PlayOnePass(BitmapImage& image) {
-    for (uint32_t i = 0; i < image.frameCount; ++i)
-        image.Advance(image.frameDelays[image.currentFrame]);
+    const uint32_t frames = image.Snapshot().frameCount;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const BitmapImage::State state = image.Snapshot();
+        image.Advance(state.frameDelays[state.currentFrame]);
+    }
 }
 
 bool AllCached(const BitmapImage& image) {
-    for (uint32_t i = 0; i < image.frameCount; ++i)
-        if (!image.frameCache[i])
+    const BitmapImage::State state = image.Snapshot();
+    for (uint32_t i = 0; i < state.frameCount; ++i)
+        if (!state.frameCache[i])
             return false;
-    return image.currentFrame == 0;
+    return state.currentFrame == 0;
 }
 
 uint64_t Allocations() {
@@ -318,10 +323,11 @@ void CachedFloor(benchmark::State& state, GifCase* c) {
     }
     const size_t bytes = static_cast<size_t>(c->recipe.width) * c->recipe.height * 4;
     std::vector<uint8_t> texture(bytes, 0);
-    const uint32_t frames = image->frameCount;
+    const BitmapImage::State loaded = image->Snapshot();
+    const uint32_t frames = loaded.frameCount;
     for (auto _ : state) {
         for (uint32_t i = 1; i <= frames; ++i) {
-            std::memcpy(texture.data(), image->frameCache[i % frames], bytes);
+            std::memcpy(texture.data(), loaded.frameCache[i % frames], bytes);
             benchmark::ClobberMemory();
         }
     }

@@ -71,7 +71,7 @@ void SteadyAdvance(benchmark::State& state, const std::wstring* still, float sec
         return;
     }
     rig.source->Advance(kPollingFrame);
-    if (rig.source->lastCommandId != 1) {
+    if (rig.source->Snapshot().lastCommandId != 1) {
         state.SkipWithError("the command was not applied");
         return;
     }
@@ -94,7 +94,7 @@ void SourceDraw(benchmark::State& state, const std::wstring* still, bool colorKe
         return;
     }
     rig.source->Advance(kPollingFrame);
-    if (colorKey && !rig.source->colorKeyShader) {
+    if (colorKey && !rig.source->Snapshot().colorKeyShader) {
         state.SkipWithError("no colour-key shader");
         return;
     }
@@ -132,8 +132,8 @@ void ApplyCommand(benchmark::State& state, GifCase* gif) {
         state.ResumeTiming();
         rig.source->Advance(kPollingFrame);
         state.PauseTiming();
-        const bool applied =
-            rig.source->lastCommandId == commandId && rig.source->bitmap.isAnimated;
+        const bool applied = rig.source->Snapshot().lastCommandId == commandId &&
+                             rig.source->Snapshot().image->Snapshot().isAnimated;
         state.ResumeTiming();
         if (!applied) {
             state.SkipWithError("the command was not applied");

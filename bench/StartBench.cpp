@@ -103,6 +103,7 @@ private:
 // a host: they play the effect that showed before. Returns false when the start went wrong.
 bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* figures) {
     vantrel::VoteImageSource& s = *rig.source;
+    const BitmapImage& image = *s.Snapshot().image;
     WriteCommand(std::to_wstring(commandId) + L"|" + gif.path + L"|0|0|x|" +
                  std::to_wstring(5 + commandId % 2) + L"|25|40");
     const double commandWall = threadclock::WallSeconds();
@@ -124,12 +125,12 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
     for (;; ++frames) {
         if (frames > kMaxFrames)
             return false;
-        const bool applied = s.lastCommandId == commandId;
+        const bool applied = s.Snapshot().lastCommandId == commandId;
         const uint64_t uploadsBefore = PlainTextureUploads();
         const Frame frame = rig.Advance();
         const uint64_t uploadsNow = PlainTextureUploads() - uploadsBefore;
-        const bool pending = s.bitmap.BackgroundLoadPending();
-        if (!applied && s.lastCommandId == commandId) {
+        const bool pending = image.BackgroundLoadPending();
+        if (!applied && s.Snapshot().lastCommandId == commandId) {
             note(kCommand, frame);
             uploads += uploadsNow;
             wasPending = pending;
@@ -154,7 +155,7 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
     if (figures)
         figures->uploads = std::max(figures->uploads, uploads);
     if (still) {
-        const bool shown = !s.bitmap.isAnimated && s.bitmap.width == gif.recipe.width;
+        const bool shown = !image.Snapshot().isAnimated && image.width == gif.recipe.width;
         if (figures && shown) {
             figures->worstPerStart.push_back(worst);
             ++figures->starts;
@@ -163,14 +164,15 @@ bool StartAndPlay(Rig& rig, int commandId, const GifCase& gif, StartFigures* fig
         platform::Simulation().ClearMessages();
         return shown;
     }
-    if (!s.bitmap.isAnimated || s.bitmap.frameCount != gif.recipe.frames || s.bitmap.currentFrame)
+    if (!image.Snapshot().isAnimated || image.Snapshot().frameCount != gif.recipe.frames ||
+        image.Snapshot().currentFrame)
         return false;
     // The first pass, at the host's frame rate but without waiting: CPU time is what counts.
     bool left = false;
     for (int i = 0; i < kMaxFrames; ++i) {
         note(kFirstPass, rig.Advance());
-        left = left || s.bitmap.currentFrame != 0;
-        if (left && s.bitmap.currentFrame == 0)
+        left = left || image.Snapshot().currentFrame != 0;
+        if (left && image.Snapshot().currentFrame == 0)
             break;
     }
     if (figures) {

@@ -139,18 +139,20 @@ using CaseMaker = const GifCase& (*)();
 
 bool StartAndSwap(BitmapImage& image, const GifCase& gif, uint64_t budget) {
     image.filePath = gif.path.c_str();
-    image.backgroundLoad = true;
-    image.frameCacheBytes = budget;
+    image.SetBackgroundLoad(true);
+    image.SetFrameCacheBytes(budget);
     image.Init();
     image.WaitForBackgroundFirstFrame();
     image.SwapInBackgroundLoad();
-    return image.isAnimated && image.frameCount == gif.recipe.frames;
+    return image.Snapshot().isAnimated && image.Snapshot().frameCount == gif.recipe.frames;
 }
 
 // Each frame change of one pass, waited for, so that the worker does what it does in a pass.
 void PlayPass(BitmapImage& image, uint64_t* heapPeak = nullptr) {
-    for (uint32_t i = 0; i < image.frameCount; ++i) {
-        image.Advance(image.frameDelays[image.currentFrame] + 1e-4f);
+    const uint32_t frames = image.Snapshot().frameCount;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const BitmapImage::State state = image.Snapshot();
+        image.Advance(state.frameDelays[state.currentFrame] + 1e-4f);
         image.WaitForBackgroundLoad();
         if (heapPeak)
             *heapPeak = std::max(*heapPeak, HeapInUse());
@@ -332,7 +334,7 @@ void LateFrames(benchmark::State& state, const GifCase* gif) {
             image.Advance(static_cast<float>(kHostFrame));
         }
         state.SetIterationTime(kLateSeconds);
-        Keep("late frames", static_cast<double>(image.lateFrames));
+        Keep("late frames", static_cast<double>(image.Snapshot().lateFrames));
     }
     WaitForGifStreamsToEnd();
 }

@@ -107,19 +107,24 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool IsLoaded(const BitmapImage& image, const WebpCase& c) {
-    return image.isAnimated && image.frameCount == c.recipe.frames && image.texture;
+    const BitmapImage::State state = image.Snapshot();
+    return state.isAnimated && state.frameCount == c.recipe.frames && image.texture;
 }
 
 void PlayOnePass(BitmapImage& image) {
-    for (uint32_t i = 0; i < image.frameCount; ++i)
-        image.Advance(image.frameDelays[image.currentFrame]);
+    const uint32_t frames = image.Snapshot().frameCount;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const BitmapImage::State state = image.Snapshot();
+        image.Advance(state.frameDelays[state.currentFrame]);
+    }
 }
 
 bool AllCached(const BitmapImage& image) {
-    for (uint32_t i = 0; i < image.frameCount; ++i)
-        if (!image.frameCache[i])
+    const BitmapImage::State state = image.Snapshot();
+    for (uint32_t i = 0; i < state.frameCount; ++i)
+        if (!state.frameCache[i])
             return false;
-    return image.currentFrame == 0;
+    return state.currentFrame == 0;
 }
 
 struct AnimDecoderDeleter {
@@ -350,8 +355,8 @@ void WorkerModule(benchmark::State& state, WebpCase* c) {
     const uint64_t frameBytes = uint64_t{c->recipe.width} * c->recipe.height * 4;
     BitmapImage image;
     image.filePath = c->webpPath.c_str();
-    image.backgroundLoad = true;
-    image.frameCacheBytes = 4 * frameBytes;
+    image.SetBackgroundLoad(true);
+    image.SetFrameCacheBytes(4 * frameBytes);
     image.Init();
     image.WaitForBackgroundFirstFrame();
     image.SwapInBackgroundLoad();
@@ -359,9 +364,10 @@ void WorkerModule(benchmark::State& state, WebpCase* c) {
         state.SkipWithError("the WebP did not load as an animation on the worker");
         return;
     }
-    auto onePass = [&image] {
-        for (uint32_t i = 0; i < image.frameCount; ++i) {
-            image.Advance(image.frameDelays[image.currentFrame] + 1e-4f);
+    auto onePass = [&image, c] {
+        for (uint32_t i = 0; i < c->recipe.frames; ++i) {
+            const BitmapImage::State shown = image.Snapshot();
+            image.Advance(shown.frameDelays[shown.currentFrame] + 1e-4f);
             image.WaitForBackgroundLoad();
         }
     };

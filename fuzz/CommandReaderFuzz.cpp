@@ -158,7 +158,7 @@ void PollBlock(const uint8_t* block) {
     for (int i = 0; i < 6; ++i)
         source->Advance(0.025f);
     auto* effect = static_cast<vantrel::VoteImageSource*>(source);
-    fuzzsupport::CheckImage(effect->bitmap);
+    fuzzsupport::CheckImage(*effect->Snapshot().image);
     FUZZ_CHECK(sim.OpenViewCount() == 0);
     // One command at most is applied, however often it is seen: "stop play.", its load, "start
     // play." and a live report, never a line per poll.

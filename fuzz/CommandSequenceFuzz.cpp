@@ -540,12 +540,13 @@ private:
     }
 
     void Check() {
-        fuzzsupport::CheckImage(source_->bitmap);
+        const vantrel::VoteImageSource::State state = source_->Snapshot();
+        fuzzsupport::CheckImage(*state.image);
         const Vect2 size = source_->QuerySize();
-        FUZZ_CHECK(size.x == source_->bitmap.width && size.y == source_->bitmap.height);
-        FUZZ_CHECK(source_->pollTimer >= 0.0f && std::isfinite(source_->pollTimer));
-        FUZZ_CHECK(source_->liveReportTimer >= 0.0f && std::isfinite(source_->liveReportTimer));
-        FUZZ_CHECK(source_->opacity >= 0 && source_->opacity <= 100);
+        FUZZ_CHECK(size.x == state.image->width && size.y == state.image->height);
+        FUZZ_CHECK(state.pollTimer >= 0.0f && std::isfinite(state.pollTimer));
+        FUZZ_CHECK(state.liveReportTimer >= 0.0f && std::isfinite(state.liveReportTimer));
+        FUZZ_CHECK(state.opacity >= 0 && state.opacity <= 100);
     }
 
     ByteReader& in_;

@@ -80,6 +80,7 @@ void CheckBackAt(const Baseline& baseline) {
 }
 
 void CheckImage(const BitmapImage& image) {
+    const BitmapImage::State state = image.Snapshot();
     const standin::TextureInfo* info =
         image.texture ? standin::InspectTexture(image.texture) : nullptr;
     if (image.texture)
@@ -87,11 +88,11 @@ void CheckImage(const BitmapImage& image) {
     FUZZ_CHECK(std::isfinite(image.width) && std::isfinite(image.height));
     FUZZ_CHECK(image.width >= 1.0f && image.height >= 1.0f);
 
-    if (!image.isAnimated) {
-        FUZZ_CHECK(image.fileData == nullptr);
-        FUZZ_CHECK(image.frameCache == nullptr);
-        FUZZ_CHECK(image.frameStore == nullptr);
-        FUZZ_CHECK(image.frameDelays.Num() == 0);
+    if (!state.isAnimated) {
+        FUZZ_CHECK(!state.holdsFile);
+        FUZZ_CHECK(state.frameCache == nullptr);
+        FUZZ_CHECK(state.frameStore == nullptr);
+        FUZZ_CHECK(state.delayCount == 0);
         if (info) {
             FUZZ_CHECK(image.width == static_cast<float>(info->width));
             FUZZ_CHECK(image.height == static_cast<float>(info->height));
@@ -102,25 +103,25 @@ void CheckImage(const BitmapImage& image) {
         return;
     }
 
-    const uint32_t frames = image.frameCount;
-    const uint32_t w = image.animation.width;
-    const uint32_t h = image.animation.height;
+    const uint32_t frames = state.frameCount;
+    const uint32_t w = state.decoder->width;
+    const uint32_t h = state.decoder->height;
     FUZZ_CHECK(frames > 1);
-    FUZZ_CHECK(frames <= image.animation.frame_count);
+    FUZZ_CHECK(frames <= state.decoder->frame_count);
     FUZZ_CHECK(w >= 1 && w <= 4096 && h >= 1 && h <= 4096);
     FUZZ_CHECK(static_cast<uint64_t>(frames) * w * h * 4 < (uint64_t{1} << 32));
     FUZZ_CHECK(image.width == static_cast<float>(w) && image.height == static_cast<float>(h));
-    FUZZ_CHECK(image.fileData && image.frameCache && image.frameStore);
-    FUZZ_CHECK(image.frameDelays.Num() == frames);
-    FUZZ_CHECK(image.currentFrame < frames);
-    FUZZ_CHECK(image.lastDecodedFrame < frames);
-    FUZZ_CHECK(std::isfinite(image.frameTime) && image.frameTime >= 0.0f);
+    FUZZ_CHECK(state.holdsFile && state.frameCache && state.frameStore);
+    FUZZ_CHECK(state.delayCount == frames);
+    FUZZ_CHECK(state.currentFrame < frames);
+    FUZZ_CHECK(state.lastDecodedFrame < frames);
+    FUZZ_CHECK(std::isfinite(state.frameTime) && state.frameTime >= 0.0f);
     const size_t frameBytes = static_cast<size_t>(w) * h * 4;
     for (uint32_t i = 0; i < frames; ++i) {
-        const float delay = image.frameDelays.Array()[i];
+        const float delay = state.frameDelays[i];
         FUZZ_CHECK(std::isfinite(delay) && delay > 0.0f);
-        FUZZ_CHECK(image.frameCache[i] == nullptr ||
-                   image.frameCache[i] == image.frameStore + i * frameBytes);
+        FUZZ_CHECK(state.frameCache[i] == nullptr ||
+                   state.frameCache[i] == state.frameStore + i * frameBytes);
     }
     if (info) {
         FUZZ_CHECK(info->width == w && info->height == h);

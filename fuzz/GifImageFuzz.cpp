@@ -48,13 +48,13 @@ const float kSeconds[] = {0.016f,
 // 640 x 480 or any side above 2048, for the extent of the frames alone).
 bool Reference(const BitmapImage& image, const uint8_t* data, size_t size,
                testsupport::ReferenceGif& reference) {
-    if (!image.isAnimated || !image.texture || !standin::LogRecords().empty())
+    if (!image.Snapshot().isAnimated || !image.texture || !standin::LogRecords().empty())
         return false;
     reference = testsupport::ComposeGif(data, size);
-    if (!reference.error.empty() || reference.width != image.animation.width ||
-        reference.height != image.animation.height)
+    if (!reference.error.empty() || reference.width != image.Snapshot().decoder->width ||
+        reference.height != image.Snapshot().decoder->height)
         return false;
-    FUZZ_CHECK(reference.frames.size() == image.frameCount);
+    FUZZ_CHECK(reference.frames.size() == image.Snapshot().frameCount);
     return true;
 }
 
@@ -66,8 +66,10 @@ bool IsWebp(const uint8_t* data, size_t size) {
 bool WebpReference(const BitmapImage& image, const uint8_t* data, size_t size,
                    testsupport::ReferenceGif& reference) {
 #ifdef VANTREL_FUZZ_WEBP
-    if (!image.isAnimated || !image.texture || !standin::LogRecords().empty())
+    const BitmapImage::State state = image.Snapshot();
+    if (!state.isAnimated || !image.texture || !standin::LogRecords().empty())
         return false;
+    FUZZ_CHECK(state.format == EffectFormat::Webp);
     WebPAnimDecoderOptions options;
     FUZZ_CHECK(WebPAnimDecoderOptionsInit(&options));
     options.color_mode = MODE_RGBA;
@@ -88,9 +90,9 @@ bool WebpReference(const BitmapImage& image, const uint8_t* data, size_t size,
         reference.frames.emplace_back(pixels, pixels + frameBytes);
     }
     WebPAnimDecoderDelete(decoder);
-    FUZZ_CHECK(reference.width == image.animation.width &&
-               reference.height == image.animation.height);
-    FUZZ_CHECK(reference.frames.size() == image.frameCount);
+    FUZZ_CHECK(reference.width == state.decoder->width &&
+               reference.height == state.decoder->height);
+    FUZZ_CHECK(reference.frames.size() == state.frameCount);
     return true;
 #else
     (void)image, (void)data, (void)size, (void)reference;
@@ -102,7 +104,7 @@ void CheckPicture(const BitmapImage& image, const testsupport::ReferenceGif* wan
     if (!want)
         return;
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-    FUZZ_CHECK(info && info->rgba == want->frames[image.currentFrame]);
+    FUZZ_CHECK(info && info->rgba == want->frames[image.Snapshot().currentFrame]);
 }
 
 void Play(BitmapImage& image, size_t steps, const testsupport::ReferenceGif* want) {
@@ -133,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzsupport::CheckImage(image);
         // A bad file leaves a line or two for the load (what was refused, and the outcome), plus
         // one per bad frame.
-        FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.frameCount);
+        FUZZ_CHECK(standin::LogRecords().size() <= 2 + image.Snapshot().frameCount);
         testsupport::ReferenceGif reference;
         const bool compare = webp ? WebpReference(image, data, size, reference)
                                   : Reference(image, data, size, reference);
@@ -143,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         standin::ClearLog();
         image.Init();
         fuzzsupport::CheckImage(image);
-        Play(image, 4, compare && image.isAnimated ? &reference : nullptr);
+        Play(image, 4, compare && image.Snapshot().isAnimated ? &reference : nullptr);
     }
     fuzzsupport::CheckBackAt(baseline);
     return 0;

@@ -38,7 +38,7 @@ bool BitmapImage::BackgroundLoadPending() const {
     return streams && streams->pending;
 }
 
-bool BitmapImage::BackgroundLoadFinished() {
+bool BitmapImage::BackgroundLoadFinished() const {
     return streams && streams->pending && streams->pending->Ready();
 }
 

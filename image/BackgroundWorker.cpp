@@ -92,6 +92,11 @@ PendingLogLine LineFor(EffectFormat format, Args... args) {
     return format == EffectFormat::Webp ? Line<webp>(args...) : Line<gif>(args...);
 }
 
+// The worker's memory for its store: the C++ runtime's heap, given back by GifStream::RuntimeBlock.
+void* AllocateFromRuntime(size_t bytes) {
+    return ::operator new(bytes, std::nothrow);
+}
+
 }  // namespace
 
 GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes)
@@ -230,21 +235,23 @@ bool GifStream::SetUpStore() {
         frameDelays.push_back(decoder.FrameDelay(i));
     }
     slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
-    slotKeys_.reset(new (std::nothrow) std::atomic<uint64_t>[slots]);
-    frameFailed_.reset(new (std::nothrow) FrameMark[frameCount]);
-    if (!slotKeys_ || !frameFailed_) {
+    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromRuntime}, slots, sizeof(std::atomic<uint64_t>),
+                      frameCount, storeBytes, false, blocks);
+    slotKeys_.reset(static_cast<std::atomic<uint64_t>*>(blocks.table));
+    frameFailed_.reset(blocks.marks);
+    store_.reset(blocks.store);
+    if (shortage == StoreShortage::Table) {
         Fail(LineFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
             format, path.c_str()));
         return false;
     }
     for (uint32_t i = 0; i < slots; ++i)
-        slotKeys_[i].store(kEmpty, std::memory_order_relaxed);
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameFailed_[i].store(0, std::memory_order_relaxed);
-    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
-    store_.reset(new (std::nothrow) uint8_t[storeBytes]);
+        new (&slotKeys_[i]) std::atomic<uint64_t>(kEmpty);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
-    if (!store_) {
+    if (shortage == StoreShortage::Store) {
         // Under 2^32 bytes: the scan refused any larger animation.
         Fail(LineFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
             format, slots, path.c_str(), static_cast<unsigned>(storeBytes)));

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -158,10 +159,15 @@ private:
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
     std::vector<uint8_t> stillPixels_;
-    std::unique_ptr<uint8_t[]> store_;                   // `slots` frames of width x height RGBA
-    FrameStore frames_;                                  // how store_ is laid out
-    std::unique_ptr<std::atomic<uint64_t>[]> slotKeys_;  // what each slot holds, kEmpty: nothing
-    std::unique_ptr<FrameMark[]> frameFailed_;           // per frame: marked once it failed
+    // The store's blocks, from the runtime's heap (AllocateStore).
+    struct RuntimeBlock {
+        void operator()(void* block) const noexcept { ::operator delete(block); }
+    };
+    std::unique_ptr<uint8_t[], RuntimeBlock> store_;  // `slots` frames of width x height RGBA
+    FrameStore frames_;                               // how store_ is laid out
+    // What each slot holds, kEmpty: nothing.
+    std::unique_ptr<std::atomic<uint64_t>[], RuntimeBlock> slotKeys_;
+    std::unique_ptr<FrameMark[], RuntimeBlock> frameFailed_;  // per frame: marked once it failed
     std::atomic<bool> ready_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> hasLines_{false};

@@ -16,6 +16,7 @@ BitmapImage::BitmapImage()
     : texture(nullptr),
       width(0.0f),
       height(0.0f),
+      fileMonitor(nullptr),
       isAnimated(false),
       animation(),
       fileData(nullptr),
@@ -25,9 +26,9 @@ BitmapImage::BitmapImage()
       currentFrame(0),
       loopsPlayed(0),
       lastDecodedFrame(0),
+      framesDecoded(0),
       frameTime(0.0f),
       reloadCountdown(0.0f),
-      fileMonitor(nullptr),
       bitmapCallbacks(GifBitmapCallbacks(GifMemory::Host)),
       frameCount(0),
       format(EffectFormat::Gif),
@@ -65,6 +66,30 @@ BitmapImage::~BitmapImage() {
     frameDelays.Clear();
 }
 
+BitmapImage::State BitmapImage::Snapshot() const {
+    State state = State();
+    state.isAnimated = isAnimated;
+    state.format = isAnimated ? format : EffectFormat::Gif;
+    state.frameCount = frameCount;
+    state.decoder = isAnimated ? &animation : nullptr;
+    state.loopLimit = isAnimated ? LoopLimit() : 0;
+    state.frameDelays = frameDelays.Array();
+    state.delayCount = frameDelays.Num();
+    state.currentFrame = currentFrame;
+    state.loopsPlayed = loopsPlayed;
+    state.lastDecodedFrame = lastDecodedFrame;
+    state.frameTime = frameTime;
+    state.frameCache = frameCache;
+    state.frameStore = frameStore;
+    state.holdsFile = fileData != nullptr;
+    state.framesDecoded = framesDecoded;
+    state.reloadCountdown = reloadCountdown;
+    state.lateFrames = lateFrames;
+    state.streamedBytes = StreamedBytes();
+    state.streamedSlots = StreamedFrameSlots();
+    return state;
+}
+
 void BitmapImage::CreatePlaceholderTexture() {
     width = static_cast<float>(kPlaceholderSide);
     height = static_cast<float>(kPlaceholderSide);
@@ -98,7 +123,7 @@ void BitmapImage::LoadNow() {
         CreatePlaceholderTexture();
         return;
     }
-    if (EffectFormatOfPath(path, format) && LoadGif() == GifOutcome::Finished)
+    if (EffectFormatOfPath(path, format) && LoadDecodedFile() == LoadOutcome::Finished)
         return;
     LoadStill();
 }
@@ -132,6 +157,7 @@ void BitmapImage::ReleaseContent() {
     currentFrame = 0;
     loopsPlayed = 0;
     lastDecodedFrame = 0;
+    framesDecoded = 0;
     frameTime = 0.0f;
 }
 

@@ -23,9 +23,9 @@ extern "C" {
 // The owner writes `filePath` and `fileMonitor`, reads `texture`, `width` and `height`, and calls
 // every member one at a time on its update thread (the host's). All buffers come from
 // MainAllocator; only libnsgif's tables and libwebp's decoder use the C heap, and so does an
-// animation loaded in the background (see backgroundLoad).
+// animation loaded in the background (see SetBackgroundLoad).
 //
-// Threads, with backgroundLoad: none of Init, Advance, SwapInBackgroundLoad and the destructor
+// Threads, with the background load: none of Init, Advance, SwapInBackgroundLoad and the destructor
 // waits for a worker, allocates from the C++ runtime on a path that could throw, or frees memory a
 // worker allocated (a load let go is handed to its worker, which frees it). What they pay on the
 // host's thread: starting a worker (a thread) per load, the texture and the delay list at the
@@ -38,27 +38,29 @@ public:
     BitmapImage(const BitmapImage&) = delete;
     BitmapImage& operator=(const BitmapImage&) = delete;
 
-    // (Re)loads from `filePath`. Never fails to the caller: the outcome is in texture, width,
-    // height and isAnimated, and any failure leaves the placeholder and one log line.
+    // (Re)loads from `filePath`. Never fails to the caller: the outcome is in texture, width and
+    // height, and any failure leaves the placeholder and one log line.
     void Init();
     // Once per host frame with the seconds since the previous call: moves an animation on, runs a
     // pending reload, and polls the file watch.
     void Advance(float seconds);
-    // Makes the placeholder the holder's texture.
-    void CreatePlaceholderTexture();
-    // How many times an animation's frames are played in all; 0 means forever.
-    uint32_t LoopLimit() const;
 
-    // Loading in the background (BackgroundSwap.cpp). With `backgroundLoad` set before Init, a
-    // file with the gif or webp extension is loaded on a worker thread, which decodes frame 0 and
-    // then decodes ahead of playback into a frame store within `frameCacheBytes`; the holder goes
-    // on showing what it showed until the owner swaps the load in, as soon as frame 0 is decoded.
-    // Everything else loads at once, as without it; such a load gives up one under way.
+    // Settings the owner takes from its own before Init. With the background load on, a file with
+    // the gif or webp extension is loaded on a worker thread, which decodes frame 0 and then
+    // decodes ahead of playback into a frame store within `frameCacheBytes`: an animation that
+    // needs more is decoded again on every pass into a ring of as many frames as fit (two at
+    // least). Off, and 256 MB, by default.
+    void SetBackgroundLoad(bool on) { backgroundLoad = on; }
+    void SetFrameCacheBytes(uint64_t bytes) { frameCacheBytes = bytes; }
+
+    // Loading in the background (BackgroundSwap.cpp): the holder goes on showing what it showed
+    // until the owner swaps the load in, as soon as frame 0 is decoded. Everything else loads at
+    // once, as without it; such a load gives up one under way.
     //
     // A load has been started and not yet swapped in or given up.
     bool BackgroundLoadPending() const;
     // The pending load can be swapped in: its frame 0 is decoded, or it has failed. Never waits.
-    bool BackgroundLoadFinished();
+    bool BackgroundLoadFinished() const;
     // Installs the pending load in one step, as Init would have: the previous content goes, the
     // lines the load has logged so far are written, and the animation stands at frame 0. A GIF of
     // one frame is loaded here by the host, as by Init. Does nothing while none can be swapped in.
@@ -69,48 +71,57 @@ public:
     void WaitForBackgroundLoad();
     // Waits only until the pending load can be swapped in (at once when none is pending).
     void WaitForBackgroundFirstFrame();
-    // The background load that shows: the runtime memory it holds (file, frame store, decoder
-    // canvas) and the frames its store holds; 0 when playback decodes on this thread.
-    uint64_t StreamedBytes() const;
-    uint32_t StreamedFrameSlots() const;
+
+    // What the holder holds and where playback stands, for tests, tools and benchmarks, which
+    // read it and nothing else behind the holder's face. The pointers are the holder's own, valid
+    // until its next Init, Advance or swap.
+    struct State {
+        // An animated GIF or WebP is loaded; everything down to `holdsFile` describes it, and is
+        // zero or null otherwise.
+        bool isAnimated;
+        EffectFormat format;
+        uint32_t frameCount;
+        // libnsgif's record: the canvas, the loop count and each frame's delay in centiseconds as
+        // the file gives them, and the canvas of the frame decoded last (null when none); of a
+        // background load, whose decoder is the worker's, and of a WebP, whose decoder is
+        // libwebp's, only the canvas, the frame count and the loop count. Null while no animation
+        // is loaded.
+        const gif_animation* decoder;
+        uint32_t loopLimit;        // how many times the frames are played in all; 0: forever
+        const float* frameDelays;  // seconds per frame, `delayCount` of them
+        uint32_t delayCount;
+        uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
+        float frameTime;  // seconds gathered toward leaving currentFrame
+        // An animation loaded on this thread: per frame, null or its pixels in the frame store.
+        const uint8_t* const* frameCache;
+        const uint8_t* frameStore;
+        bool holdsFile;  // the whole file is held, for decoding on demand
+        // Frames playback has decoded on this thread since the load, cached or passed over.
+        uint64_t framesDecoded;
+
+        float reloadCountdown;  // seconds until a pending reload; 0: none pending
+        // Frames of a background load that were due before the worker had decoded them, counted
+        // since the holder was made.
+        uint64_t lateFrames;
+        // The background load that shows: the runtime memory it holds (file, frame store, decoder
+        // canvas) and the frames its store holds; 0 when playback decodes on this thread.
+        uint64_t streamedBytes;
+        uint32_t streamedSlots;
+    };
+    State Snapshot() const;
 
     String filePath;
     Texture* texture;  // owned; null only when the host made none
     float width, height;
-    // True while an animated GIF or WebP is loaded; the fields below are in use only then.
-    bool isAnimated;
-    gif_animation animation;
-    uint8_t* fileData;        // the whole file: the decoder decodes frames from it on demand
-    List<float> frameDelays;  // seconds per frame, each at least 0.01
-    uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
-    // Per frame: marked once it has failed to decode; such a frame is never decoded again for
-    // display (it would fail again, at the cost of decoding every frame before it).
-    FrameMark* frameFailed;
-    uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
-    uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
-    float frameTime;                // seconds gathered toward leaving currentFrame
-    float reloadCountdown;          // seconds until a pending reload; 0: none pending
     OSFileChangeData* fileMonitor;  // started and replaced by the owner; destroyed with the holder
-    gif_bitmap_callback_vt bitmapCallbacks;
-    // Frames of the animation: libnsgif's count up to its first frame not meant for display
-    // (it counts extension blocks after the last image as one more such frame).
-    uint32_t frameCount;
-    // The format of the animation loaded, whose decoder's record is in use: `animation` for a GIF,
-    // `webpAnimation` for a WebP (whose canvas, frame count and loop count `animation` carries
-    // too).
-    EffectFormat format;
-    WebpAnimation webpAnimation;
-    bool backgroundLoad;  // off by default; the owner sets it from its settings before Init
-    // The memory budget of a background load's frame store, in bytes: an animation that needs more
-    // is decoded again on every pass into a ring of as many frames as fit (two at least).
-    uint64_t frameCacheBytes;
-    // Frames of a background load that were due before the worker had decoded them: the texture
-    // kept the frame it showed, or moved to the newest decoded one that was due. Counted since the
-    // holder was made.
-    uint64_t lateFrames;
 
 private:
-    enum class GifOutcome { Finished, LoadAsStill };
+    enum class LoadOutcome { Finished, LoadAsStill };
+
+    // Makes the placeholder the holder's texture.
+    void CreatePlaceholderTexture();
+    // How many times an animation's frames are played in all; 0 means forever.
+    uint32_t LoopLimit() const;
 
     void LoadNow();
     void ReleaseContent();
@@ -124,15 +135,17 @@ private:
     void ReleaseStream();
     void WriteStreamLines();
     void EndBackgroundLoading();
+    uint64_t StreamedBytes() const;
+    uint32_t StreamedFrameSlots() const;
 
-    // The GIF and WebP path of Init on this thread (HostThreadGifLoad.cpp).
-    GifOutcome LoadGif();
-    bool ReadGifFile(XFile& file, uint32_t& size);
-    bool ScanGifFile(uint32_t size);
+    // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
+    LoadOutcome LoadDecodedFile();
+    bool ReadWholeFile(XFile& file, uint32_t& size);
+    bool ScanFile(uint32_t size);
     bool SetUpAnimation();
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
-    GifOutcome LoadStillWebp();
-    GifOutcome FailGif();
+    LoadOutcome LoadStillWebp();
+    LoadOutcome FailLoad();
     uint32_t FrameBytes() const;
 
     // Playback (Playback.cpp).
@@ -145,11 +158,38 @@ private:
 
     // Letting go of a large frame store (StoreRetirement.cpp).
     void FreeFrameStore(size_t bytes);
+    void RetireSome();
+    void RetireAll();
 
     // The decoder of the animation loaded, or of the load under way.
     FrameDecoder Decoder() { return FrameDecoder(format, animation, webpAnimation); }
-    void RetireSome();
-    void RetireAll();
+
+    // True while an animated GIF or WebP is loaded; the fields below are in use only then.
+    bool isAnimated;
+    gif_animation animation;
+    uint8_t* fileData;        // the whole file: the decoder decodes frames from it on demand
+    List<float> frameDelays;  // seconds per frame, each at least 0.01
+    uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
+    // Per frame: marked once it has failed to decode; such a frame is never decoded again for
+    // display (it would fail again, at the cost of decoding every frame before it).
+    FrameMark* frameFailed;
+    uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
+    uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
+    uint64_t framesDecoded;  // by playback, since the load
+    float frameTime;         // seconds gathered toward leaving currentFrame
+    float reloadCountdown;   // seconds until a pending reload; 0: none pending
+    gif_bitmap_callback_vt bitmapCallbacks;
+    // Frames of the animation: libnsgif's count up to its first frame not meant for display
+    // (it counts extension blocks after the last image as one more such frame).
+    uint32_t frameCount;
+    // The format of the animation loaded, whose decoder's record is in use: `animation` for a GIF,
+    // `webpAnimation` for a WebP (whose canvas, frame count and loop count `animation` carries
+    // too).
+    EffectFormat format;
+    WebpAnimation webpAnimation;
+    bool backgroundLoad;
+    uint64_t frameCacheBytes;
+    uint64_t lateFrames;
 
     GifStreams* streams;  // owned; made with the first background load
     // The load that playback reads, or null when playback decodes on this thread.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/FrameCore.h"
+
 // The store of decoded frames, whatever the format, as both loads lay it out: slots of width x
 // height RGBA pixels, one after the other, rows top to bottom, no gap. A whole store has a slot per
 // frame, frame i in slot i. A ring, which a worker keeps when the whole animation does not fit its
@@ -39,3 +41,27 @@ private:
     uint8_t* block_ = nullptr;
     uint32_t slots_ = 0, frameCount_ = 0, frameBytes_ = 0;
 };
+
+// The memory a load keeps its store in: the host's allocator on the host's thread, the C++
+// runtime's heap on a worker. `allocate` gives null when there is none.
+struct StoreMemory {
+    void* (*allocate)(size_t bytes);
+};
+
+// The blocks a load allocates for its store, in this order: a table of one entry per slot for the
+// driver's own use (on the host's thread a pointer per frame, on a worker what each slot holds),
+// a mark per frame, made clear, and the store itself.
+struct StoreBlocks {
+    void* table = nullptr;
+    FrameMark* marks = nullptr;
+    uint8_t* store = nullptr;
+};
+
+enum class StoreShortage { None, Table, Store };
+
+// Allocates the blocks from `memory`, the store cleared when `clear` is set. Stops at the first
+// block there is no memory for and says which: the table and the marks count as one. Whatever was
+// made is in `blocks`, for the caller to free with its memory.
+StoreShortage AllocateStore(StoreMemory memory, uint32_t slots, size_t tableEntryBytes,
+                            uint32_t frameCount, uint64_t storeBytes, bool clear,
+                            StoreBlocks& blocks);

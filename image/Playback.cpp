@@ -2,6 +2,7 @@
 // each frame on first use and caching its pixels, and reloads the file one second after the last
 // reported change.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "image/BackgroundWorker.h"
@@ -13,6 +14,39 @@ namespace {
 // Beyond this much gathered time, whole passes through the animation are skipped arithmetically
 // instead of frame by frame, so that a long stall of the host cannot stall it again.
 constexpr float kLongSpanSeconds = 60.0f;
+
+// Where playback stands in its walk through frames and passes. Playback moves on with it, and the
+// look one call ahead for a background load takes a copy, so that both step alike to the float.
+struct FrameWalk {
+    uint32_t frame;
+    uint32_t loopsPlayed;
+    uint64_t passesStarted;
+    float time;  // gathered toward leaving `frame`
+
+    // Leaves frames while the gathered time is above the frame's delay: a frame stays while the
+    // time merely equals it, and what is left over carries on to the next frame, so that timing
+    // does not drift with the host's frame rate. After the last frame the next pass begins, unless
+    // `limit` passes (not 0) are played: then the last frame stays, whatever time is left. False
+    // when it gave up after `maxSteps` frames with time still to walk.
+    bool Walk(const List<float>& delays, uint32_t frameCount, uint32_t limit,
+              uint64_t maxSteps = UINT64_MAX) {
+        for (uint64_t step = 0; time > delays[frame]; ++step) {
+            if (step == maxSteps)
+                return false;
+            time -= delays[frame];
+            if (++frame < frameCount)
+                continue;
+            if (limit == 0 || ++loopsPlayed < limit) {
+                frame = 0;
+                ++passesStarted;
+                continue;
+            }
+            frame = frameCount - 1;
+            break;
+        }
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -47,29 +81,15 @@ void BitmapImage::AdvanceAnimation(float seconds) {
     }
 
     const uint32_t shown = currentFrame;
-    uint32_t frame = currentFrame;
     frameTime += seconds;
     if (frameTime > kLongSpanSeconds)
         SkipWholePasses(limit);
-    // A frame stays while the gathered time merely equals its delay; what is left over carries on
-    // to the next frame, so timing does not drift with the host's frame rate.
-    while (frameTime > frameDelays[frame]) {
-        frameTime -= frameDelays[frame];
-        if (++frame < frameCount)
-            continue;
-        if (limit == 0) {
-            frame = 0;
-            ++passesStarted;
-            continue;
-        }
-        if (++loopsPlayed < limit) {
-            frame = 0;
-            ++passesStarted;
-            continue;
-        }
-        frame = frameCount - 1;
-        break;
-    }
+    FrameWalk walk{currentFrame, loopsPlayed, passesStarted, frameTime};
+    walk.Walk(frameDelays, frameCount, limit);
+    const uint32_t frame = walk.frame;
+    loopsPlayed = walk.loopsPlayed;
+    passesStarted = walk.passesStarted;
+    frameTime = walk.time;
     if (streamed) {
         currentFrame = frame;
         ShowStreamedFrame(seconds);
@@ -99,6 +119,7 @@ void BitmapImage::DecodeIntoCache(uint32_t frame) {
     const uint32_t first = frame > lastDecodedFrame ? lastDecodedFrame + 1 : 0;
     for (uint32_t i = first; i < frame; ++i)
         decoder.Decode(i, frameFailed);
+    framesDecoded += frame - first + 1;
     lastDecodedFrame = frame;
     if (decoder.Decode(frame, frameFailed) != FrameDecodeResult::Decoded)
         return;
@@ -177,35 +198,20 @@ void BitmapImage::ShowStreamedFrame(float seconds) {
     streamed->Follow(from);
 }
 
-// The sequence that one more call of `seconds` would make due, by the same steps as
-// AdvanceAnimation; `due` when that is far off (a long span, a finished animation) or the whole
-// animation is stored.
+// The sequence that one more call of `seconds` would make due, by the walk AdvanceAnimation takes;
+// `due` when that is far off (a long span, a finished animation) or the whole animation is stored.
 uint64_t BitmapImage::ExpectedSequence(float seconds, uint64_t due) const {
     constexpr uint32_t kMaxSteps = 1024;
     const uint32_t limit = LoopLimit();
     if (streamed->slots == frameCount || (limit != 0 && loopsPlayed >= limit))
         return due;
-    float time = frameTime + seconds;
+    const float time = frameTime + seconds;
     if (time > kLongSpanSeconds)
         return due;
-    uint32_t frame = currentFrame;
-    uint64_t passes = passesStarted;
-    uint32_t loops = loopsPlayed;
-    for (uint32_t step = 0; time > frameDelays[frame]; ++step) {
-        if (step == kMaxSteps)
-            return due;
-        time -= frameDelays[frame];
-        if (++frame < frameCount)
-            continue;
-        if (limit == 0 || ++loops < limit) {
-            frame = 0;
-            ++passes;
-            continue;
-        }
-        frame = frameCount - 1;
-        break;
-    }
-    return passes * frameCount + frame;
+    FrameWalk walk{currentFrame, loopsPlayed, passesStarted, time};
+    if (!walk.Walk(frameDelays, frameCount, limit, kMaxSteps))
+        return due;
+    return walk.passesStarted * frameCount + walk.frame;
 }
 
 void BitmapImage::AdvanceReload(float seconds) {

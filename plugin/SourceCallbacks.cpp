@@ -27,7 +27,7 @@ void WaitForBackgroundLoad(ImageSource* source) {
 
 unsigned long long LateFrames(ImageSource* source) {
     VoteImageSource* ours = dynamic_cast<VoteImageSource*>(source);
-    return ours ? ours->bitmap.lateFrames : 0;
+    return ours ? ours->Snapshot().image->Snapshot().lateFrames : 0;
 }
 
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {

@@ -57,22 +57,24 @@ void VoteImageSource::DrawKeyed(const Vect2& pos, const Vect2& size) {
     GS->BindPixelShader(previous);
 }
 
-void VoteImageSource::DrawPlain(const Vect2& pos, const Vect2& size) {
-    uint32_t spriteColor = color | 0xFF000000u;
-    if (drawX < 0 || drawY < 0) {
-        GS->DrawSprite(bitmap.texture, spriteColor, pos.x, pos.y, pos.x + size.x, pos.y + size.y);
-        return;
-    }
+SpriteRect PlainSpriteRect(const Vect2& pos, const Vect2& size, int32_t drawX, int32_t drawY,
+                           int32_t drawWidth, int32_t drawHeight) {
+    if (drawX < 0 || drawY < 0)
+        return SpriteRect{pos.x, pos.y, pos.x + size.x, pos.y + size.y};
     float x = static_cast<float>(drawX);
     float y = static_cast<float>(drawY);
-    if (drawWidth < 0 || drawHeight < 0) {
-        GS->DrawSprite(bitmap.texture, spriteColor, x, y, x + size.x, y + size.y);
-        return;
-    }
+    if (drawWidth < 0 || drawHeight < 0)
+        return SpriteRect{x, y, x + size.x, y + size.y};
     // Summed in 64 bits: a commanded corner far out plus a size must not overflow.
     float x2 = static_cast<float>(static_cast<int64_t>(drawX) + drawWidth);
     float y2 = static_cast<float>(static_cast<int64_t>(drawY) + drawHeight);
-    GS->DrawSprite(bitmap.texture, spriteColor, x, y, x2, y2);
+    return SpriteRect{x, y, x2, y2};
+}
+
+void VoteImageSource::DrawPlain(const Vect2& pos, const Vect2& size) {
+    uint32_t spriteColor = color | 0xFF000000u;
+    const SpriteRect at = PlainSpriteRect(pos, size, drawX, drawY, drawWidth, drawHeight);
+    GS->DrawSprite(bitmap.texture, spriteColor, at.x, at.y, at.x2, at.y2);
 }
 
 }  // namespace vantrel

@@ -83,6 +83,13 @@ VoteImageSource::~VoteImageSource() {
     // and the other sources share the block.
 }
 
+VoteImageSource::State VoteImageSource::Snapshot() const {
+    return State{&bitmap,   useColorKey,  keyColor,       keySimilarity,  keyBlend,
+                 opacity,   color,        colorKeyShader, commandMapping, lastCommandId,
+                 pollTimer, commandWidth, commandHeight,  effectId,       drawX,
+                 drawY,     drawWidth,    drawHeight,     liveReportTimer};
+}
+
 Vect2 VoteImageSource::QuerySize() const {
     return Vect2(bitmap.width, bitmap.height);
 }
@@ -103,8 +110,8 @@ void VoteImageSource::ApplySettings() {
 
     const float widthBefore = bitmap.width;
     const float heightBefore = bitmap.height;
-    bitmap.backgroundLoad = BackgroundLoadWanted();
-    bitmap.frameCacheBytes = uint64_t{FrameCacheMB()} << 20;
+    bitmap.SetBackgroundLoad(BackgroundLoadWanted());
+    bitmap.SetFrameCacheBytes(uint64_t{FrameCacheMB()} << 20);
     bitmap.Init();
     SettleCommandLoadedAtOnce(widthBefore, heightBefore);
 

@@ -52,6 +52,29 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* block) noexcept;
 
+    // The source's settings and command state, for tests, tools and benchmarks, which read it and
+    // nothing else behind the source's face. `image` is the source's own holder, read-only, valid
+    // for the source's life.
+    struct State {
+        const BitmapImage* image;
+        bool useColorKey;
+        uint32_t keyColor;
+        int32_t keySimilarity;
+        int32_t keyBlend;
+        int32_t opacity;
+        uint32_t color;
+        const Shader* colorKeyShader;
+        platform::MappingHandle commandMapping;
+        int32_t lastCommandId;
+        float pollTimer;
+        int32_t commandWidth, commandHeight;
+        int32_t effectId;
+        int32_t drawX, drawY, drawWidth, drawHeight;
+        float liveReportTimer;
+    };
+    State Snapshot() const;
+
+private:
     BitmapImage bitmap;
     XElement* data;
     bool useColorKey;
@@ -78,7 +101,6 @@ public:
     // Set once a missing colour-key shader has been reported for this source.
     bool missingShaderReported;
 
-private:
     // What a showing command sets once its effect is on screen.
     struct CommandFields {
         int32_t effectId;
@@ -128,6 +150,14 @@ XElement* ContainerElementOf(XElement* data);
 // host's working directory, not the plug-in's folder. Written with its null into `out` (`count`
 // units); the relative path alone when the directory cannot be had or is too long.
 void ColorKeyShaderLocation(wchar_t* out, size_t count);
+
+// Where the plain path draws: the host's rectangle; the commanded corner, once both of its
+// coordinates are set, with the host's size; or the commanded rectangle, once both sides are set.
+struct SpriteRect {
+    float x, y, x2, y2;
+};
+SpriteRect PlainSpriteRect(const Vect2& pos, const Vect2& size, int32_t drawX, int32_t drawY,
+                           int32_t drawWidth, int32_t drawHeight);
 
 // Keeps the source's size in the scene in the same proportion to its effect's own size when the
 // effect changes: rewrites "cx", "cy", "orix" and "oriy" on the source element.

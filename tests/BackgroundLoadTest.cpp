@@ -89,9 +89,16 @@ struct Shown {
 };
 
 Shown Look(BitmapImage& image) {
-    Shown s{image.isAnimated, image.width, image.height, image.frameCount, {}, 0, false, {}};
-    for (unsigned i = 0; i < image.frameDelays.Num(); ++i)
-        s.delays.push_back(image.frameDelays[i]);
+    Shown s{image.Snapshot().isAnimated,
+            image.width,
+            image.height,
+            image.Snapshot().frameCount,
+            {},
+            0,
+            false,
+            {}};
+    for (unsigned i = 0; i < image.Snapshot().delayCount; ++i)
+        s.delays.push_back(image.Snapshot().frameDelays[i]);
     if (const standin::TextureInfo* info = standin::InspectTexture(image.texture)) {
         s.createdFormat = info->createdFormat;
         s.isStatic = info->isStatic;
@@ -133,7 +140,7 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
 
         BitmapImage later;
         later.filePath = path.c_str();
-        later.backgroundLoad = true;
+        later.SetBackgroundLoad(true);
         later.Init();
         EXPECT_TRUE(later.BackgroundLoadPending());
         EXPECT_EQ(later.texture, nullptr);
@@ -143,7 +150,7 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
         EXPECT_FALSE(later.BackgroundLoadPending());
         EXPECT_EQ(TakeLog(), wantLog);
         EXPECT_TRUE(Look(later) == Look(now));
-        if (!later.isAnimated)
+        if (!later.Snapshot().isAnimated)
             continue;
 
         // Two passes at uneven steps, so that frames are passed over as well as shown.
@@ -151,10 +158,11 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
             const float seconds = step % 3 == 0 ? 0.07f : 0.02f;
             now.Advance(seconds);
             later.Advance(seconds);
-            ASSERT_EQ(later.currentFrame, now.currentFrame) << "step " << step;
+            ASSERT_EQ(later.Snapshot().currentFrame, now.Snapshot().currentFrame)
+                << "step " << step;
             ASSERT_TRUE(Look(later) == Look(now)) << "step " << step;
         }
-        EXPECT_EQ(later.lateFrames, 0u);
+        EXPECT_EQ(later.Snapshot().lateFrames, 0u);
     }
 }
 
@@ -248,8 +256,8 @@ TEST(BackgroundLoad, SwapReportsInTheOrderOfACommandAppliedAtOnce) {
                 for (int i = 0; i < 3; ++i)
                     rig.source->Advance(0.025f);
                 EXPECT_EQ(rig.events.size(), 2u) << "only the first effect's start so far";
-                EXPECT_EQ(rig.source->effectId, 7);
-                EXPECT_EQ(rig.source->drawX, 192);
+                EXPECT_EQ(rig.source->Snapshot().effectId, 7);
+                EXPECT_EQ(rig.source->Snapshot().drawX, 192);
                 EXPECT_EQ(rig.source->QuerySize().x, 40.0f);
                 rig.sim.HoldFileReads(false);
                 // Frames go on while the worker loads; one of them may swap.
@@ -257,7 +265,7 @@ TEST(BackgroundLoad, SwapReportsInTheOrderOfACommandAppliedAtOnce) {
                     rig.source->Advance(0.025f);
             }
             rig.Loaded();
-            VoteImageSource& s = *rig.source;
+            const VoteImageSource::State s = rig.source->Snapshot();
             return Run{rig.Take(),
                        standin::SceneEvents(),
                        {s.effectId, s.commandWidth, s.drawX, s.drawY, s.drawWidth, s.drawHeight,
@@ -285,7 +293,8 @@ TEST(BackgroundLoad, HeldLoadKeepsThePictureAndReportsOnlyAtTheSwap) {
     const std::wstring white = rig.File("white.gif", Frames(8, 8, {1, 1}));
     const std::wstring red = rig.File("red.gif", Frames(16, 8, {2, 2}));
     auto pixels = [&rig] {
-        const standin::TextureInfo* info = standin::InspectTexture(rig.source->bitmap.texture);
+        const standin::TextureInfo* info =
+            standin::InspectTexture(rig.source->Snapshot().image->texture);
         return info ? info->rgba : std::vector<uint8_t>{};
     };
     rig.Command(L"1|" + white + L"|0|0|x|7|0|0");
@@ -312,7 +321,7 @@ TEST(BackgroundLoad, HeldLoadKeepsThePictureAndReportsOnlyAtTheSwap) {
     rig.source->ApplySettings();
     rig.Loaded();
     EXPECT_TRUE(rig.Take().empty());
-    EXPECT_EQ(rig.source->effectId, 8);
+    EXPECT_EQ(rig.source->Snapshot().effectId, 8);
 }
 
 // Newer commands while a load waits on the disk: only the effects that reach the screen are
@@ -352,7 +361,7 @@ TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {
     rig.Loaded();
     want = {L"msg 1056 11 -1", L"stop play.", L"start play.", L"msg 1056 13 0"};
     EXPECT_EQ(rig.Take(), want);
-    EXPECT_FALSE(rig.source->bitmap.isAnimated);
+    EXPECT_FALSE(rig.source->Snapshot().image->Snapshot().isAnimated);
     // A load that no command asked for (the path set by hand) reports nothing.
     rig.data->SetString(L"path", a.c_str());
     rig.source->ApplySettings();
@@ -367,12 +376,12 @@ TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {
     rig.sim.HoldFileReads(false);
     want = {L"msg 1056 13 -1", L"stop play.", L"start play.", L"msg 1056 14 0"};
     EXPECT_EQ(rig.Take(), want);
-    EXPECT_EQ(rig.source->effectId, 14);
+    EXPECT_EQ(rig.source->Snapshot().effectId, 14);
     rig.data->SetInt(L"backgroundLoad", 1);
 
     // A load that has finished but was not swapped in yet is replaced as well.
     BitmapImage image;
-    image.backgroundLoad = true;
+    image.SetBackgroundLoad(true);
     image.filePath = a.c_str();
     image.Init();
     image.WaitForBackgroundLoad();
@@ -403,8 +412,8 @@ TEST(BackgroundLoad, GivenUpLoadsDecodeNothingMoreAndAreNeverWaitedFor) {
     WaitForGifStreamsToEnd();
     rig.source->Advance(0.025f);
     EXPECT_EQ(GifStreamFramesDecoded(), decoded);
-    EXPECT_FALSE(rig.source->bitmap.BackgroundLoadPending());
-    EXPECT_FALSE(rig.source->bitmap.isAnimated);
+    EXPECT_FALSE(rig.source->Snapshot().image->BackgroundLoadPending());
+    EXPECT_FALSE(rig.source->Snapshot().image->Snapshot().isAnimated);
 
     rig.sim.HoldFileReads(true);
     rig.Command(L"3|" + longer + L"|0|0|x|8|0|0");
@@ -414,7 +423,7 @@ TEST(BackgroundLoad, GivenUpLoadsDecodeNothingMoreAndAreNeverWaitedFor) {
     rig.Loaded();
     WaitForGifStreamsToEnd(1);  // the shown load's worker stays with it
     EXPECT_EQ(GifStreamFramesDecoded() - decoded, 2u) << "the two frames of the newer effect";
-    EXPECT_EQ(rig.source->effectId, 9);
+    EXPECT_EQ(rig.source->Snapshot().effectId, 9);
 
     rig.sim.HoldFileReads(true);
     rig.Command(L"5|" + longer + L"|0|0|x|10|0|0");
@@ -436,7 +445,7 @@ TEST(BackgroundLoad, FileChangeReloadsInTheBackground) {
     rig.data->SetInt(L"monitor", 1);
     rig.source->ApplySettings();
     EXPECT_EQ(rig.source->QuerySize().x, 32.0f) << "nothing shown yet, and nothing drawn";
-    EXPECT_EQ(rig.source->bitmap.texture, nullptr);
+    EXPECT_EQ(rig.source->Snapshot().image->texture, nullptr);
     rig.Loaded();
     EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
 
@@ -445,7 +454,7 @@ TEST(BackgroundLoad, FileChangeReloadsInTheBackground) {
     standin::TouchWatchedFile(standin::ResolvePath(path.c_str()));
     rig.source->Advance(0.5f);
     rig.source->Advance(1.1f);
-    EXPECT_TRUE(rig.source->bitmap.BackgroundLoadPending());
+    EXPECT_TRUE(rig.source->Snapshot().image->BackgroundLoadPending());
     EXPECT_EQ(rig.source->QuerySize().x, 8.0f);
     rig.sim.HoldFileReads(false);
     rig.Loaded();
@@ -468,12 +477,12 @@ TEST(BackgroundLoad, DestructionStopsTheWorkerAndFreesEverything) {
         data->SetInt(L"backgroundLoad", 1);
         data->SetString(L"path", path.c_str());
         auto* source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
-        ASSERT_TRUE(source->bitmap.BackgroundLoadPending());
+        ASSERT_TRUE(source->Snapshot().image->BackgroundLoadPending());
         if (when >= 1)
             source->WaitForBackgroundLoad();
         if (when == 2)
             source->Advance(0.01f);
-        EXPECT_EQ(source->bitmap.isAnimated, when == 2);
+        EXPECT_EQ(source->Snapshot().image->Snapshot().isAnimated, when == 2);
         delete source;
     }
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, before.liveBlocks);
@@ -523,7 +532,7 @@ TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
     SetGifStreamEndHookForTests(&HoldAtEnd);
     {
         BitmapImage image;
-        image.backgroundLoad = true;
+        image.SetBackgroundLoad(true);
         image.filePath = path.c_str();
         image.Init();
         image.WaitForBackgroundLoad();
@@ -553,12 +562,12 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     TempDir dir;
     const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2, 3})));
     auto shown = std::make_unique<BitmapImage>();
-    shown->backgroundLoad = true;
+    shown->SetBackgroundLoad(true);
     shown->filePath = path.c_str();
     shown->Init();
     shown->WaitForBackgroundLoad();
     shown->SwapInBackgroundLoad();
-    ASSERT_TRUE(shown->isAnimated);
+    ASSERT_TRUE(shown->Snapshot().isAnimated);
     ASSERT_EQ(RunningGifStreams(), 1u);
     {
         Unload unload;
@@ -573,23 +582,23 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     VoteImageSource::AllowBackgroundWorkers();
     sim.HoldFileReads(true);
     BitmapImage hung;
-    hung.backgroundLoad = true;
+    hung.SetBackgroundLoad(true);
     hung.filePath = path.c_str();
     hung.Init();
     ASSERT_TRUE(hung.BackgroundLoadPending());
     EXPECT_FALSE(EndGifStreams(std::chrono::milliseconds(50)));
     EXPECT_EQ(RunningGifStreams(), 1u);
     BitmapImage after;
-    after.backgroundLoad = true;
+    after.SetBackgroundLoad(true);
     after.filePath = path.c_str();
     after.Init();
     EXPECT_FALSE(after.BackgroundLoadPending());
-    EXPECT_TRUE(after.isAnimated) << "loaded at once";
+    EXPECT_TRUE(after.Snapshot().isAnimated) << "loaded at once";
     sim.HoldFileReads(false);
     WaitForGifStreamsToEnd();
     if (shown) {
         shown->Advance(0.2f);  // plays on what its worker left
-        EXPECT_TRUE(shown->isAnimated);
+        EXPECT_TRUE(shown->Snapshot().isAnimated);
     }
 }
 
@@ -612,8 +621,8 @@ TEST(BackgroundLoad, LoadsAreFreedOnTheirWorkersNeverOnTheHostsThread) {
     const uint64_t before = heap::WorkerBlocksFreedOnHost();
     {
         BitmapImage image;
-        image.backgroundLoad = true;
-        image.frameCacheBytes = 2 * 16 * 16 * 4;  // a.gif plays from a ring of two
+        image.SetBackgroundLoad(true);
+        image.SetFrameCacheBytes(2 * 16 * 16 * 4);  // a.gif plays from a ring of two
         for (int change = 0; change < 3000; ++change) {
             image.filePath = paths[change % 3].c_str();
             image.Init();
@@ -658,7 +667,7 @@ TEST(BackgroundLoad, FrameCacheMBBoundsTheStoreInMebibytes) {
         auto* source = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data));
         source->WaitForBackgroundLoad();
         source->Advance(0.01f);
-        EXPECT_EQ(source->bitmap.StreamedFrameSlots(), c.slots);
+        EXPECT_EQ(source->Snapshot().image->Snapshot().streamedSlots, c.slots);
         delete source;
     }
 }

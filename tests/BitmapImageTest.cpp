@@ -26,10 +26,10 @@ std::string WritePng(const TempDir& dir, const std::string& name, unsigned width
 }
 
 void ExpectPlaceholder(const BitmapImage& image) {
-    EXPECT_FALSE(image.isAnimated);
+    EXPECT_FALSE(image.Snapshot().isAnimated);
     EXPECT_EQ(image.width, 32.0f);
     EXPECT_EQ(image.height, 32.0f);
-    EXPECT_EQ(image.fileData, nullptr);
+    EXPECT_FALSE(image.Snapshot().holdsFile);
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->width, 32u);
@@ -92,7 +92,7 @@ TEST(BitmapImage, StillImageTakesTheTextureSize) {
     BitmapImage image;
     image.filePath = Wide(WritePng(dir, "still.png", 40, 24)).c_str();
     image.Init();
-    EXPECT_FALSE(image.isAnimated);
+    EXPECT_FALSE(image.Snapshot().isAnimated);
     EXPECT_EQ(image.width, 40.0f);
     EXPECT_EQ(image.height, 24.0f);
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);

@@ -80,13 +80,13 @@ TEST_F(CommandPollingTest, ShowingCommandSetsPathSizeAndPlacement) {
     Command(L"5|" + small_ + L"|200|100|x|7|50|25");
     Polls(1);
     EXPECT_EQ(std::wstring(data_->GetString(L"path")), small_);
-    EXPECT_EQ(source_->lastCommandId, 5);
-    EXPECT_EQ(source_->effectId, 7);
-    EXPECT_EQ(source_->drawWidth, 200);
-    EXPECT_EQ(source_->drawHeight, 100);
-    EXPECT_EQ(source_->commandWidth, 200);
-    EXPECT_EQ(source_->drawX, 960);
-    EXPECT_EQ(source_->drawY, 270);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, 5);
+    EXPECT_EQ(source_->Snapshot().effectId, 7);
+    EXPECT_EQ(source_->Snapshot().drawWidth, 200);
+    EXPECT_EQ(source_->Snapshot().drawHeight, 100);
+    EXPECT_EQ(source_->Snapshot().commandWidth, 200);
+    EXPECT_EQ(source_->Snapshot().drawX, 960);
+    EXPECT_EQ(source_->Snapshot().drawY, 270);
     EXPECT_EQ(source_->QuerySize().x, 40.0f);
     auto messages = Messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -151,13 +151,13 @@ TEST_F(CommandPollingTest, ClearingReportsNothingAndTheNextEffectStopsTheCleared
     std::vector<std::wstring> want = {L"BitmapImage::Init: Empty path"};
     EXPECT_EQ(events_, want);
     // The cleared effect's id, size and placement stay.
-    EXPECT_EQ(source_->effectId, 7);
-    EXPECT_EQ(source_->commandWidth, 30);
-    EXPECT_EQ(source_->commandHeight, 20);
-    EXPECT_EQ(source_->drawWidth, 30);
-    EXPECT_EQ(source_->drawHeight, 20);
-    EXPECT_EQ(source_->drawX, 960);
-    EXPECT_EQ(source_->drawY, 270);
+    EXPECT_EQ(source_->Snapshot().effectId, 7);
+    EXPECT_EQ(source_->Snapshot().commandWidth, 30);
+    EXPECT_EQ(source_->Snapshot().commandHeight, 20);
+    EXPECT_EQ(source_->Snapshot().drawWidth, 30);
+    EXPECT_EQ(source_->Snapshot().drawHeight, 20);
+    EXPECT_EQ(source_->Snapshot().drawX, 960);
+    EXPECT_EQ(source_->Snapshot().drawY, 270);
     events_.clear();
     Command(L"6|" + big_ + L"|10|10|x|9|0|0");
     Polls(1);
@@ -169,13 +169,13 @@ TEST_F(CommandPollingTest, EffectIdZeroOrNegativeAppliesSilently) {
     Command(L"1|" + small_ + L"|10|10|x|0|10|10");
     Polls(1);
     EXPECT_EQ(std::wstring(data_->GetString(L"path")), small_);
-    EXPECT_EQ(source_->drawX, 192);
+    EXPECT_EQ(source_->Snapshot().drawX, 192);
     // A negative id neither starts nor, when the next effect comes, stops.
     Command(L"2|" + big_ + L"|10|10|x|-3|10|10");
     Polls(1);
     Command(L"3|" + small_ + L"|10|10|x|-4|10|10");
     Polls(1);
-    EXPECT_EQ(source_->lastCommandId, 3);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, 3);
     EXPECT_TRUE(events_.empty());
 }
 
@@ -188,9 +188,9 @@ TEST_F(CommandPollingTest, PollsOnEverySecondFrameOfSixteenOrTwentyMilliseconds)
             ++id;
             Command(std::to_wstring(id) + L"|" + small_ + L"|0|0|x|0|0|0");
             source_->Advance(seconds);
-            if (source_->lastCommandId == id)
+            if (source_->Snapshot().lastCommandId == id)
                 ++applied;
-            EXPECT_EQ(source_->lastCommandId == id, frame % 2 == 0)
+            EXPECT_EQ(source_->Snapshot().lastCommandId == id, frame % 2 == 0)
                 << seconds << " s, frame " << frame;
         }
         EXPECT_EQ(applied, 3);
@@ -297,7 +297,7 @@ TEST(RescaleSourceSize, DegenerateStoredSizesTakeTheEffectSize) {
 
 TEST_F(CommandPollingTest, AnEmptyOrUnterminatedBlockIsNoCommand) {
     Polls(3);  // the block is all zeros
-    EXPECT_EQ(source_->lastCommandId, -1);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, -1);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
 
     uint8_t* block = sim_.BlockBytes(vantrel::kCommandBlockName);
@@ -306,10 +306,10 @@ TEST_F(CommandPollingTest, AnEmptyOrUnterminatedBlockIsNoCommand) {
         block[i + 1] = 0;
     }
     Polls(2);
-    EXPECT_EQ(source_->lastCommandId, -1);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, -1);
     Command(L"4|" + small_ + L"|1|1|x|0|0|0");
     Polls(1);
-    EXPECT_EQ(source_->lastCommandId, 4);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, 4);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
 }
 
@@ -329,7 +329,7 @@ TEST_F(CommandPollingTest, HungConsoleDoesNotHoldTheFrame) {
     sim_.SetWindowHung(console_, true);
     Command(L"1|" + small_ + L"|10|10|x|7|0|0");
     Polls(1);
-    EXPECT_EQ(source_->effectId, 7);
+    EXPECT_EQ(source_->Snapshot().effectId, 7);
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -346,10 +346,10 @@ TEST_F(CommandPollingTest, APollThatEndsEarlyEndsTheFrame) {
         sim_.SetMappingFailure(cause == 1 ? platform::kErrorAccessDenied : 0);
         sim_.SetViewFailure(cause == 2 ? platform::kErrorAccessDenied : 0);
         Polls(100);  // 2.5 s
-        EXPECT_EQ(source_->lastCommandId, -1);
+        EXPECT_EQ(source_->Snapshot().lastCommandId, -1);
         EXPECT_TRUE(Messages().empty());
         if (cause < 2) {
-            EXPECT_EQ(source_->commandMapping, nullptr);
+            EXPECT_EQ(source_->Snapshot().commandMapping, nullptr);
         }
     }
 }

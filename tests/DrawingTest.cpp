@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
+#include "controller/ConsoleProtocol.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
@@ -68,9 +70,11 @@ TEST_F(DrawingTest, KeyedPathAppliesOpacityAndKeepsTheLowColourBits) {
                  {1, 0x02345678u},
                  {99, 0xFC345678u}};
     MakeSource(true, 50, 0x12345678);
-    ASSERT_NE(source_->colorKeyShader, nullptr) << "the shader file should sit beside the tests";
+    ASSERT_NE(source_->Snapshot().colorKeyShader, nullptr)
+        << "the shader file should sit beside the tests";
     for (const Case& c : cases) {
-        source_->opacity = c.opacity;
+        data_->SetInt(L"opacity", c.opacity);
+        source_->ApplySettings();
         standin::ClearGraphicsEvents();
         source_->Draw(Vect2(10, 20), Vect2(30, 40));
         EXPECT_EQ(OnlyDraw().color, c.want) << "opacity " << c.opacity;
@@ -79,14 +83,22 @@ TEST_F(DrawingTest, KeyedPathAppliesOpacityAndKeepsTheLowColourBits) {
 
 TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
     MakeSource(true, 100, -1);
-    source_->drawX = source_->drawY = 500;  // the keyed path ignores the placement
-    source_->drawWidth = source_->drawHeight = 5;
+    // A command places the effect and sizes it; the keyed path ignores both.
+    platform::SimSystem& sim = platform::Simulation();
+    sim.CreateBlock(vantrel::kCommandBlockName, vantrel::kCommandBlockSize);
+    const std::wstring command =
+        L"1|" + std::wstring(data_->GetString(L"path")) + L"|5|5|x|7|50|50";
+    sim.WriteBlockText(vantrel::kCommandBlockName, std::u16string(command.begin(), command.end()));
+    source_->Advance(0.025f);
+    ASSERT_EQ(source_->Snapshot().drawWidth, 5);
+    ASSERT_GE(source_->Snapshot().drawX, 0);
+    standin::ClearGraphicsEvents();
     source_->Draw(Vect2(10, 20), Vect2(30, 40));
 
     auto events = standin::GraphicsEvents();
     ASSERT_EQ(events.size(), 6u);
     EXPECT_EQ(events[0].kind, GraphicsEventKind::BindShader);
-    EXPECT_EQ(events[0].shader, source_->colorKeyShader);
+    EXPECT_EQ(events[0].shader, source_->Snapshot().colorKeyShader);
     EXPECT_EQ(events[1].kind, GraphicsEventKind::SetColor);
     EXPECT_EQ(events[1].parameter, 2u);
     EXPECT_EQ(events[1].color, 0xFFFFFFFFu);
@@ -96,7 +108,7 @@ TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
     EXPECT_EQ(events[3].parameter, 4u);
     EXPECT_EQ(events[3].value, 0.0f);
     EXPECT_EQ(events[4].kind, GraphicsEventKind::DrawSprite);
-    EXPECT_EQ(events[4].shader, source_->colorKeyShader);
+    EXPECT_EQ(events[4].shader, source_->Snapshot().colorKeyShader);
     ExpectRect(events[4], 10, 20, 40, 60);
     EXPECT_EQ(events[5].kind, GraphicsEventKind::BindShader);
     EXPECT_EQ(events[5].shader, nullptr);  // none was bound before
@@ -113,9 +125,12 @@ TEST_F(DrawingTest, KeyedPathSetsItsParametersAndRestoresTheShader) {
 
 TEST_F(DrawingTest, KeyedPathWithoutItsShaderDrawsUnkeyedAndSaysSoOnce) {
     platform::Simulation().SetWorkingDirectory(L"C:\\Host");
+    // Made where the host finds no shaders folder.
+    const std::filesystem::path folder = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
     MakeSource(true, 50, 0x12345678);
-    delete source_->colorKeyShader;
-    source_->colorKeyShader = nullptr;
+    std::filesystem::current_path(folder);
+    ASSERT_EQ(source_->Snapshot().colorKeyShader, nullptr);
     source_->Draw(Vect2(1, 2), Vect2(3, 4));
     source_->Draw(Vect2(1, 2), Vect2(3, 4));
     auto events = standin::GraphicsEvents();
@@ -157,25 +172,25 @@ TEST_F(DrawingTest, PlainPathRectangleRules) {
         {"corner is all or nothing", 100, -1, 50, 60, 10, 20, 40, 60},
         {"sums past 32 bits", 2147483000, 5, 2000, 1, 2147483000.0f, 5, 2147485000.0f, 6},
     };
-    MakeSource(false, 100, -1);
     for (const Case& c : cases) {
-        source_->drawX = c.drawX;
-        source_->drawY = c.drawY;
-        source_->drawWidth = c.drawWidth;
-        source_->drawHeight = c.drawHeight;
-        standin::ClearGraphicsEvents();
-        source_->Draw(Vect2(10, 20), Vect2(30, 40));
+        const vantrel::SpriteRect at = vantrel::PlainSpriteRect(
+            Vect2(10, 20), Vect2(30, 40), c.drawX, c.drawY, c.drawWidth, c.drawHeight);
         SCOPED_TRACE(c.what);
-        ExpectRect(OnlyDraw(), c.x, c.y, c.x2, c.y2);
+        EXPECT_EQ(at.x, c.x);
+        EXPECT_EQ(at.y, c.y);
+        EXPECT_EQ(at.x2, c.x2);
+        EXPECT_EQ(at.y2, c.y2);
     }
 }
 
 TEST_F(DrawingTest, NothingToShowDrawsNothingAndTouchesNoShader) {
     MakeSource(true, 100, -1);
-    Texture* texture = source_->bitmap.texture;
-    source_->bitmap.texture = nullptr;  // a GIF whose texture could not be made
+    standin::SetTextureCreationFails(true);  // not even the placeholder is made
+    source_->ApplySettings();
+    standin::SetTextureCreationFails(false);
+    ASSERT_EQ(source_->Snapshot().image->texture, nullptr);
+    standin::ClearGraphicsEvents();
     source_->Draw(Vect2(0, 0), Vect2(8, 8));
-    source_->bitmap.texture = texture;
     EXPECT_TRUE(standin::GraphicsEvents().empty());
 
     // An empty path: the placeholder gives the size but is not drawn.
@@ -183,7 +198,8 @@ TEST_F(DrawingTest, NothingToShowDrawsNothingAndTouchesNoShader) {
     source_->ApplySettings();
     standin::ClearGraphicsEvents();
     source_->Draw(Vect2(0, 0), Vect2(8, 8));
-    source_->useColorKey = false;
+    data_->SetInt(L"useColorKey", 0);
+    source_->ApplySettings();
     source_->Draw(Vect2(0, 0), Vect2(8, 8));
     EXPECT_TRUE(standin::GraphicsEvents().empty());
     EXPECT_EQ(source_->QuerySize().x, 32.0f);
@@ -220,11 +236,12 @@ TEST_F(DrawingTest, ColourKeyOnRealPixels) {
     data_->SetInt(L"useColorKey", 1);
     data_->SetInt(L"keyColor", static_cast<int>(0xFF00FFFFu));
     source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
-    ASSERT_NE(source_->colorKeyShader, nullptr);
+    ASSERT_NE(source_->Snapshot().colorKeyShader, nullptr);
     standin::SetCanvasSize(5, 1);
     for (const Case& c : cases) {
-        source_->keySimilarity = c.similarity;
-        source_->keyBlend = c.blend;
+        data_->SetInt(L"keySimilarity", c.similarity);
+        data_->SetInt(L"keyBlend", c.blend);
+        source_->ApplySettings();
         standin::ClearCanvas(0x000000FFu);
         source_->Draw(Vect2(0, 0), Vect2(5, 1));
         const auto& canvas = standin::CanvasPixels();

@@ -43,11 +43,11 @@ void ExpectSound(const BitmapImage& image) {
     if (image.texture) {
         ASSERT_NE(info, nullptr) << "the texture is not a live one";
     }
-    if (!image.isAnimated) {
-        EXPECT_EQ(image.fileData, nullptr);
-        EXPECT_EQ(image.frameCache, nullptr);
-        EXPECT_EQ(image.frameStore, nullptr);
-        EXPECT_EQ(image.frameDelays.Num(), 0u);
+    if (!image.Snapshot().isAnimated) {
+        EXPECT_FALSE(image.Snapshot().holdsFile);
+        EXPECT_EQ(image.Snapshot().frameCache, nullptr);
+        EXPECT_EQ(image.Snapshot().frameStore, nullptr);
+        EXPECT_EQ(image.Snapshot().delayCount, 0u);
         if (info) {
             EXPECT_EQ(image.width, static_cast<float>(info->width));
             EXPECT_EQ(image.height, static_cast<float>(info->height));
@@ -57,20 +57,21 @@ void ExpectSound(const BitmapImage& image) {
         }
         return;
     }
-    EXPECT_NE(image.fileData, nullptr);
-    EXPECT_NE(image.frameCache, nullptr);
-    EXPECT_NE(image.frameStore, nullptr);
-    EXPECT_EQ(image.frameDelays.Num(), image.frameCount);
-    EXPECT_LT(image.currentFrame, image.frameCount);
-    EXPECT_EQ(image.width, static_cast<float>(image.animation.width));
+    EXPECT_TRUE(image.Snapshot().holdsFile);
+    EXPECT_NE(image.Snapshot().frameCache, nullptr);
+    EXPECT_NE(image.Snapshot().frameStore, nullptr);
+    EXPECT_EQ(image.Snapshot().delayCount, image.Snapshot().frameCount);
+    EXPECT_LT(image.Snapshot().currentFrame, image.Snapshot().frameCount);
+    EXPECT_EQ(image.width, static_cast<float>(image.Snapshot().decoder->width));
     if (info) {
-        EXPECT_EQ(info->width, image.animation.width);
+        EXPECT_EQ(info->width, image.Snapshot().decoder->width);
     }
 }
 
 bool IsPlaceholder(const BitmapImage& image) {
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-    return !image.isAnimated && info && info->width == 32 && info->createdFormat == GS_BGRA;
+    return !image.Snapshot().isAnimated && info && info->width == 32 &&
+           info->createdFormat == GS_BGRA;
 }
 
 // One source in a scene with the console running and its block made. Every test ends by
@@ -108,6 +109,8 @@ protected:
         source_ = static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data_));
         ASSERT_NE(source_, nullptr);
     }
+    // The source's image holder, read-only.
+    const BitmapImage& Image() const { return *source_->Snapshot().image; }
     void DestroySource() {
         delete source_;
         source_ = nullptr;
@@ -159,7 +162,7 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfACommandedLoad) {
         CreateSource();
         Command(1, png_);
         Frames(1);
-        ASSERT_EQ(source_->lastCommandId, 1);
+        ASSERT_EQ(source_->Snapshot().lastCommandId, 1);
 
         Command(2, gif_);
         const size_t logged = Logged();
@@ -172,23 +175,23 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfACommandedLoad) {
         // image (when the host's own path handling ran out of memory and the GIF went to its
         // still-image loader), the previous effect (when the host could not store the new path),
         // or no texture at all.
-        ExpectSound(source_->bitmap);
+        ExpectSound(Image());
         EXPECT_LE(Logged(), logged + 4);  // stop, the failure and its outcome, start
         if (!failed) {
-            EXPECT_TRUE(source_->bitmap.isAnimated);
+            EXPECT_TRUE(Image().Snapshot().isAnimated);
             DestroySource();
             break;
         }
         ++failedLoads;
         const size_t beforePlay = Logged();
         Frames(40);  // a second of playback: the command is not applied again
-        ExpectSound(source_->bitmap);
+        ExpectSound(Image());
         EXPECT_EQ(Logged(), beforePlay);
 
         Command(3, gif_);
         Frames(1);
-        EXPECT_TRUE(source_->bitmap.isAnimated);
-        EXPECT_EQ(source_->lastCommandId, 3);
+        EXPECT_TRUE(Image().Snapshot().isAnimated);
+        EXPECT_EQ(source_->Snapshot().lastCommandId, 3);
         DestroySource();
         EXPECT_EQ(standin::AllocatorStats().liveBlocks, baseline_);
         EXPECT_EQ(standin::LiveTextureCount(), 0u);
@@ -204,7 +207,7 @@ TEST_F(FaultInjection, PlaybackAndIdlePollsNeedNoMemory) {
     CreateSource();
     Command(1, gif_);
     Frames(1);
-    ASSERT_TRUE(source_->bitmap.isAnimated);
+    ASSERT_TRUE(Image().Snapshot().isAnimated);
     sim_.ClearMessages();
     const uint64_t failures = standin::AllocatorStats().failures;
     const size_t logged = Logged();
@@ -212,8 +215,8 @@ TEST_F(FaultInjection, PlaybackAndIdlePollsNeedNoMemory) {
     Frames(200);                   // five seconds
     standin::ClearAllocationFailures();
     EXPECT_EQ(standin::AllocatorStats().failures, failures);
-    ExpectSound(source_->bitmap);
-    EXPECT_NE(source_->bitmap.frameCache[1], nullptr);  // it played
+    ExpectSound(Image());
+    EXPECT_NE(Image().Snapshot().frameCache[1], nullptr);  // it played
     EXPECT_EQ(Logged(), logged);
     EXPECT_EQ(testsupport::CountLog(L"isHostPlay: 0"), 2u);
     EXPECT_EQ(Messages().size(), 2u);
@@ -228,7 +231,7 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfAReload) {
         SCOPED_TRACE("allocation " + std::to_string(n));
         ASSERT_LT(n, 200);
         CreateSource();
-        ASSERT_TRUE(source_->bitmap.isAnimated);
+        ASSERT_TRUE(Image().Snapshot().isAnimated);
         standin::TouchWatchedFile(standin::ResolvePath(gif_.c_str()));
         source_->Advance(0.1f);  // the change is seen; the reload is due a second later
         const uint64_t failures = standin::AllocatorStats().failures;
@@ -236,7 +239,7 @@ TEST_F(FaultInjection, AllocationFailingAtEachPointOfAReload) {
         source_->Advance(1.0f);
         standin::ClearAllocationFailures();
         const bool failed = standin::AllocatorStats().failures > failures;
-        ExpectSound(source_->bitmap);
+        ExpectSound(Image());
         const size_t logged = Logged();
         Frames(40);
         EXPECT_EQ(Logged(), logged);
@@ -285,24 +288,32 @@ TEST_F(FaultInjection, RuntimeAllocationFailingAtEachPointOfABackgroundLoad) {
         heap::ClearFailure();
         const bool failed = heap::Failures() > failures;
         // The animation the worker plays, or the placeholder.
-        if (source_->bitmap.isAnimated) {
-            EXPECT_EQ(source_->bitmap.width, 8.0f);
-            EXPECT_EQ(source_->bitmap.frameDelays.Num(), 3u);
-            EXPECT_NE(source_->bitmap.StreamedBytes(), 0u);
+        if (Image().Snapshot().isAnimated) {
+            EXPECT_EQ(Image().width, 8.0f);
+            EXPECT_EQ(Image().Snapshot().delayCount, 3u);
+            EXPECT_NE(Image().Snapshot().streamedBytes, 0u);
         } else {
-            EXPECT_TRUE(IsPlaceholder(source_->bitmap));
+            EXPECT_TRUE(IsPlaceholder(Image()));
         }
         Command(2, gif_);
         Frames(1);
         source_->WaitForBackgroundLoad();
         Frames(1);
-        EXPECT_TRUE(source_->bitmap.isAnimated);
-        EXPECT_EQ(source_->effectId, 7);
+        EXPECT_TRUE(Image().Snapshot().isAnimated);
+        EXPECT_EQ(source_->Snapshot().effectId, 7);
         if (!failed) {
-            // The holder's playback alone: the simulated desktop's views take runtime memory.
+            // A holder's playback alone, as the source's plays it: the simulated desktop's views,
+            // which the source's polls map, take runtime memory.
+            BitmapImage image;
+            image.filePath = gif_.c_str();
+            image.SetBackgroundLoad(true);
+            image.Init();
+            image.WaitForBackgroundLoad();
+            image.SwapInBackgroundLoad();
+            ASSERT_TRUE(image.Snapshot().isAnimated);
             const uint64_t before = heap::Allocations(heap::On::Host);
             for (int frame = 0; frame < 80; ++frame)
-                source_->bitmap.Advance(0.025f);
+                image.Advance(0.025f);
             EXPECT_EQ(heap::Allocations(heap::On::Host), before);
             DestroySource();
             break;
@@ -345,10 +356,10 @@ TEST_F(FaultInjection, FileChangingBetweenItsSizeAndItsRead) {
         Command(id++, gif_);
         const size_t logged = Logged();
         Frames(1);
-        ExpectSound(source_->bitmap);
-        EXPECT_EQ(source_->bitmap.isAnimated, c.loads);
+        ExpectSound(Image());
+        EXPECT_EQ(Image().Snapshot().isAnimated, c.loads);
         if (!c.loads) {
-            EXPECT_TRUE(IsPlaceholder(source_->bitmap));
+            EXPECT_TRUE(IsPlaceholder(Image()));
             const auto records = standin::LogRecords();
             bool reported = false;
             for (size_t i = logged; i < records.size(); ++i)
@@ -376,8 +387,8 @@ TEST_F(FaultInjection, TexturesThatCannotBeMade) {
         Command(++id, path);
         const size_t logged = Logged();
         Frames(1);
-        EXPECT_EQ(source_->bitmap.texture, nullptr);
-        ExpectSound(source_->bitmap);
+        EXPECT_EQ(Image().texture, nullptr);
+        ExpectSound(Image());
         EXPECT_LE(Logged(), logged + 3);  // stop, the texture, start
         const size_t afterLoad = Logged();
         standin::ClearGraphicsEvents();
@@ -392,8 +403,8 @@ TEST_F(FaultInjection, TexturesThatCannotBeMade) {
     standin::SetTextureCreationFails(false);
     Command(99, gif_);
     Frames(1);
-    EXPECT_NE(source_->bitmap.texture, nullptr);
-    EXPECT_TRUE(source_->bitmap.isAnimated);
+    EXPECT_NE(Image().texture, nullptr);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
 }
 
 // ---------------------------------------------------------------- the console
@@ -406,8 +417,8 @@ TEST_F(FaultInjection, ConsoleClosingBetweenLookupAndMessage) {
     sim_.CloseWindowAfterNextLookup(true);
     Command(1, gif_, 7);
     Frames(1);
-    EXPECT_EQ(source_->effectId, 7);
-    EXPECT_TRUE(source_->bitmap.isAnimated);
+    EXPECT_EQ(source_->Snapshot().effectId, 7);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
     EXPECT_EQ(testsupport::CountLog(L"start play."), 1u);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(sim_.FindWindowByTitle(vantrel::kConsoleTitle), nullptr);
@@ -436,7 +447,7 @@ TEST_F(FaultInjection, ConsoleThatStopsAnswering) {
     Frames(1);
     Command(2, png_, 9);
     Frames(1);
-    EXPECT_EQ(source_->effectId, 9);
+    EXPECT_EQ(source_->Snapshot().effectId, 9);
     EXPECT_EQ(testsupport::CountLog(L"stop play."), 1u);
     EXPECT_EQ(testsupport::CountLog(L"start play."), 2u);
     const size_t logged = Logged();
@@ -465,15 +476,15 @@ TEST_F(FaultInjection, CommandBlockThatCannotBeMapped) {
     const size_t logged = Logged();
     Frames(200);
     EXPECT_EQ(Logged(), logged);
-    EXPECT_EQ(source_->commandMapping, nullptr);
-    EXPECT_EQ(source_->bitmap.width, 20.0f);
+    EXPECT_EQ(source_->Snapshot().commandMapping, nullptr);
+    EXPECT_EQ(Image().width, 20.0f);
 
     sim_.SetMappingFailure(0);
     Frames(1);
-    ASSERT_NE(source_->commandMapping, nullptr);
+    ASSERT_NE(source_->Snapshot().commandMapping, nullptr);
     Command(1, gif_);
     Frames(1);
-    EXPECT_TRUE(source_->bitmap.isAnimated);
+    EXPECT_TRUE(Image().Snapshot().isAnimated);
 }
 
 // Another program holds the block's name with a smaller block: the view is refused. One warning
@@ -483,12 +494,12 @@ TEST_F(FaultInjection, CommandBlockHeldSmallerByAnotherProgram) {
     console_ = sim_.CreateWindowWithTitle(vantrel::kConsoleTitle);
     data_->SetString(L"path", gif_.c_str());
     CreateSource();
-    ASSERT_TRUE(source_->bitmap.isAnimated);
+    ASSERT_TRUE(Image().Snapshot().isAnimated);
     Frames(400);
     EXPECT_EQ(testsupport::CountLog(L"VoteImageSource::Advance: Could not map view of file"), 1u);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);
-    EXPECT_NE(source_->bitmap.frameCache[1], nullptr);  // it played
-    ExpectSound(source_->bitmap);
+    EXPECT_NE(Image().Snapshot().frameCache[1], nullptr);  // it played
+    ExpectSound(Image());
 
     // Once the other program lets go, the source no longer keeps the small block alive: the next
     // poll makes a full one, and commands arrive.
@@ -497,7 +508,7 @@ TEST_F(FaultInjection, CommandBlockHeldSmallerByAnotherProgram) {
     EXPECT_EQ(sim_.BlockSize(vantrel::kCommandBlockName), vantrel::kCommandBlockSize);
     Command(1, png_);
     Frames(2);
-    EXPECT_EQ(source_->lastCommandId, 1);
+    EXPECT_EQ(source_->Snapshot().lastCommandId, 1);
     EXPECT_EQ(sim_.OpenMappingCount(), 1u);
 }
 
@@ -510,11 +521,12 @@ TEST_F(FaultInjection, CommandViewFailingOnAndOff) {
         sim_.SetViewFailure(platform::kErrorAccessDenied);
         Command(spell + 1, spell % 2 ? png_ : gif_);
         Frames(50);
-        EXPECT_EQ(source_->lastCommandId, spell == 0 ? -1 : spell);  // unseen while it fails
+        EXPECT_EQ(source_->Snapshot().lastCommandId,
+                  spell == 0 ? -1 : spell);  // unseen while it fails
         sim_.SetViewFailure(0);
         Frames(1);
-        EXPECT_EQ(source_->lastCommandId, spell + 1);
-        ExpectSound(source_->bitmap);
+        EXPECT_EQ(source_->Snapshot().lastCommandId, spell + 1);
+        ExpectSound(Image());
     }
     EXPECT_EQ(testsupport::CountLog(L"VoteImageSource::Advance: Could not map view of file"), 3u);
     EXPECT_EQ(sim_.OpenViewCount(), 0u);

@@ -109,29 +109,31 @@ TEST_F(Fxinspect, ReportAgreesWithTheModuleOnTheExamples) {
         const standin::TextureInfo* texture = standin::InspectTexture(image.texture);
         ASSERT_NE(texture, nullptr);
 
-        EXPECT_EQ(report["state"], image.isAnimated ? "animated" : "still");
+        EXPECT_EQ(report["state"], image.Snapshot().isAnimated ? "animated" : "still");
         EXPECT_EQ(report["width"], image.width);
         EXPECT_EQ(report["height"], image.height);
-        EXPECT_EQ(report["frames"], image.isAnimated ? image.frameCount : 1u);
+        EXPECT_EQ(report["frames"], image.Snapshot().isAnimated ? image.Snapshot().frameCount : 1u);
         EXPECT_EQ(report["memory"]["total"], held);
         EXPECT_EQ(report["memory"]["texture"], size_t(texture->width) * texture->height * 4);
-        if (!image.isAnimated)
+        if (!image.Snapshot().isAnimated)
             continue;
-        EXPECT_EQ(report["loopLimit"], image.LoopLimit());
-        ASSERT_EQ(report["delaysMs"].size(), image.frameDelays.Num());
-        for (unsigned i = 0; i < image.frameDelays.Num(); ++i)
-            EXPECT_NEAR(report["delaysMs"][i].get<double>(), image.frameDelays[i] * 1e3, 1e-3);
+        EXPECT_EQ(report["loopLimit"], image.Snapshot().loopLimit);
+        ASSERT_EQ(report["delaysMs"].size(), image.Snapshot().delayCount);
+        for (unsigned i = 0; i < image.Snapshot().delayCount; ++i)
+            EXPECT_NEAR(report["delaysMs"][i].get<double>(), image.Snapshot().frameDelays[i] * 1e3,
+                        1e-3);
         EXPECT_EQ(report["memory"]["frameStore"],
-                  size_t(image.frameCount) * texture->width * texture->height * 4);
+                  size_t(image.Snapshot().frameCount) * texture->width * texture->height * 4);
         // Through the background load: the whole animation fits the default budget. Beside it
         // the decoder's canvas, or libwebp's two.
         const uint64_t canvas = uint64_t(texture->width) * texture->height * 4;
         const uint64_t canvases = name.find(".webp") != std::string::npos ? 2 : 1;
-        EXPECT_EQ(report["background"]["storedFrames"], image.frameCount);
+        EXPECT_EQ(report["background"]["storedFrames"], image.Snapshot().frameCount);
         EXPECT_EQ(report["background"]["heldBytes"],
-                  report["file"]["bytes"].get<uint64_t>() + (image.frameCount + canvases) * canvas);
+                  report["file"]["bytes"].get<uint64_t>() +
+                      (image.Snapshot().frameCount + canvases) * canvas);
         // The first pass walked frame by frame shows every frame once: the module's own pixels.
-        ASSERT_EQ(report["shown"].size(), image.frameCount + 1u);
+        ASSERT_EQ(report["shown"].size(), image.Snapshot().frameCount + 1u);
         EXPECT_EQ(report["shown"][1]["frame"], 1);
     }
 }

@@ -52,11 +52,11 @@ Bytes TinyFramesAt(size_t count, uint16_t x, uint16_t y) {
 }
 
 void ExpectPlaceholder(const BitmapImage& image) {
-    EXPECT_FALSE(image.isAnimated);
-    EXPECT_EQ(image.fileData, nullptr);
-    EXPECT_EQ(image.frameCache, nullptr);
-    EXPECT_EQ(image.frameStore, nullptr);
-    EXPECT_EQ(image.frameDelays.Num(), 0u);
+    EXPECT_FALSE(image.Snapshot().isAnimated);
+    EXPECT_FALSE(image.Snapshot().holdsFile);
+    EXPECT_EQ(image.Snapshot().frameCache, nullptr);
+    EXPECT_EQ(image.Snapshot().frameStore, nullptr);
+    EXPECT_EQ(image.Snapshot().delayCount, 0u);
     EXPECT_EQ(image.width, 32.0f);
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
     ASSERT_NE(info, nullptr);
@@ -84,9 +84,9 @@ TEST(GifLoading, OneFrameGoesToTheHostLoaderAndKeepsNoFileBuffer) {
         GifLoad load;
         BitmapImage image;
         load.Load(image, "still.gif", c.gif);
-        EXPECT_FALSE(image.isAnimated);
-        EXPECT_EQ(image.fileData, nullptr);
-        EXPECT_EQ(image.frameDelays.Num(), 0u);
+        EXPECT_FALSE(image.Snapshot().isAnimated);
+        EXPECT_FALSE(image.Snapshot().holdsFile);
+        EXPECT_EQ(image.Snapshot().delayCount, 0u);
         EXPECT_EQ(image.width, 3.0f);
         EXPECT_EQ(image.height, 2.0f);
         const standin::TextureInfo* info = standin::InspectTexture(image.texture);
@@ -101,12 +101,12 @@ TEST(GifLoading, GifWithoutFramesIsLeftToTheHostLoader) {
     GifLoad load;
     BitmapImage image;
     load.Load(image, "empty.gif", GifBuilder(4, 4).Build());
-    EXPECT_FALSE(image.isAnimated);
-    EXPECT_EQ(image.fileData, nullptr);
+    EXPECT_FALSE(image.Snapshot().isAnimated);
+    EXPECT_FALSE(image.Snapshot().holdsFile);
     EXPECT_EQ(CountLog(Corrupt(load.path)), 0u);
 }
 
-TEST(GifLoading, AnimationStartsAtFrameZeroWithAnEmptyCache) {
+TEST(GifLoading, AnimationStartsAtFrameZeroWithNothingDecodedForPlayback) {
     // Frame 0's pixels are compared with the reference by
     // GifPlayback.RandomGifsShowTheReferenceFrames.
     GifFrame first = GifFrame::Solid(2, 2, 2, 10);
@@ -118,30 +118,30 @@ TEST(GifLoading, AnimationStartsAtFrameZeroWithAnEmptyCache) {
     load.Load(image, "anim.gif",
               GifBuilder(4, 3).Frame(first).Frame(second).Frame(GifFrame::Solid(1, 1, 1)).Build());
 
-    ASSERT_TRUE(image.isAnimated);
-    EXPECT_EQ(image.frameCount, 3u);
-    EXPECT_EQ(image.frameDelays.Num(), 3u);
+    ASSERT_TRUE(image.Snapshot().isAnimated);
     EXPECT_EQ(image.width, 4.0f);
     EXPECT_EQ(image.height, 3.0f);
-    EXPECT_NE(image.fileData, nullptr);
-    EXPECT_EQ(image.currentFrame, 0u);
-    EXPECT_EQ(image.lastDecodedFrame, 0u);
-    EXPECT_EQ(image.loopsPlayed, 0u);
-    EXPECT_EQ(image.frameTime, 0.0f);
-    EXPECT_EQ(image.LoopLimit(), 1u);  // no looping extension: played once
-    for (uint32_t i = 0; i < 3; ++i)
-        EXPECT_EQ(image.frameCache[i], nullptr);
-    const size_t storeBytes = 3 * 4 * 3 * 4;
-    EXPECT_TRUE(std::all_of(image.frameStore, image.frameStore + storeBytes,
-                            [](uint8_t b) { return b == 0; }));
-
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->createdFormat, GS_RGBA);
     EXPECT_FALSE(info->isStatic);
     EXPECT_EQ(info->width, 4u);
     EXPECT_EQ(info->height, 3u);
+    EXPECT_EQ(info->uploads, 0u);
+    EXPECT_EQ(info->rgba[0], 255);  // frame 0, palette entry 2: red
     EXPECT_TRUE(standin::LogRecords().empty());
+
+    // The first frame change decodes the one frame it shows; without a looping extension the
+    // three frames play once and the last one stays.
+    image.Advance(0.101f);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().framesDecoded, 1u);
+    EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, 1u);
+    image.Advance(10.0f);
+    image.Advance(10.0f);
+    EXPECT_EQ(image.Snapshot().currentFrame, 2u);
+    EXPECT_EQ(image.Snapshot().loopsPlayed, 1u);
+    EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, 2u);
 }
 
 TEST(GifLoading, DelaysAreCentisecondsTimesOneHundredthInSinglePrecision) {
@@ -159,13 +159,14 @@ TEST(GifLoading, DelaysAreCentisecondsTimesOneHundredthInSinglePrecision) {
     GifLoad load;
     BitmapImage image;
     load.Load(image, "delays.gif", gif.Build());
-    ASSERT_TRUE(image.isAnimated);
-    ASSERT_EQ(image.frameDelays.Num(), 5u);
+    ASSERT_TRUE(image.Snapshot().isAnimated);
+    ASSERT_EQ(image.Snapshot().delayCount, 5u);
     for (uint32_t i = 0; i < 5; ++i) {
         uint32_t have, want;
-        std::memcpy(&have, &image.frameDelays[i], 4);
+        std::memcpy(&have, &image.Snapshot().frameDelays[i], 4);
         std::memcpy(&want, &cases[i].want, 4);
-        EXPECT_EQ(have, want) << cases[i].centiseconds << " cs gave " << image.frameDelays[i];
+        EXPECT_EQ(have, want) << cases[i].centiseconds << " cs gave "
+                              << image.Snapshot().frameDelays[i];
     }
     EXPECT_EQ(0.099999994f, 10.0f * 0.01f);
     EXPECT_NE(0.099999994f, 0.1f);
@@ -180,10 +181,10 @@ TEST(GifLoading, ExtensionsAfterTheLastImageAddNoFrame) {
                   .Frame(GifFrame::Solid(2, 2, 2, 5))
                   .TrailingComment("a comment")
                   .Build());
-    ASSERT_TRUE(image.isAnimated);
-    EXPECT_EQ(image.animation.frame_count, 3u);  // what libnsgif counts
-    EXPECT_EQ(image.frameCount, 2u);
-    EXPECT_EQ(image.frameDelays.Num(), 2u);
+    ASSERT_TRUE(image.Snapshot().isAnimated);
+    EXPECT_EQ(image.Snapshot().decoder->frame_count, 3u);  // what libnsgif counts
+    EXPECT_EQ(image.Snapshot().frameCount, 2u);
+    EXPECT_EQ(image.Snapshot().delayCount, 2u);
 }
 
 // The canvas is libnsgif's after its scan, grown to cover every frame. Sides up to 4096 pass; a
@@ -211,7 +212,7 @@ TEST(GifLoading, CanvasLimits) {
         BitmapImage image;
         load.Load(image, "canvas.gif", TinyFramesAt(c.frames, c.x, c.y));
         if (!c.log) {
-            EXPECT_TRUE(image.isAnimated);
+            EXPECT_TRUE(image.Snapshot().isAnimated);
             EXPECT_EQ(image.width, c.x + 1.0f);
             EXPECT_EQ(image.height, c.y + 1.0f);
             EXPECT_TRUE(standin::LogRecords().empty());
@@ -271,10 +272,10 @@ TEST(GifLoading, DISABLED_FrameStoreJustBelowFourGibibytesLoads) {
     GifLoad load;
     BitmapImage image;
     load.Load(image, "big.gif", TinyFramesAt(63, 4095, 4095));
-    EXPECT_TRUE(image.isAnimated);
+    EXPECT_TRUE(image.Snapshot().isAnimated);
     EXPECT_EQ(image.width, 4096.0f);
     image.Advance(0.15f);
-    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
 }
 
 TEST(GifLoading, BadFilesLeaveThePlaceholder) {
@@ -368,8 +369,8 @@ TEST(GifLoading, FrameThatFailsToDecodeIsLoggedOnceAndTheLoadGoesOn) {
             gif.Frame(frame);
         }
         load.Load(image, "broken.gif", gif.Build());
-        ASSERT_TRUE(image.isAnimated);
-        EXPECT_EQ(image.frameDelays.Num(), 3u);
+        ASSERT_TRUE(image.Snapshot().isAnimated);
+        EXPECT_EQ(image.Snapshot().delayCount, 3u);
         ASSERT_EQ(standin::LogRecords().size(), 1u);
         EXPECT_EQ(standin::LogRecords()[0].text, L"BitmapImage: Warning, couldn't decode frame " +
                                                      std::to_wstring(bad) + L" of " + load.path);
@@ -397,7 +398,7 @@ TEST(GifLoading, LzwMinimumCodeSizeAboveTheLimitIsRefused) {
     BitmapImage fine;
     load.Load(fine, "lzw11.gif",
               GifBuilder(2, 2).Frame(GifFrame::Solid(2, 2, 1)).Frame(widest).Build());
-    ASSERT_TRUE(fine.isAnimated);
+    ASSERT_TRUE(fine.Snapshot().isAnimated);
     fine.Advance(0.2f);
     const standin::TextureInfo* info = standin::InspectTexture(fine.texture);
     ASSERT_NE(info, nullptr);
@@ -425,14 +426,14 @@ TEST(GifLoading, LoadingOverAnotherReleasesEverythingFirst) {
 
         image.filePath = five.c_str();
         image.Init();
-        ASSERT_TRUE(image.isAnimated);
-        EXPECT_EQ(image.frameDelays.Num(), 5u);
+        ASSERT_TRUE(image.Snapshot().isAnimated);
+        EXPECT_EQ(image.Snapshot().delayCount, 5u);
         EXPECT_EQ(standin::LiveTextureCount(), 1u);
 
         image.filePath = three.c_str();
         image.Init();
-        EXPECT_EQ(image.frameDelays.Num(), 3u);
-        EXPECT_EQ(image.currentFrame, 0u);
+        EXPECT_EQ(image.Snapshot().delayCount, 3u);
+        EXPECT_EQ(image.Snapshot().currentFrame, 0u);
         EXPECT_EQ(standin::AllocatorStats().liveBlocks, withThree);
     }
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, baseline);
@@ -465,13 +466,13 @@ TEST(GifLoading, EveryAllocationFailureIsReportedAndLeavesNothingBehind) {
             const bool failed = standin::AllocatorStats().failures > failuresBefore;
             standin::ClearAllocationFailures();
             if (!failed) {
-                EXPECT_TRUE(image.isAnimated);
+                EXPECT_TRUE(image.Snapshot().isAnimated);
                 EXPECT_NE(image.texture, nullptr);
                 break;
             }
             const standin::TextureInfo* info = standin::InspectTexture(image.texture);
-            const bool still =
-                !image.isAnimated && info && info->isStatic && info->createdFormat == GS_RGBA;
+            const bool still = !image.Snapshot().isAnimated && info && info->isStatic &&
+                               info->createdFormat == GS_RGBA;
             const auto records = standin::LogRecords();
             if (!still) {
                 ASSERT_FALSE(records.empty()) << "a failed allocation went unreported";
@@ -481,7 +482,7 @@ TEST(GifLoading, EveryAllocationFailureIsReportedAndLeavesNothingBehind) {
                     << standin::ToUtf8(record.text);
                 seen.push_back(record.text);
             }
-            if (!image.isAnimated && !still)
+            if (!image.Snapshot().isAnimated && !still)
                 ExpectPlaceholder(image);
             for (int step = 0; step < 10; ++step)
                 image.Advance(0.1f);
@@ -518,9 +519,9 @@ TEST(GifLoading, LibnsgifMalformedCollectionLoadsAndPlays) {
             image.filePath =
                 standin::FromUtf8(std::filesystem::absolute(file).generic_string()).c_str();
             image.Init();
-            if (image.isAnimated)
+            if (image.Snapshot().isAnimated)
                 ++animated;
-            EXPECT_TRUE(image.isAnimated || image.texture);
+            EXPECT_TRUE(image.Snapshot().isAnimated || image.texture);
             for (int step = 0; step < 100; ++step)
                 image.Advance(0.037f);
             image.Advance(30.0f);

@@ -116,50 +116,49 @@ int Shown(const BitmapImage& image) {
     return info->rgba[0] / 0x10 - 1;
 }
 
-// Every decode that libnsgif finishes ends with the bitmap's modified callback.
-int decodes = 0;
-void CountDecode(void*) {
-    ++decodes;
-}
-
 class GifPlayback : public testing::Test {
 protected:
-    void SetUp() override { decodes = 0; }
-
     void Load(const Bytes& bytes, const std::string& name = "anim.gif") {
         path = standin::FromUtf8(dir.Write(name, bytes));
         image.filePath = path.c_str();
-        image.bitmapCallbacks.bitmap_modified = &CountDecode;
         image.Init();
-        ASSERT_TRUE(image.isAnimated);
-        decodes = 0;
+        ASSERT_TRUE(image.Snapshot().isAnimated);
+        decodesBefore = image.Snapshot().framesDecoded;
+    }
+    // Frames playback has decoded since the load or the last call.
+    uint64_t Decodes() {
+        const uint64_t now = image.Snapshot().framesDecoded;
+        const uint64_t made = now - decodesBefore;
+        decodesBefore = now;
+        return made;
     }
 
     TempDir dir;
     std::wstring path;
     BitmapImage image;
+    uint64_t decodesBefore = 0;
 };
 
 // The strict comparison: a frame stays while the gathered time only equals its delay.
 TEST_F(GifPlayback, FrameStaysUntilItsDelayIsExceeded) {
     Load(Animation({0, 10, 10}));
-    ASSERT_EQ(image.frameDelays[0], 0.1f);
+    ASSERT_EQ(image.Snapshot().frameDelays[0], 0.1f);
     image.Advance(0.05f);
     image.Advance(0.05f);
-    EXPECT_EQ(image.frameTime, 0.1f);
-    EXPECT_EQ(image.currentFrame, 0u);
+    EXPECT_EQ(image.Snapshot().frameTime, 0.1f);
+    EXPECT_EQ(image.Snapshot().currentFrame, 0u);
     EXPECT_EQ(Shown(image), 0);
     image.Advance(0.001f);
-    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
     EXPECT_EQ(Shown(image), 1);
 
-    // 10 cs is 0.099999994: the same time exactly keeps frame 1, and the remainder carries over.
-    image.frameTime = 0.0f;
+    // 10 cs is 0.099999994: the same time exactly keeps the frame, and the remainder carries over.
+    Load(Animation({10, 10, 10}));
     image.Advance(0.099999994f);
-    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 0u);
     image.Advance(0.05f);
-    EXPECT_EQ(image.currentFrame, 2u);
-    EXPECT_FLOAT_EQ(image.frameTime, 0.05f);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
+    EXPECT_FLOAT_EQ(image.Snapshot().frameTime, 0.05f);
 }
 
 TEST_F(GifPlayback, LongCallWrapsAndCountsLoopsShowingOnlyTheFrameReached) {
@@ -178,25 +177,25 @@ TEST_F(GifPlayback, LongCallWrapsAndCountsLoopsShowingOnlyTheFrameReached) {
         Load(Animation({25, 25, 25}, c.loop));
         const unsigned uploadsBefore = standin::InspectTexture(image.texture)->uploads;
         image.Advance(c.seconds);
-        EXPECT_EQ(image.currentFrame, c.frame);
-        EXPECT_EQ(image.loopsPlayed, c.loops);
+        EXPECT_EQ(image.Snapshot().currentFrame, c.frame);
+        EXPECT_EQ(image.Snapshot().loopsPlayed, c.loops);
         EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, uploadsBefore + 1);
     }
 }
 
 TEST_F(GifPlayback, LoopCountOfOnePlaysOnceAndKeepsTheLastFrame) {
     Load(Animation({10, 10}, -1));
-    EXPECT_EQ(image.animation.loop_count, 1);
+    EXPECT_EQ(image.Snapshot().decoder->loop_count, 1);
     image.Advance(0.15f);
     EXPECT_EQ(Shown(image), 1);
     image.Advance(0.1f);
-    EXPECT_EQ(image.loopsPlayed, 1u);
-    EXPECT_EQ(image.currentFrame, 1u);
-    const float frozen = image.frameTime;
+    EXPECT_EQ(image.Snapshot().loopsPlayed, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
+    const float frozen = image.Snapshot().frameTime;
     for (int i = 0; i < 10; ++i)
         image.Advance(0.3f);
-    EXPECT_EQ(image.currentFrame, 1u);
-    EXPECT_EQ(image.frameTime, frozen);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().frameTime, frozen);
     EXPECT_EQ(Shown(image), 1);
 }
 
@@ -208,53 +207,55 @@ TEST_F(GifPlayback, LoopCountOfTwoShowsFrameZeroAgainThenStops) {
         shown.push_back(Shown(image));
     }
     EXPECT_EQ(shown, (std::vector<int>{1, 0, 1, 1, 1, 1}));
-    EXPECT_EQ(image.loopsPlayed, 2u);
+    EXPECT_EQ(image.Snapshot().loopsPlayed, 2u);
 }
 
 TEST_F(GifPlayback, LoopCountsZeroAnd65535AreEndless) {
     for (int loop : {0, 65535}) {
         SCOPED_TRACE(loop);
         Load(Animation({10, 10}, loop));
-        EXPECT_EQ(image.LoopLimit(), 0u);
+        EXPECT_EQ(image.Snapshot().loopLimit, 0u);
         std::vector<int> shown;
         for (int i = 0; i < 40; ++i) {
             image.Advance(0.0625f);
             shown.push_back(Shown(image));
         }
-        EXPECT_EQ(image.loopsPlayed, 0u);
+        EXPECT_EQ(image.Snapshot().loopsPlayed, 0u);
         const auto zeros = std::count(shown.end() - 8, shown.end(), 0);  // still alternating
         EXPECT_GT(zeros, 0);
         EXPECT_LT(zeros, 8);
     }
     Load(Animation({10, 10}, 65534));
-    EXPECT_EQ(image.LoopLimit(), 65534u);
+    EXPECT_EQ(image.Snapshot().loopLimit, 65534u);
 }
 
 // Frames are decoded on first use; the frames on the way are decoded but not cached.
 TEST_F(GifPlayback, DecodesLazilyAndCachesOnlyTheFrameShown) {
     Load(Animation({25, 25, 25}));
     image.Advance(0.625f);  // past frame 1 onto frame 2
-    EXPECT_EQ(image.currentFrame, 2u);
-    EXPECT_EQ(decodes, 2);
-    EXPECT_EQ(image.frameCache[1], nullptr);
-    ASSERT_NE(image.frameCache[2], nullptr);
-    EXPECT_EQ(image.frameCache[2], image.frameStore + 2 * 2 * 2 * 4);
+    EXPECT_EQ(image.Snapshot().currentFrame, 2u);
+    EXPECT_EQ(Decodes(), 2u);
+    EXPECT_EQ(image.Snapshot().frameCache[1], nullptr);
+    EXPECT_NE(image.Snapshot().frameCache[2], nullptr);
     EXPECT_EQ(Shown(image), 2);
 
-    decodes = 0;
     image.Advance(0.25f);  // wraps to frame 0: decoded alone
     EXPECT_EQ(Shown(image), 0);
-    EXPECT_EQ(decodes, 1);
+    EXPECT_EQ(Decodes(), 1u);
     image.Advance(0.25f);  // frame 1 now follows the last decoded frame
     EXPECT_EQ(Shown(image), 1);
-    EXPECT_EQ(decodes, 2);
-    EXPECT_NE(image.frameCache[1], nullptr);
+    EXPECT_EQ(Decodes(), 1u);
+    EXPECT_NE(image.Snapshot().frameCache[1], nullptr);
 
-    decodes = 0;
+    // Every frame cached: each shows from its own place in the store, with only a copy.
     const unsigned uploadsBefore = standin::InspectTexture(image.texture)->uploads;
-    for (int i = 0; i < 9; ++i)
+    std::vector<int> shown;
+    for (int i = 0; i < 9; ++i) {
         image.Advance(0.25f);
-    EXPECT_EQ(decodes, 0);  // everything cached: only copies
+        shown.push_back(Shown(image));
+    }
+    EXPECT_EQ(shown, (std::vector<int>{2, 0, 1, 2, 0, 1, 2, 0, 1}));
+    EXPECT_EQ(Decodes(), 0u);
     EXPECT_EQ(standin::InspectTexture(image.texture)->uploads, uploadsBefore + 9);
 }
 
@@ -271,7 +272,7 @@ TEST_F(GifPlayback, RandomGifsShowTheReferenceFrames) {
         Load(file);
         ASSERT_EQ(image.width, static_cast<float>(want.width));
         ASSERT_EQ(image.height, static_cast<float>(want.height));
-        ASSERT_EQ(image.frameCount, want.frames.size());
+        ASSERT_EQ(image.Snapshot().frameCount, want.frames.size());
         for (float step : steps) {
             image.Init();
             for (int call = 0; call * step < 2.5f; ++call) {
@@ -279,9 +280,9 @@ TEST_F(GifPlayback, RandomGifsShowTheReferenceFrames) {
                     image.Advance(step);
                 const std::string difference =
                     Difference(standin::InspectTexture(image.texture)->rgba,
-                               want.frames[image.currentFrame], want.width);
+                               want.frames[image.Snapshot().currentFrame], want.width);
                 ASSERT_EQ(difference, "") << "gif " << n << ", steps of " << step << " s, call "
-                                          << call << ", frame " << image.currentFrame;
+                                          << call << ", frame " << image.Snapshot().currentFrame;
             }
         }
     }
@@ -304,38 +305,41 @@ TEST_F(GifPlayback, RingOfAFewFramesShowsTheReferenceFramesInOrder) {
         const uint32_t frameBytes = want.width * want.height * 4u;
         BitmapImage ring;
         ring.filePath = path.c_str();
-        ring.backgroundLoad = true;
-        ring.frameCacheBytes = frameBytes * (2 + n % 3);
-        rings += image.frameCount > 2 + static_cast<uint32_t>(n % 3);
+        ring.SetBackgroundLoad(true);
+        ring.SetFrameCacheBytes(frameBytes * (2 + n % 3));
+        rings += image.Snapshot().frameCount > 2 + static_cast<uint32_t>(n % 3);
         for (float step : steps) {
             image.Init();
             ring.Init();
             ring.WaitForBackgroundLoad();
             ring.SwapInBackgroundLoad();
-            ASSERT_TRUE(ring.isAnimated);
+            ASSERT_TRUE(ring.Snapshot().isAnimated);
             std::vector<uint8_t> shown = standin::InspectTexture(ring.texture)->rgba;
             for (int call = 1; call * step < 2.5f; ++call) {
                 SCOPED_TRACE(testing::Message()
                              << "gif " << n << ", steps of " << step << " s, call " << call);
-                const uint32_t from = ring.currentFrame;
-                const uint64_t late = ring.lateFrames;
+                const uint32_t from = ring.Snapshot().currentFrame;
+                const uint64_t late = ring.Snapshot().lateFrames;
                 image.Advance(step);
                 ring.Advance(step);
-                ASSERT_EQ(ring.currentFrame, image.currentFrame);
-                ASSERT_EQ(ring.loopsPlayed, image.loopsPlayed);
+                ASSERT_EQ(ring.Snapshot().currentFrame, image.Snapshot().currentFrame);
+                ASSERT_EQ(ring.Snapshot().loopsPlayed, image.Snapshot().loopsPlayed);
                 const std::vector<uint8_t>& held = standin::InspectTexture(ring.texture)->rgba;
-                if (ring.lateFrames == late) {
-                    ASSERT_EQ(Difference(held, want.frames[ring.currentFrame], want.width), "");
+                if (ring.Snapshot().lateFrames == late) {
+                    ASSERT_EQ(
+                        Difference(held, want.frames[ring.Snapshot().currentFrame], want.width),
+                        "");
                 } else {
                     // Every frame was due during a call longer than a pass.
                     float pass = 0.0f;
-                    for (uint32_t f = 0; f < ring.frameCount; ++f)
-                        pass += ring.frameDelays[f];
+                    for (uint32_t f = 0; f < ring.Snapshot().frameCount; ++f)
+                        pass += ring.Snapshot().frameDelays[f];
                     bool inOrder = held == shown;
-                    for (uint32_t f = from, k = 0; !inOrder && k < ring.frameCount; ++k) {
-                        f = (f + 1) % ring.frameCount;
+                    for (uint32_t f = from, k = 0; !inOrder && k < ring.Snapshot().frameCount;
+                         ++k) {
+                        f = (f + 1) % ring.Snapshot().frameCount;
                         inOrder = held == want.frames[f];
-                        if (f == ring.currentFrame && pass > step)
+                        if (f == ring.Snapshot().currentFrame && pass > step)
                             break;
                     }
                     ASSERT_TRUE(inOrder) << "a frame from before was shown";
@@ -343,7 +347,8 @@ TEST_F(GifPlayback, RingOfAFewFramesShowsTheReferenceFramesInOrder) {
                 ring.WaitForBackgroundLoad();
                 ring.Advance(0.0f);
                 shown = standin::InspectTexture(ring.texture)->rgba;
-                ASSERT_EQ(Difference(shown, want.frames[ring.currentFrame], want.width), "");
+                ASSERT_EQ(Difference(shown, want.frames[ring.Snapshot().currentFrame], want.width),
+                          "");
             }
         }
     }
@@ -353,12 +358,12 @@ TEST_F(GifPlayback, RingOfAFewFramesShowsTheReferenceFramesInOrder) {
 // A ring of two frames for the animation loaded in `path`, swapped in and waited for.
 void LoadRingOfTwo(BitmapImage& ring, const std::wstring& path, uint32_t frameBytes) {
     ring.filePath = path.c_str();
-    ring.backgroundLoad = true;
-    ring.frameCacheBytes = 2 * frameBytes;
+    ring.SetBackgroundLoad(true);
+    ring.SetFrameCacheBytes(2 * frameBytes);
     ring.Init();
     ring.WaitForBackgroundLoad();
     ring.SwapInBackgroundLoad();
-    ASSERT_EQ(ring.StreamedFrameSlots(), 2u);
+    ASSERT_EQ(ring.Snapshot().streamedSlots, 2u);
 }
 
 // A host at a steady rate that lets the worker finish before each frame, as the player does, sees
@@ -378,11 +383,11 @@ TEST_F(GifPlayback, WaitingRunFromARingOfTwoShowsEveryFrameOfALoadAtOnce) {
             ring.WaitForBackgroundLoad();
             image.Advance(step);
             ring.Advance(step);
-            ASSERT_EQ(ring.currentFrame, image.currentFrame);
+            ASSERT_EQ(ring.Snapshot().currentFrame, image.Snapshot().currentFrame);
             differ += Shown(ring) != Shown(image) ? 1 : 0;
         }
         EXPECT_EQ(differ, 0);
-        EXPECT_EQ(ring.lateFrames, 0u);
+        EXPECT_EQ(ring.Snapshot().lateFrames, 0u);
     }
 }
 
@@ -436,13 +441,15 @@ TEST_F(GifPlayback, BrokenFrameIsPassedOverAndNeverCached) {
     Load(gif.Build());
     for (int i = 0; i < 13; ++i) {
         image.Advance(0.01f);
-        EXPECT_EQ(Shown(image), image.currentFrame == 2 ? 1 : static_cast<int>(image.currentFrame));
+        EXPECT_EQ(Shown(image), image.Snapshot().currentFrame == 2
+                                    ? 1
+                                    : static_cast<int>(image.Snapshot().currentFrame));
     }
-    EXPECT_EQ(image.frameCache[2], nullptr);
+    EXPECT_EQ(image.Snapshot().frameCache[2], nullptr);
     // Passed over on the way, the broken frame does not keep the due frame from being decoded.
     Load(gif.Build());
     image.Advance(0.035f);
-    EXPECT_EQ(image.currentFrame, 3u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 3u);
     EXPECT_EQ(Shown(image), 3);
 }
 
@@ -470,14 +477,13 @@ TEST_F(GifPlayback, FrameThatFailedIsNeverDecodedAgain) {
             const std::wstring file = standin::FromUtf8(dir.Write("broken.gif", gif.Build()));
             BitmapImage fx;
             fx.filePath = file.c_str();
-            fx.backgroundLoad = background;
+            fx.SetBackgroundLoad(background);
             fx.Init();
             fx.WaitForBackgroundLoad();
             fx.SwapInBackgroundLoad();
-            ASSERT_TRUE(fx.isAnimated);
-            fx.animation.bitmap_callbacks.bitmap_modified = &CountDecode;
+            ASSERT_TRUE(fx.Snapshot().isAnimated);
             for (int pass = 0; pass < 3; ++pass) {
-                decodes = 0;
+                const uint64_t before = fx.Snapshot().framesDecoded;
                 std::vector<int> shown;
                 for (int step = 0; step < 8; ++step) {
                     fx.Advance(0.101f);
@@ -485,8 +491,8 @@ TEST_F(GifPlayback, FrameThatFailedIsNeverDecodedAgain) {
                 }
                 EXPECT_EQ(shown, c.shown) << "pass " << pass;
                 // The design path caches frames as it first shows them.
-                const int want = background || pass > 0 ? 0 : 7;
-                EXPECT_EQ(decodes, want) << "pass " << pass;
+                const uint64_t want = background || pass > 0 ? 0 : 7;
+                EXPECT_EQ(fx.Snapshot().framesDecoded - before, want) << "pass " << pass;
             }
         }
     }
@@ -494,18 +500,19 @@ TEST_F(GifPlayback, FrameThatFailedIsNeverDecodedAgain) {
 
 TEST_F(GifPlayback, BadTimeFromTheHostCountsAsNone) {
     Load(Animation({10, 10}));
+    image.fileMonitor = OSMonitorFileStart(image.filePath, false);
     image.Advance(0.05f);
-    image.reloadCountdown = 0.5f;
+    standin::TouchWatchedFile(standin::ResolvePath(path.c_str()));  // a reload counts down
     for (float bad :
          {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
           -std::numeric_limits<float>::infinity(), -1.0f, -0.0f}) {
         image.Advance(bad);
-        EXPECT_EQ(image.frameTime, 0.05f);
-        EXPECT_EQ(image.currentFrame, 0u);
-        EXPECT_EQ(image.reloadCountdown, 0.5f);
+        EXPECT_EQ(image.Snapshot().frameTime, 0.05f);
+        EXPECT_EQ(image.Snapshot().currentFrame, 0u);
+        EXPECT_EQ(image.Snapshot().reloadCountdown, 1.0f);
     }
     image.Advance(0.125f);
-    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
 }
 
 // A stalled host may hand over hours at once: whole passes are counted without walking them.
@@ -524,19 +531,19 @@ TEST_F(GifPlayback, HugeStepsEndPromptlyWhereFrameByFrameWouldHaveLanded) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "loop " << c.loop << ", " << c.seconds << " s");
         Load(Animation({25, 25, 25, 25}, c.loop));
-        ASSERT_EQ(image.frameDelays[0], 0.25f);
+        ASSERT_EQ(image.Snapshot().frameDelays[0], 0.25f);
         image.Advance(c.seconds);
         if (c.seconds < 1e6f) {
-            EXPECT_EQ(image.currentFrame, c.frame);
+            EXPECT_EQ(image.Snapshot().currentFrame, c.frame);
         }
-        EXPECT_LT(image.currentFrame, 4u);
-        EXPECT_EQ(image.loopsPlayed, c.loops);
-        EXPECT_TRUE(std::isfinite(image.frameTime));
+        EXPECT_LT(image.Snapshot().currentFrame, 4u);
+        EXPECT_EQ(image.Snapshot().loopsPlayed, c.loops);
+        EXPECT_TRUE(std::isfinite(image.Snapshot().frameTime));
         if (c.left >= 0.0f) {
-            EXPECT_EQ(image.frameTime, c.left);
+            EXPECT_EQ(image.Snapshot().frameTime, c.left);
         }
         if (c.loop == 0) {
-            EXPECT_LE(image.frameTime, 0.25f);
+            EXPECT_LE(image.Snapshot().frameTime, 0.25f);
         }
     }
 }
@@ -548,8 +555,8 @@ TEST_F(GifPlayback, AbsentTextureIsLeftAlone) {
     EXPECT_EQ(CountLog(L"BitmapImage: Warning, no texture could be made for gif " + path), 1u);
     for (int i = 0; i < 10; ++i)
         image.Advance(0.125f);
-    EXPECT_NE(image.frameCache[1], nullptr);
-    EXPECT_NE(image.frameCache[2], nullptr);
+    EXPECT_NE(image.Snapshot().frameCache[1], nullptr);
+    EXPECT_NE(image.Snapshot().frameCache[2], nullptr);
 }
 
 // A change report starts a countdown of one second from the next call; a second report restarts it.
@@ -559,24 +566,24 @@ TEST_F(GifPlayback, ReloadComesOneSecondAfterTheLastChangeReport) {
     image.fileMonitor = OSMonitorFileStart(image.filePath, false);
     const std::string resolved = standin::ResolvePath(path.c_str());
     image.Advance(0.125f);
-    EXPECT_EQ(image.currentFrame, 1u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 1u);
 
     standin::TouchWatchedFile(resolved);
     image.Advance(0.0f);
-    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 1.0f);
     image.Advance(0.5f);
-    EXPECT_EQ(image.reloadCountdown, 0.5f);
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 0.5f);
     standin::TouchWatchedFile(resolved);
     image.Advance(0.25f);
-    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 1.0f);
     image.Advance(0.75f);
-    EXPECT_EQ(image.reloadCountdown, 0.25f);
-    EXPECT_NE(image.frameTime, 0.0f);
-    EXPECT_EQ(image.loopsPlayed, 1u);  // finished
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 0.25f);
+    EXPECT_NE(image.Snapshot().frameTime, 0.0f);
+    EXPECT_EQ(image.Snapshot().loopsPlayed, 1u);  // finished
     image.Advance(0.25f);
-    EXPECT_EQ(image.reloadCountdown, 0.0f);
-    EXPECT_EQ(image.currentFrame, 0u);  // reloaded: back at frame 0
-    EXPECT_EQ(image.frameTime, 0.0f);
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 0.0f);
+    EXPECT_EQ(image.Snapshot().currentFrame, 0u);  // reloaded: back at frame 0
+    EXPECT_EQ(image.Snapshot().frameTime, 0.0f);
     EXPECT_NE(image.fileMonitor, nullptr);
 }
 
@@ -590,7 +597,7 @@ TEST_F(GifPlayback, StillImageIsReloadedLikeAGif) {
 
     ASSERT_TRUE(standin::WritePng(png, 16, 4, std::vector<uint8_t>(16 * 4 * 4, 0x40)));
     image.Advance(0.0f);
-    EXPECT_EQ(image.reloadCountdown, 1.0f);
+    EXPECT_EQ(image.Snapshot().reloadCountdown, 1.0f);
     image.Advance(0.5f);
     EXPECT_EQ(image.width, 8.0f);
     image.Advance(0.5f);
@@ -600,12 +607,14 @@ TEST_F(GifPlayback, StillImageIsReloadedLikeAGif) {
 
 TEST_F(GifPlayback, ReloadOfAVanishedFileStopsTheAnimation) {
     Load(Animation({10, 10}));
+    image.fileMonitor = OSMonitorFileStart(image.filePath, false);
     image.Advance(0.125f);
+    standin::TouchWatchedFile(standin::ResolvePath(path.c_str()));
+    image.Advance(0.0f);
     std::filesystem::remove(standin::ToUtf8(path));
-    image.reloadCountdown = 0.25f;
-    image.Advance(0.25f);
-    EXPECT_FALSE(image.isAnimated);
-    EXPECT_EQ(image.fileData, nullptr);
+    image.Advance(1.0f);
+    EXPECT_FALSE(image.Snapshot().isAnimated);
+    EXPECT_FALSE(image.Snapshot().holdsFile);
     EXPECT_EQ(image.width, 32.0f);
     EXPECT_EQ(CountLog(L"BitmapImage::Init: could not open gif file '" + path + L"'"), 1u);
     image.Advance(1.0f);  // idle: nothing more happens

@@ -96,13 +96,13 @@ Loaded Load(const std::wstring& path, bool background) {
     {
         BitmapImage image;
         image.filePath = path.c_str();
-        image.backgroundLoad = background;
+        image.SetBackgroundLoad(background);
         image.Init();
         image.WaitForBackgroundLoad();
         image.SwapInBackgroundLoad();
         out.width = image.width;
         out.height = image.height;
-        out.animated = image.isAnimated;
+        out.animated = image.Snapshot().isAnimated;
         if (const standin::TextureInfo* info = standin::InspectTexture(image.texture)) {
             out.createdFormat = info->createdFormat;
             out.isStatic = info->isStatic;

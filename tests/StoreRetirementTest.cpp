@@ -43,15 +43,15 @@ TEST(StoreRetirement, LetGoWithTheBackgroundLoadItGoesBackASliceAtATime) {
         BitmapImage image;
         image.filePath = large.c_str();
         image.Init();
-        ASSERT_TRUE(image.isAnimated);
+        ASSERT_TRUE(image.Snapshot().isAnimated);
         ASSERT_GE(LiveBytes(), baseline + kStoreBytes);
 
-        image.backgroundLoad = background;
+        image.SetBackgroundLoad(background);
         image.filePath = small.c_str();
         image.Init();
         image.WaitForBackgroundLoad();
         image.SwapInBackgroundLoad();
-        ASSERT_TRUE(image.isAnimated);
+        ASSERT_TRUE(image.Snapshot().isAnimated);
         if (!background) {
             EXPECT_LT(LiveBytes(), baseline + kStoreBytes / 4) << "freed at once";
             continue;
@@ -85,7 +85,7 @@ TEST(StoreRetirement, DestructionFreesWhatIsLeft) {
         BitmapImage image;
         image.filePath = large.c_str();
         image.Init();
-        image.backgroundLoad = true;
+        image.SetBackgroundLoad(true);
         image.filePath = small.c_str();
         image.Init();
         image.WaitForBackgroundLoad();

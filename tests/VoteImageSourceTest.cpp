@@ -29,15 +29,8 @@ TEST(VoteImageSource, EmptyDataGivesTheDefaultsAndASceneIdentifier) {
     XElement* data = tree.AddSource(L"fx");
     SourcePtr source = Create(data);
     ASSERT_TRUE(source);
-    VoteImageSource& vote = Vote(source);
 
-    EXPECT_EQ(vote.opacity, 100);
-    EXPECT_EQ(vote.color, 0xFFFFFFFFu);
-    EXPECT_EQ(vote.keyColor, 0xFFFFFFFFu);
-    EXPECT_FALSE(vote.useColorKey);
-    EXPECT_EQ(vote.keySimilarity, 10);
-    EXPECT_EQ(vote.keyBlend, 0);
-    EXPECT_EQ(vote.bitmap.fileMonitor, nullptr);
+    EXPECT_EQ(Vote(source).Snapshot().image->fileMonitor, nullptr);
     EXPECT_EQ(std::wstring(tree.container->GetString(L"sceneGuid", L"")).size(), 38u);
     std::vector<std::wstring> logs = {L"BitmapImage::Init: Empty path", L"Using bitmap image"};
     EXPECT_EQ(testsupport::LogTexts(), logs);
@@ -46,14 +39,35 @@ TEST(VoteImageSource, EmptyDataGivesTheDefaultsAndASceneIdentifier) {
     EXPECT_EQ(size.x, 32.0f);
     EXPECT_EQ(size.y, 32.0f);
 
-    // No command seen yet.
-    EXPECT_EQ(vote.effectId, 0);
-    EXPECT_EQ(vote.lastCommandId, -1);
-    EXPECT_EQ(vote.drawX, -1);
-    EXPECT_EQ(vote.drawY, -1);
-    EXPECT_EQ(vote.drawWidth, -1);
-    EXPECT_EQ(vote.drawHeight, -1);
-    EXPECT_EQ(vote.commandMapping, nullptr);
+    // With only an effect given: drawn opaque and untinted at the host's rectangle, no command
+    // having placed it; keyed, with the default key (white, similarity 10, blend 0).
+    testsupport::TempDir dir;
+    data->SetString(
+        L"path",
+        standin::FromUtf8(testsupport::WriteSolidPng(dir.File("a.png"), 4, 4, 0x102030FF)).c_str());
+    source->ApplySettings();
+    standin::ClearGraphicsEvents();
+    source->Draw(Vect2(10, 20), Vect2(30, 40));
+    std::vector<standin::GraphicsEvent> events = standin::GraphicsEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, standin::GraphicsEventKind::DrawSprite);
+    EXPECT_EQ(events[0].color, 0xFFFFFFFFu);
+    EXPECT_EQ(events[0].shader, nullptr);
+    EXPECT_EQ(events[0].x, 10.0f);
+    EXPECT_EQ(events[0].y, 20.0f);
+    EXPECT_EQ(events[0].x2, 40.0f);
+    EXPECT_EQ(events[0].y2, 60.0f);
+
+    data->SetInt(L"useColorKey", 1);
+    source->ApplySettings();
+    standin::ClearGraphicsEvents();
+    source->Draw(Vect2(10, 20), Vect2(30, 40));
+    events = standin::GraphicsEvents();
+    ASSERT_EQ(events.size(), 6u) << "the shader file should sit beside the tests";
+    EXPECT_EQ(events[1].color, 0xFFFFFFFFu);
+    EXPECT_EQ(events[2].value, 10.0f * 0.01f);
+    EXPECT_EQ(events[3].value, 0.0f);
+    EXPECT_EQ(events[4].color, 0xFFFFFFFFu);
 }
 
 TEST(VoteImageSource, OnlyOpacityIsClamped) {
@@ -69,10 +83,11 @@ TEST(VoteImageSource, OnlyOpacityIsClamped) {
         data->SetInt(L"useColorKey", 5);
         data->SetInt(L"color", 0x12345678);
         SourcePtr source = Create(data);
-        EXPECT_EQ(Vote(source).opacity, c.want) << "stored " << c.stored;
-        EXPECT_EQ(Vote(source).keySimilarity, -7);
-        EXPECT_TRUE(Vote(source).useColorKey);
-        EXPECT_EQ(Vote(source).color, 0x12345678u);
+        const VoteImageSource::State state = Vote(source).Snapshot();
+        EXPECT_EQ(state.opacity, c.want) << "stored " << c.stored;
+        EXPECT_EQ(state.keySimilarity, -7);
+        EXPECT_TRUE(state.useColorKey);
+        EXPECT_EQ(state.color, 0x12345678u);
     }
 }
 
@@ -86,23 +101,23 @@ TEST(VoteImageSource, OnlyMonitorOneWatchesAndEveryApplyStopsTheOldWatch) {
         data->SetString(L"path", png.c_str());  // a file the host would watch
         data->SetInt(L"monitor", monitor);
         SourcePtr source = Create(data);
-        EXPECT_EQ(Vote(source).bitmap.fileMonitor, nullptr) << "monitor " << monitor;
+        EXPECT_EQ(Vote(source).Snapshot().image->fileMonitor, nullptr) << "monitor " << monitor;
     }
     SourceTree tree;
     XElement* data = tree.AddSource(L"fx");
     data->SetString(L"path", png.c_str());
     data->SetInt(L"monitor", 1);
     SourcePtr source = Create(data);
-    EXPECT_NE(Vote(source).bitmap.fileMonitor, nullptr);
+    EXPECT_NE(Vote(source).Snapshot().image->fileMonitor, nullptr);
     size_t blocksWithWatch = standin::AllocatorStats().liveBlocks;
 
     source->ApplySettings();  // the old watch goes before a new one starts
-    EXPECT_NE(Vote(source).bitmap.fileMonitor, nullptr);
+    EXPECT_NE(Vote(source).Snapshot().image->fileMonitor, nullptr);
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, blocksWithWatch);
 
     data->SetInt(L"monitor", 0);
     source->ApplySettings();
-    EXPECT_EQ(Vote(source).bitmap.fileMonitor, nullptr);
+    EXPECT_EQ(Vote(source).Snapshot().image->fileMonitor, nullptr);
 }
 
 TEST(VoteImageSource, ExistingSceneIdentifierIsKept) {
@@ -136,7 +151,7 @@ TEST(VoteImageSource, SourceWithoutContainerHasNoSceneIdentifier) {
         SourcePtr source = Create(data);
         ASSERT_TRUE(source);
         source->Advance(0.05f);  // polls: no scene identifier, so nothing happens
-        EXPECT_EQ(Vote(source).commandMapping, nullptr);
+        EXPECT_EQ(Vote(source).Snapshot().commandMapping, nullptr);
     }
     standin::DeleteConfigRoot(lone);
 }
@@ -154,11 +169,10 @@ TEST(VoteImageSource, LoadReloadAndFailureLeaveNothingBehind) {
     {
         SourcePtr source = Create(data);
         source->ApplySettings();
-        VoteImageSource& vote = Vote(source);
-        vote.bitmap.filePath = L"nothing-here.png";
-        vote.bitmap.Init();
-        vote.bitmap.filePath = L"";
-        vote.bitmap.Init();
+        data->SetString(L"path", L"nothing-here.png");
+        source->ApplySettings();
+        data->SetString(L"path", L"");
+        source->ApplySettings();
     }
     EXPECT_EQ(standin::AllocatorStats().liveBlocks, baseline.liveBlocks);
     EXPECT_EQ(standin::AllocatorStats().liveBytes, baseline.liveBytes);

@@ -94,7 +94,7 @@ struct Look {
     }
 };
 Look LookAt(const BitmapImage& image) {
-    return {image.isAnimated, image.width, image.height, Pixels(image)};
+    return {image.Snapshot().isAnimated, image.width, image.height, Pixels(image)};
 }
 
 std::vector<std::wstring> TakeLog() {
@@ -108,9 +108,9 @@ enum class Path { AtOnce, Worker, RingOfTwo };
 // Loads `path` the way `how` says and waits for the worker, if any, to decode what it can.
 void Load(BitmapImage& image, const std::wstring& path, Path how, uint32_t frameBytes) {
     image.filePath = path.c_str();
-    image.backgroundLoad = how != Path::AtOnce;
+    image.SetBackgroundLoad(how != Path::AtOnce);
     if (how == Path::RingOfTwo)
-        image.frameCacheBytes = 2 * frameBytes;
+        image.SetFrameCacheBytes(2 * frameBytes);
     image.Init();
     if (how == Path::AtOnce)
         return;
@@ -128,8 +128,8 @@ void PlayAgainst(BitmapImage& image, const std::vector<Bytes>& want, uint32_t wi
             image.Advance(step);
         image.WaitForBackgroundLoad();
         image.Advance(0.0f);
-        ASSERT_EQ(Difference(Pixels(image), want[image.currentFrame], width), "")
-            << "call " << call << ", frame " << image.currentFrame;
+        ASSERT_EQ(Difference(Pixels(image), want[image.Snapshot().currentFrame], width), "")
+            << "call " << call << ", frame " << image.Snapshot().currentFrame;
     }
 }
 
@@ -171,21 +171,22 @@ TEST(WebpPlayback, LosslessAnimationsShowEveryPictureExactlyOnEveryPath) {
             SCOPED_TRACE(static_cast<int>(how));
             BitmapImage image;
             Load(image, path, how, a.width * a.height * 4);
-            ASSERT_TRUE(image.isAnimated);
+            const BitmapImage::State state = image.Snapshot();
+            ASSERT_TRUE(state.isAnimated);
             ASSERT_EQ(image.width, static_cast<float>(a.width));
             ASSERT_EQ(image.height, static_cast<float>(a.height));
-            ASSERT_EQ(image.frameCount, want.size());
-            EXPECT_EQ(image.LoopLimit(), static_cast<uint32_t>(truth.loopCount));
-            for (uint32_t i = 0; i < image.frameCount; ++i) {
+            ASSERT_EQ(state.frameCount, want.size());
+            EXPECT_EQ(state.loopLimit, static_cast<uint32_t>(truth.loopCount));
+            for (uint32_t i = 0; i < state.frameCount; ++i) {
                 // 0 ms shows for 0.1 s and 1 to 9 ms for 0.01 s, as a GIF's 0 and 1 cs do.
                 const int ms = truth.canvases[i].durationMs;
                 const float delay = ms == 0   ? 0.1f
                                     : ms < 10 ? 0.01f
                                               : static_cast<float>(ms) * 0.001f;
-                EXPECT_EQ(image.frameDelays[i], delay) << "frame " << i << ", " << ms << " ms";
+                EXPECT_EQ(state.frameDelays[i], delay) << "frame " << i << ", " << ms << " ms";
             }
             if (how == Path::RingOfTwo) {
-                EXPECT_EQ(image.StreamedFrameSlots(), 2u);
+                EXPECT_EQ(state.streamedSlots, 2u);
             }
             for (float step : {0.016f, 0.07f, 0.25f}) {
                 image.Init();
@@ -236,7 +237,7 @@ TEST(WebpPlayback, LossyFramesAreLibwebpsOwnDecodeExactly) {
         SCOPED_TRACE(static_cast<int>(how));
         BitmapImage image;
         Load(image, path, how, width * height * 4);
-        ASSERT_TRUE(image.isAnimated);
+        ASSERT_TRUE(image.Snapshot().isAnimated);
         PlayAgainst(image, want, width, 0.03f, 3.0f);
     }
 }
@@ -251,7 +252,7 @@ TEST(WebpPlayback, OneFrameIsAStillTextureWithItsAlpha) {
     for (Path how : {Path::AtOnce, Path::Worker}) {
         BitmapImage image;
         Load(image, path, how, 0);
-        EXPECT_FALSE(image.isAnimated);
+        EXPECT_FALSE(image.Snapshot().isAnimated);
         EXPECT_EQ(image.width, 19.0f);
         EXPECT_EQ(image.height, 7.0f);
         const standin::TextureInfo* info = standin::InspectTexture(image.texture);
@@ -314,21 +315,22 @@ TEST(WebpPlayback, BrokenFilesGiveOneLineAndThePlaceholderOrTheFramesBefore) {
         EXPECT_EQ(TakeLog(), want) << "in the background";
         EXPECT_TRUE(LookAt(later) == LookAt(now));
         if (c.brokenFrame < 0) {
-            EXPECT_FALSE(now.isAnimated);
+            EXPECT_FALSE(now.Snapshot().isAnimated);
             EXPECT_EQ(now.width, 32.0f);
             continue;
         }
-        ASSERT_TRUE(now.isAnimated);
+        ASSERT_TRUE(now.Snapshot().isAnimated);
         // Two passes, frame by frame: each frame before the broken one as written, the frame
         // before it kept from there on.
         for (BitmapImage* image : {&now, &later}) {
             for (int call = 0; call < 2 * 4; ++call) {
-                image->Advance(image->frameDelays[image->currentFrame] + 0.001f);
+                const BitmapImage::State state = image->Snapshot();
+                image->Advance(state.frameDelays[state.currentFrame] + 0.001f);
                 image->WaitForBackgroundLoad();
                 image->Advance(0.0f);
                 if (c.brokenFrame == 0)
                     continue;
-                const uint32_t frame = image->currentFrame;
+                const uint32_t frame = image->Snapshot().currentFrame;
                 const uint32_t shown =
                     frame < static_cast<uint32_t>(c.brokenFrame) ? frame : c.brokenFrame - 1;
                 ASSERT_EQ(Difference(Pixels(*image), four.canvases[shown].rgba, 6), "")

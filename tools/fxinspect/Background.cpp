@@ -25,19 +25,21 @@ double WorkerSeconds() {
 
 bool StartAndSwap(BitmapImage& image, const std::string& path) {
     image.filePath = standin::FromUtf8(path).c_str();
-    image.backgroundLoad = true;
+    image.SetBackgroundLoad(true);
     image.Init();
     image.WaitForBackgroundFirstFrame();
     image.SwapInBackgroundLoad();
-    return image.isAnimated;
+    return image.Snapshot().isAnimated;
 }
 
 // Frame changes of one pass, each waited for, so that the worker decodes what it would in a pass.
 void PlayOnePass(BitmapImage& image) {
-    for (uint32_t i = 0; i < image.frameCount; ++i) {
-        const float delay = image.frameDelays[image.currentFrame];
-        float seconds = delay - image.frameTime;
-        while (!(image.frameTime + seconds > delay))
+    const uint32_t frames = image.Snapshot().frameCount;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const BitmapImage::State state = image.Snapshot();
+        const float delay = state.frameDelays[state.currentFrame];
+        float seconds = delay - state.frameTime;
+        while (!(state.frameTime + seconds > delay))
             seconds = std::nextafter(seconds, HUGE_VALF);
         image.Advance(seconds);
         image.WaitForBackgroundLoad();
@@ -51,8 +53,9 @@ void PlayInRealTime(const Options& options, const std::string& path, Background&
     if (!StartAndSwap(image, path))
         return;
     double pass = 0.0;
-    for (uint32_t i = 0; i < image.frameCount; ++i)
-        pass += image.frameDelays[i];
+    const BitmapImage::State state = image.Snapshot();
+    for (uint32_t i = 0; i < state.frameCount; ++i)
+        pass += state.frameDelays[i];
     out.playedSeconds = std::min(std::max(pass, kShortestPlay), kLongestPlay);
     const float seconds = static_cast<float>(1.0 / options.fps);
     const auto start = std::chrono::steady_clock::now();
@@ -61,7 +64,7 @@ void PlayInRealTime(const Options& options, const std::string& path, Background&
         std::this_thread::sleep_until(start + std::chrono::duration<double>(i / options.fps));
         image.Advance(seconds);
     }
-    out.lateFrames = image.lateFrames;
+    out.lateFrames = image.Snapshot().lateFrames;
 }
 
 }  // namespace
@@ -74,12 +77,12 @@ void MeasureBackground(const Options& options, Inspection& out) {
     const double worker0 = WorkerSeconds();
     const double wall0 = threadclock::WallSeconds();
     image.filePath = standin::FromUtf8(out.path).c_str();
-    image.backgroundLoad = true;
+    image.SetBackgroundLoad(true);
     image.Init();
     image.WaitForBackgroundFirstFrame();
     bg.firstFrameMs = (threadclock::WallSeconds() - wall0) * 1e3;
     image.SwapInBackgroundLoad();
-    if (!image.isAnimated)
+    if (!image.Snapshot().isAnimated)
         return;  // the file changed since the first load
     bg.measured = true;
     PlayOnePass(image);
@@ -90,8 +93,9 @@ void MeasureBackground(const Options& options, Inspection& out) {
         bg.workerFirstMs = (worker1 - worker0) * 1e3;
         bg.workerPassMs = (worker2 - worker1) * 1e3;
     }
-    bg.heldBytes = image.StreamedBytes();
-    bg.storedFrames = image.StreamedFrameSlots();
+    const BitmapImage::State state = image.Snapshot();
+    bg.heldBytes = state.streamedBytes;
+    bg.storedFrames = state.streamedSlots;
     if (options.realTime)
         PlayInRealTime(options, out.path, bg);
     standin::ClearLog();

@@ -59,7 +59,7 @@ Format FormatOf(const std::string& path) {
 }
 
 const char* StateOf(const BitmapImage& image) {
-    if (image.isAnimated)
+    if (image.Snapshot().isAnimated)
         return "animated";
     const standin::TextureInfo* info = standin::InspectTexture(image.texture);
     // The placeholder is the one texture the holder makes in B,G,R,A order.
@@ -71,7 +71,8 @@ const char* StateOf(const BitmapImage& image) {
 Shown Fingerprint(const BitmapImage& image, double seconds) {
     Shown shown;
     shown.seconds = seconds;
-    shown.frame = image.isAnimated ? image.currentFrame : 0;
+    const BitmapImage::State state = image.Snapshot();
+    shown.frame = state.isAnimated ? state.currentFrame : 0;
     if (const standin::TextureInfo* info = standin::InspectTexture(image.texture))
         shown.sha256 = Sha256Hex(info->rgba.data(), info->rgba.size());
     return shown;
@@ -80,11 +81,12 @@ Shown Fingerprint(const BitmapImage& image, double seconds) {
 // Just enough time for the current frame's delay to be exceeded: the holder's comparison is
 // strict, so the gathered time must end up above the delay, not on it.
 float TimeToNextFrame(const BitmapImage& image) {
-    const float delay = image.frameDelays[image.currentFrame];
-    float seconds = delay - image.frameTime;
+    const BitmapImage::State state = image.Snapshot();
+    const float delay = state.frameDelays[state.currentFrame];
+    float seconds = delay - state.frameTime;
     if (!(seconds > 0.0f))
         seconds = 0.0f;
-    while (!(image.frameTime + seconds > delay))
+    while (!(state.frameTime + seconds > delay))
         seconds = std::nextafter(seconds, HUGE_VALF);
     return seconds;
 }
@@ -145,26 +147,27 @@ void ReadHolder(const BitmapImage& image, Inspection& out) {
         out.memory.texture = uint64_t(info->width) * info->height * 4;
     if (out.state == "still")
         out.frames = 1;
-    if (!image.isAnimated)
+    const BitmapImage::State state = image.Snapshot();
+    if (!state.isAnimated)
         return;
-    out.frames = image.frameCount;
-    const bool gif = out.format == Format::Gif;
-    // The GIF record carries a WebP's loop count too.
-    out.loopCount = image.animation.loop_count;
-    out.loopLimit = image.LoopLimit();
-    for (uint32_t i = 0; i < image.frameDelays.Num(); ++i) {
-        out.delays.push_back(image.frameDelays[i]);
+    out.frames = state.frameCount;
+    const bool gif = state.format == EffectFormat::Gif;
+    // The GIF record carries a WebP's loop count too, but not its frames.
+    out.loopCount = state.decoder->loop_count;
+    out.loopLimit = state.loopLimit;
+    for (uint32_t i = 0; i < state.delayCount; ++i) {
+        out.delays.push_back(state.frameDelays[i]);
         if (gif)
-            out.delaysCs.push_back(image.animation.frames[i].frame_delay);
-        out.passSeconds += image.frameDelays[i];
+            out.delaysCs.push_back(state.decoder->frames[i].frame_delay);
+        out.passSeconds += state.frameDelays[i];
     }
-    if (out.format == Format::Webp)
+    if (!gif)
         out.durationsMs = out.webp.durationsMs;
-    const uint64_t canvas = uint64_t(image.animation.width) * image.animation.height * 4;
+    const uint64_t canvas = uint64_t(state.decoder->width) * state.decoder->height * 4;
     Memory& memory = out.memory;
-    memory.fileBuffer = image.fileData ? out.fileBytes : 0;
-    memory.frameStore = image.frameStore ? canvas * image.frameCount : 0;
-    memory.decoderCanvas = image.animation.frame_image ? canvas : 0;
+    memory.fileBuffer = state.holdsFile ? out.fileBytes : 0;
+    memory.frameStore = state.frameStore ? canvas * state.frameCount : 0;
+    memory.decoderCanvas = state.decoder->frame_image ? canvas : 0;
     if (!gif)
         memory.decoderHeap = 2 * canvas;
     const uint64_t named = memory.fileBuffer + memory.frameStore + memory.decoderCanvas;
@@ -186,20 +189,22 @@ void MeasureFrameByFrame(Inspection& out) {
     out.memory.total = after > before ? after - before : 0;
     out.undecodable = UndecodableFrames();
     ReadHolder(image, out);
-    if (!image.isAnimated) {
+    const uint32_t frames = image.Snapshot().frameCount;
+    if (!image.Snapshot().isAnimated) {
         out.log = TakeLog();
         return;
     }
 
     ChangeTally first;
-    for (uint32_t i = 0; i < image.frameCount; ++i) {
-        const uint32_t from = image.currentFrame;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const uint32_t from = image.Snapshot().currentFrame;
         const float seconds = TimeToNextFrame(image);
         const double t0 = threadclock::FineThreadSeconds();
         image.Advance(seconds);
         const double ms = (threadclock::FineThreadSeconds() - t0) * 1e3;
-        if (image.currentFrame != from)
-            first.Add(ms, image.currentFrame);
+        const uint32_t to = image.Snapshot().currentFrame;
+        if (to != from)
+            first.Add(ms, to);
     }
     out.firstPass = first.result;
     out.log = TakeLog();
@@ -207,15 +212,17 @@ void MeasureFrameByFrame(Inspection& out) {
         return;  // it plays once: no frame is ever shown from the cache
 
     ChangeTally cached;
-    for (uint32_t i = 0; i < image.frameCount; ++i) {
-        const uint32_t from = image.currentFrame;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const BitmapImage::State before = image.Snapshot();
+        const uint32_t from = before.currentFrame;
         const float seconds = TimeToNextFrame(image);
-        const bool wasCached = image.frameCache[(from + 1) % image.frameCount] != nullptr;
+        const bool wasCached = before.frameCache[(from + 1) % frames] != nullptr;
         const double t0 = threadclock::FineThreadSeconds();
         image.Advance(seconds);
         const double ms = (threadclock::FineThreadSeconds() - t0) * 1e3;
-        if (image.currentFrame != from && wasCached)
-            cached.Add(ms, image.currentFrame);
+        const uint32_t to = image.Snapshot().currentFrame;
+        if (to != from && wasCached)
+            cached.Add(ms, to);
     }
     out.cached = cached.result;
     standin::ClearLog();
@@ -239,14 +246,15 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
     BitmapImage image;
     image.filePath = standin::FromUtf8(out.path).c_str();
     image.Init();
-    if (!image.isAnimated)
+    if (!image.Snapshot().isAnimated)
         return;  // the file changed since the first load
+    const uint32_t frames = image.Snapshot().frameCount;
     const float seconds = static_cast<float>(1.0 / options.fps);
     const double perPass = std::ceil(out.passSeconds * options.fps) + 1.0;
     host.passHostFrames = static_cast<uint64_t>(std::min(perPass, double(kMaxHostFrames)));
     const uint64_t most = std::min<uint64_t>(kMaxHostFrames, host.passHostFrames * kMaxPasses);
-    std::vector<bool> cached(image.frameCount, false);
-    uint32_t lastDecoded = image.lastDecodedFrame;
+    std::vector<bool> cached(frames, false);
+    uint32_t lastDecoded = image.Snapshot().lastDecodedFrame;
     uint64_t quiet = 0, over = 0, dropped = 0;
     double worst = 0.0;
     bool finished = false;
@@ -259,12 +267,13 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
         dropped += FramesMissed(ms, host.frameMs);
         worst = std::max(worst, ms);
         // A decode either caches the frame it lands on or, when that fails, still marks it.
-        bool decoded = image.lastDecodedFrame != lastDecoded;
-        lastDecoded = image.lastDecodedFrame;
-        const uint32_t frame = image.currentFrame;
-        if (image.frameCache[frame] && !cached[frame])
+        const BitmapImage::State state = image.Snapshot();
+        bool decoded = state.lastDecodedFrame != lastDecoded;
+        lastDecoded = state.lastDecodedFrame;
+        const uint32_t frame = state.currentFrame;
+        if (state.frameCache[frame] && !cached[frame])
             decoded = cached[frame] = true;
-        finished = out.loopLimit != 0 && image.loopsPlayed >= out.loopLimit;
+        finished = out.loopLimit != 0 && state.loopsPlayed >= out.loopLimit;
         if (!decoded) {
             ++quiet;
             continue;
@@ -280,12 +289,12 @@ void MeasureAtHostRate(const Options& options, Inspection& out) {
         host.hostFrames = i;
     // Frames too short to be landed on; one that fails to decode is never cached either, nor in a
     // WebP any frame after it.
-    const uint32_t reach = out.format == Format::Webp && !out.undecodable.empty()
-                               ? out.undecodable[0]
-                               : image.frameCount;
+    const uint8_t* const* frameCache = image.Snapshot().frameCache;
+    const uint32_t reach =
+        out.format == Format::Webp && !out.undecodable.empty() ? out.undecodable[0] : frames;
     if (out.loopLimit != 1)
         for (uint32_t f = 0; f < reach; ++f)
-            host.uncached += !image.frameCache[f] && out.delays[f] * 1e3 < host.frameMs &&
+            host.uncached += !frameCache[f] && out.delays[f] * 1e3 < host.frameMs &&
                              std::find(out.undecodable.begin(), out.undecodable.end(), f) ==
                                  out.undecodable.end();
     standin::ClearLog();
@@ -308,8 +317,9 @@ void WalkSteps(const Options& options, Inspection& out) {
             elapsed += options.step;
             out.shown.push_back(Fingerprint(image, elapsed));
         }
-    } else if (image.isAnimated) {
-        const long steps = options.steps < 0 ? static_cast<long>(image.frameCount) : options.steps;
+    } else if (image.Snapshot().isAnimated) {
+        const long steps =
+            options.steps < 0 ? static_cast<long>(image.Snapshot().frameCount) : options.steps;
         for (long i = 0; i < steps; ++i) {
             const float seconds = TimeToNextFrame(image);
             image.Advance(seconds);

@@ -2,21 +2,29 @@
 // decoder (FrameDecoder.h); a GIF of one frame goes on to the host's still-image loader, a WebP of
 // one frame becomes a still texture made here (the host's loader cannot be assumed to read WebP),
 // and a longer one of either becomes an animation whose frames playback decodes and caches.
-#include <cstring>
 
 #include "image/BitmapImage.h"
 #include "image/EffectLog.h"
+#include "image/FrameStore.h"
 
-BitmapImage::GifOutcome BitmapImage::LoadGif() {
+namespace {
+
+void* AllocateFromHost(size_t bytes) {
+    return MainAllocator->Allocate(bytes);
+}
+
+}  // namespace
+
+BitmapImage::LoadOutcome BitmapImage::LoadDecodedFile() {
     Decoder().Create(bitmapCallbacks);
     XFile file;
     if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
         WriteLogFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, filePath.Array());
-        return FailGif();
+        return FailLoad();
     }
     uint32_t size = 0;
-    if (!ReadGifFile(file, size) || !ScanGifFile(size))
-        return FailGif();
+    if (!ReadWholeFile(file, size) || !ScanFile(size))
+        return FailLoad();
     if (frameCount <= 1 && format == EffectFormat::Webp)
         return LoadStillWebp();
     if (frameCount <= 1) {
@@ -24,15 +32,15 @@ BitmapImage::GifOutcome BitmapImage::LoadGif() {
         MainAllocator->Free(fileData);
         fileData = nullptr;
         frameCount = 0;
-        return GifOutcome::LoadAsStill;
+        return LoadOutcome::LoadAsStill;
     }
     isAnimated = true;
     if (!SetUpAnimation())
-        return FailGif();
-    return GifOutcome::Finished;
+        return FailLoad();
+    return LoadOutcome::Finished;
 }
 
-bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
+bool BitmapImage::ReadWholeFile(XFile& file, uint32_t& size) {
     const uint64_t fileSize = file.GetFileSize();
     if (fileSize > UINT32_MAX) {
         WriteLogFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
@@ -56,7 +64,7 @@ bool BitmapImage::ReadGifFile(XFile& file, uint32_t& size) {
     return true;
 }
 
-bool BitmapImage::ScanGifFile(uint32_t size) {
+bool BitmapImage::ScanFile(uint32_t size) {
     const FrameScan scan = Decoder().Scan(fileData, size);
     frameCount = scan.frameCount;
     switch (scan.result) {
@@ -96,30 +104,27 @@ bool BitmapImage::SetUpAnimation() {
     if (!texture)
         WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(format, filePath.Array());
 
-    frameCache = static_cast<uint8_t**>(MainAllocator->Allocate(frameCount * sizeof(uint8_t*)));
-    if (!frameCache) {
-        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, filePath.Array());
-        return false;
-    }
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameCache[i] = nullptr;
-    void* marks = MainAllocator->Allocate(frameCount * sizeof(FrameMark));
-    if (!marks) {
-        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, filePath.Array());
-        return false;
-    }
-    frameFailed = MakeFrameMarks(marks, frameCount);
-
+    // The whole store, a slot per frame, cleared; the table points at the slots decoded so far.
     const uint32_t storeBytes = frameCount * FrameBytes();
-    frameStore = static_cast<uint8_t*>(MainAllocator->Allocate(storeBytes));
-    if (!frameStore) {
+    StoreBlocks blocks;
+    const StoreShortage shortage =
+        AllocateStore(StoreMemory{&AllocateFromHost}, frameCount, sizeof(uint8_t*), frameCount,
+                      storeBytes, true, blocks);
+    frameCache = static_cast<uint8_t**>(blocks.table);
+    frameFailed = blocks.marks;
+    frameStore = blocks.store;
+    if (shortage == StoreShortage::Table) {
+        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
+            format, filePath.Array());
+        return false;
+    }
+    if (shortage == StoreShortage::Store) {
         WriteLogFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
             format, frameCount, filePath.Array(), storeBytes);
         return false;
     }
-    std::memset(frameStore, 0, storeBytes);
+    for (uint32_t i = 0; i < frameCount; ++i)
+        frameCache[i] = nullptr;
 
     if (!ListDelaysAndCheckFrames(firstFrameDecoded))
         return false;
@@ -161,11 +166,11 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
 }
 
 // A WebP of one frame: its picture becomes a still texture, with its alpha.
-BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
+BitmapImage::LoadOutcome BitmapImage::LoadStillWebp() {
     FrameDecoder decoder = Decoder();
     if (decoder.Decode(0, nullptr) != FrameDecodeResult::Decoded) {
         WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
-        return FailGif();
+        return FailLoad();
     }
     // With mipmaps, as the host's loader makes a still's texture.
     Texture* made =
@@ -175,11 +180,11 @@ BitmapImage::GifOutcome BitmapImage::LoadStillWebp() {
     fileData = nullptr;
     frameCount = 0;
     ShowStillTexture(made);
-    return GifOutcome::Finished;
+    return LoadOutcome::Finished;
 }
 
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
-BitmapImage::GifOutcome BitmapImage::FailGif() {
+BitmapImage::LoadOutcome BitmapImage::FailLoad() {
     Decoder().Finalise();
     isAnimated = false;
     MainAllocator->Free(frameCache);
@@ -190,5 +195,5 @@ BitmapImage::GifOutcome BitmapImage::FailGif() {
     frameStore = nullptr;
     ReleaseContent();
     CreatePlaceholderTexture();
-    return GifOutcome::Finished;
+    return LoadOutcome::Finished;
 }
