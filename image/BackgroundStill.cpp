@@ -48,8 +48,9 @@ void GifStream::LoadStillPicture() {
 
 // After the scan and the size checks, as the holder's path: a GIF's frame 0 is what the host's
 // loader shows of such a file, and any doubt (no frame, a frame that does not decode) goes to it.
-// The host's loader cannot be assumed to read WebP: a still WebP that does not decode is refused
-// here, with the line the holder writes for it.
+// A still WebP that does not decode is refused here, with the line the holder writes for it (the
+// host's loader cannot be assumed to read WebP); one there is no memory for goes back to the
+// holder, which decodes it on the host's thread as without the background load.
 void GifStream::KeepSingleFrame() {
     FrameDecoder decoder = Decoder();
     const bool decoded = frameCount == 1 &&
@@ -68,10 +69,6 @@ void GifStream::KeepSingleFrame() {
     std::vector<uint8_t>().swap(fileData_);
     if (format == EffectFormat::Webp && !decoded) {
         Fail(PendingLogLine{false, LogLineText<LogText::GifFrameNotDecoded>(0, path.c_str())});
-        return;
-    }
-    if (format == EffectFormat::Webp && stillPixels_.empty()) {
-        FailForLackOfMemory();
         return;
     }
     if (!decoded || stillPixels_.empty()) {

@@ -212,6 +212,9 @@ bool GifStream::Scan() {
             Fail(LineFor<LogText::GifOverflow, LogText::WebpOverflow>(
                 format, path.c_str(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32));
             return false;
+        case FrameScanResult::TooManyFrames:
+            Fail(Line<LogText::WebpTooManyFrames>(path.c_str(), scan.frameCount, kMaxWebpFrames));
+            return false;
     }
     width = scan.width;
     height = scan.height;

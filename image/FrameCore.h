@@ -18,6 +18,7 @@ enum class FrameScanResult {
     Corrupt,        // the decoder could not read the file
     BadDimensions,  // a canvas side above kMaxCanvasSide
     TooLarge,       // all frames together need 2^32 bytes or more
+    TooManyFrames,  // more frames than the format's decoder reaches in reasonable time (WebP)
 };
 
 struct FrameScan {

@@ -82,6 +82,9 @@ bool BitmapImage::ScanFile(uint32_t size) {
                 format, filePath.Array(), static_cast<unsigned long long>(scan.bytes64),
                 scan.bytes32);
             return false;
+        case FrameScanResult::TooManyFrames:
+            WriteLog<LogText::WebpTooManyFrames>(filePath.Array(), scan.frameCount, kMaxWebpFrames);
+            return false;
     }
     return false;
 }

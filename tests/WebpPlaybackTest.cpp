@@ -69,6 +69,24 @@ Bytes WithCanvas(Bytes file, uint32_t width, uint32_t height) {
     return file;
 }
 
+// `file` with `count` frames: its own, again and again.
+Bytes WithFrames(const Bytes& file, size_t count) {
+    std::vector<Chunk> frames;
+    for (const Chunk& chunk : Chunks(file, 12, file.size()))
+        if (chunk.tag == "ANMF")
+            frames.push_back(chunk);
+    Bytes out(file.begin(), file.begin() + (frames.front().at - 8));
+    for (size_t i = 0; i < count; ++i) {
+        const Chunk& f = frames[i % frames.size()];
+        out.insert(out.end(), file.begin() + (f.at - 8),
+                   file.begin() + (f.at + f.size + f.size % 2));
+    }
+    const size_t riff = out.size() - 8;
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    return out;
+}
+
 // `file` (lossless) with frame `frame`'s picture data spoilt past its header, so that its chunks
 // still read well and only decoding the frame fails.
 Bytes WithBrokenFrame(Bytes file, size_t frame) {
@@ -294,6 +312,9 @@ TEST(WebpPlayback, BrokenFilesGiveOneLineAndThePlaceholderOrTheFramesBefore) {
          L"BitmapImage: Warning, webp %s overflowed maximum pointer size and was not loaded "
          L"(4294967296 > 0)",
          -1},
+        {"most-frames.webp", WithFrames(tiny, 8192), L"", 0},
+        {"too-many-frames.webp", WithFrames(tiny, 8193),
+         L"BitmapImage: Warning, webp %s has 8193 frames, more than the 8192 the module plays", -1},
         {"broken-frame.webp", WithBrokenFrame(good, 2),
          L"BitmapImage: Warning, couldn't decode frame 2 of %s", 2},
         {"broken-first.webp", WithBrokenFrame(good, 0),

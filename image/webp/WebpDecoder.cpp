@@ -17,6 +17,10 @@ FrameScan ScanWebp(WebpAnimation& webp, const uint8_t* data, size_t size) {
     WebPDemuxDelete(demux);
     if (scan.frameCount == 0)
         return scan;
+    if (scan.frameCount > kMaxWebpFrames) {
+        scan.result = FrameScanResult::TooManyFrames;
+        return scan;
+    }
     CheckCanvasLimits(scan);
     if (scan.result != FrameScanResult::Scanned)
         return scan;
