@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "BenchCases.h"
+#include "HolderPlay.h"
 #include "PlainGraphics.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
@@ -94,24 +95,6 @@ std::unique_ptr<BitmapImage> LoadedImage(const GifCase& c) {
 bool IsLoaded(const BitmapImage& image, const GifCase& c) {
     return image.Snapshot().isAnimated && image.Snapshot().frameCount == c.recipe.frames &&
            image.texture;
-}
-
-// Playback from a fresh load to the moment every frame is in the cache: one call per frame, each of
-// that frame's delay, ending back on frame 0.
-void PlayOnePass(BitmapImage& image) {
-    const uint32_t frames = image.Snapshot().frameCount;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const BitmapImage::State state = image.Snapshot();
-        image.Advance(state.frameDelays[state.currentFrame]);
-    }
-}
-
-bool AllCached(const BitmapImage& image) {
-    const BitmapImage::State state = image.Snapshot();
-    for (uint32_t i = 0; i < state.frameCount; ++i)
-        if (!state.frameCache[i])
-            return false;
-    return state.currentFrame == 0;
 }
 
 uint64_t Allocations() {

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "BenchCases.h"
+#include "HolderPlay.h"
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
 #include "WebpWriter.h"
@@ -109,22 +110,6 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 bool IsLoaded(const BitmapImage& image, const WebpCase& c) {
     const BitmapImage::State state = image.Snapshot();
     return state.isAnimated && state.frameCount == c.recipe.frames && image.texture;
-}
-
-void PlayOnePass(BitmapImage& image) {
-    const uint32_t frames = image.Snapshot().frameCount;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const BitmapImage::State state = image.Snapshot();
-        image.Advance(state.frameDelays[state.currentFrame]);
-    }
-}
-
-bool AllCached(const BitmapImage& image) {
-    const BitmapImage::State state = image.Snapshot();
-    for (uint32_t i = 0; i < state.frameCount; ++i)
-        if (!state.frameCache[i])
-            return false;
-    return state.currentFrame == 0;
 }
 
 struct AnimDecoderDeleter {
