@@ -28,6 +28,7 @@ file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/identity/*.cpp
   ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
+list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/HostBinding\\.cpp$")
 list(APPEND VANTREL_CORE_SOURCES ${VANTREL_IMAGE_SOURCES})
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})
@@ -45,6 +46,14 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
                         VISIBILITY_INLINES_HIDDEN ON)
   if(NOT WIN32)
     target_link_options(VantrelEffect PRIVATE -Wl,-z,defs)
+  endif()
+  if(MSVC)
+    # Bound to the host's library by what it exports, whatever its file name: the host's functions
+    # through the delay-load table (the name there is only the import library's), the globals by
+    # name, both at LoadPlugin (plugin/HostBinding.cpp, startup/DelayLoad.c).
+    target_sources(VantrelEffect PRIVATE ${CMAKE_SOURCE_DIR}/plugin/HostBinding.cpp)
+    target_compile_definitions(VantrelEffect PRIVATE VANTREL_BIND_AT_LOAD)
+    target_link_options(VantrelEffect PRIVATE /DELAYLOAD:${VANTREL_HOST_LIBRARY})
   endif()
   if(MSVC)
     # The version resource, with the version from VERSION (x.y.z, shown as x.y.z.0).
