@@ -15,11 +15,16 @@ namespace fxhostcheck {
 
 #if defined(_WIN32)
 
+// Leaves out the "__ptr64" after every pointer of a 64-bit name (Microsoft's dbghelp.h has it).
+#ifndef UNDNAME_NO_PTR64
+#define UNDNAME_NO_PTR64 0x20000
+#endif
+
 std::map<std::string, std::string> Demangle(const std::vector<std::string>& names) {
     std::map<std::string, std::string> texts;
     for (const std::string& name : names) {
         char text[2048];
-        const DWORD length = UnDecorateSymbolName(name.c_str(), text, sizeof text, UNDNAME_COMPLETE);
+        const DWORD length = UnDecorateSymbolName(name.c_str(), text, sizeof text, UNDNAME_NO_PTR64);
         texts[name] = length ? std::string(text, length) : name;
     }
     return texts;

@@ -192,7 +192,7 @@ void Writer::Slots(const ClassCheck& c) {
     if (c.hostSlots != ours.slots.size()) {
         const bool misfit = (c.hostSlots < ours.slots.size()) != c.hostCallsUs;
         Line(std::string("  ") + (misfit ? "DIFFERENT  " : "") + "the host's vftable has " +
-             std::to_string(c.hostSlots) + " slots, ours " + std::to_string(ours.slots.size()) +
+             Plural(c.hostSlots, "slot") + ", ours " + std::to_string(ours.slots.size()) +
              (!misfit ? ""
               : c.hostCallsUs ? ": the host calls slots the module does not have"
                               : ": the module would call past its end"));
