@@ -65,6 +65,7 @@ struct ClassCheck {
     std::vector<std::string> undeclared;   // virtual members of the host's that we do not declare
     std::vector<SlotCheck> slots;
     unsigned hostSlots = 0;
+    bool lengthDiffers = false;  // shorter than ours where we call, longer where the host calls
     size_t differences = 0;
     bool Proven() const { return table == TableState::Walked && differences == 0; }
 };

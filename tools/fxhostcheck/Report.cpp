@@ -190,7 +190,7 @@ void Writer::Slots(const ClassCheck& c) {
         }
     }
     if (c.hostSlots != ours.slots.size()) {
-        const bool misfit = (c.hostSlots < ours.slots.size()) != c.hostCallsUs;
+        const bool misfit = c.lengthDiffers;
         Line(std::string("  ") + (misfit ? "DIFFERENT  " : "") + "the host's vftable has " +
              Plural(c.hostSlots, "slot") + ", ours " + std::to_string(ours.slots.size()) +
              (!misfit ? ""
