@@ -177,6 +177,7 @@ void Checker::CompareSlots(ClassCheck& check, const std::vector<uint32_t>& table
     const bool shorter = table.size() < ours.slots.size();
     const bool longer = table.size() > ours.slots.size();
     if ((shorter && !check.hostCallsUs) || (longer && check.hostCallsUs)) {
+        check.lengthDiffers = true;
         Difference d{shorter ? DifferenceKind::TableShorter : DifferenceKind::TableLonger, cls, -1,
                      "", ""};
         d.ourSlots = static_cast<unsigned>(ours.slots.size());
