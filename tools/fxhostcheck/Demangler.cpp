@@ -22,11 +22,22 @@ namespace fxhostcheck {
 
 std::map<std::string, std::string> Demangle(const std::vector<std::string>& names) {
     std::map<std::string, std::string> texts;
+    // dbghelp.dll is loaded when needed rather than imported: Wine's 32-bit import library of it
+    // fails lld-link's SafeSEH check, and without it the names stay as they are.
+    using Undecorate = DWORD(WINAPI*)(PCSTR, PSTR, DWORD, DWORD);
+    const HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
+    const auto undecorate =
+        dbghelp ? reinterpret_cast<Undecorate>(
+                      reinterpret_cast<void*>(GetProcAddress(dbghelp, "UnDecorateSymbolName")))
+                : nullptr;
     for (const std::string& name : names) {
         char text[2048];
-        const DWORD length = UnDecorateSymbolName(name.c_str(), text, sizeof text, UNDNAME_NO_PTR64);
+        const DWORD length =
+            undecorate ? undecorate(name.c_str(), text, sizeof text, UNDNAME_NO_PTR64) : 0;
         texts[name] = length ? std::string(text, length) : name;
     }
+    if (dbghelp)
+        FreeLibrary(dbghelp);
     return texts;
 }
 
