@@ -54,7 +54,8 @@ void CheckAtLoad(benchmark::State& state, const Files* files) {
         lines += hostfit::LoadLogLines(result, library).size() + (choice.index < 0);
         benchmark::DoNotOptimize(result);
     }
-    state.counters["log_lines"] = static_cast<double>(lines) / static_cast<double>(state.iterations());
+    state.counters["log_lines"] =
+        static_cast<double>(lines) / static_cast<double>(state.iterations());
 }
 
 }  // namespace

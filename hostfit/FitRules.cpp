@@ -79,7 +79,8 @@ void Checker::CheckNames() {
                 }
             }
             result_.differences.push_back(Difference{DifferenceKind::MissingName, parts.scope, -1,
-                                                     name, check.alike.empty() ? "" : check.alike[0]});
+                                                     name,
+                                                     check.alike.empty() ? "" : check.alike[0]});
         }
         result_.names.push_back(std::move(check));
     }
@@ -122,8 +123,7 @@ void Checker::CompareSlots(ClassCheck& check, const std::vector<uint32_t>& table
         const std::vector<const HostExport*> there = exports_.At(table[i]);
         for (const HostExport* e : there)
             s.host.push_back(e->name);
-        const bool ourName =
-            std::find(s.host.begin(), s.host.end(), slot.mangled) != s.host.end();
+        const bool ourName = std::find(s.host.begin(), s.host.end(), slot.mangled) != s.host.end();
         const bool destructorThere =
             std::any_of(there.begin(), there.end(), [&](const HostExport* e) {
                 return e->parts.scope == cls && IsDestructorCode(e->parts.member);
@@ -149,9 +149,10 @@ void Checker::CompareSlots(ClassCheck& check, const std::vector<uint32_t>& table
             s.verdict = SlotVerdict::Unnamed;
             unnamed.push_back(s.index);
         } else {
-            const bool sameMember = std::any_of(there.begin(), there.end(), [&](const HostExport* e) {
-                return e->parts.scope == cls && e->parts.member == slot.name;
-            });
+            const bool sameMember =
+                std::any_of(there.begin(), there.end(), [&](const HostExport* e) {
+                    return e->parts.scope == cls && e->parts.member == slot.name;
+                });
             s.verdict = sameMember ? SlotVerdict::OtherType : SlotVerdict::OtherFunction;
             Differ(check, Difference{DifferenceKind::SlotOther, cls, static_cast<int>(i),
                                      slot.mangled, s.host[0]});
@@ -203,9 +204,8 @@ void Checker::CheckClass(const ClassLayout& ours) {
     }
     const HostExport* vftable = exports_.Find("??_7" + cls + "@@6B@");
     const auto ourSlotNamed = [&](const std::string& member) {
-        return std::any_of(ours.slots.begin(), ours.slots.end(), [&](const Slot& s) {
-            return !s.Destructor() && s.name == member;
-        });
+        return std::any_of(ours.slots.begin(), ours.slots.end(),
+                           [&](const Slot& s) { return !s.Destructor() && s.name == member; });
     };
     const auto finish = [&] { result_.classes.push_back(std::move(check)); };
 
@@ -271,8 +271,8 @@ void Checker::CheckClass(const ClassLayout& ours) {
     }
     if (!vftable) {
         check.table = TableState::NoVftable;
-        Trusted(cls + "'s slot order", "the host exports its virtual members but not its vftable (??_7" +
-                                           cls + "@@6B@)");
+        Trusted(cls + "'s slot order",
+                "the host exports its virtual members but not its vftable (??_7" + cls + "@@6B@)");
         return finish();
     }
     check.table = TableState::Walked;

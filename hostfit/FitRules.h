@@ -41,7 +41,7 @@ enum class SlotVerdict {
 struct SlotCheck {
     unsigned index = 0;
     SlotVerdict verdict = SlotVerdict::Same;
-    const Slot* ours = nullptr;      // null for Extra
+    const Slot* ours = nullptr;     // null for Extra
     std::vector<std::string> host;  // the exports at the host's slot
 };
 
@@ -78,12 +78,12 @@ struct Trust {
 
 enum class DifferenceKind {
     MissingName,
-    PlainMember,     // a plain member in the host, a virtual slot in ours
-    OtherType,       // the same member with another type
-    Undeclared,      // a virtual member of the host's that we do not declare
-    SlotOther,       // another function at one of our slots
-    TableShorter,    // a class the module calls: the host's table ends before ours
-    TableLonger,     // ImageSource: the host's table goes on past ours
+    PlainMember,   // a plain member in the host, a virtual slot in ours
+    OtherType,     // the same member with another type
+    Undeclared,    // a virtual member of the host's that we do not declare
+    SlotOther,     // another function at one of our slots
+    TableShorter,  // a class the module calls: the host's table ends before ours
+    TableLonger,   // ImageSource: the host's table goes on past ours
 };
 
 struct Difference {

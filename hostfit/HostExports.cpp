@@ -17,11 +17,10 @@ HostExports::HostExports(std::vector<Export> exports, bool haveAddresses)
     std::sort(byName_.begin(), byName_.end(),
               [](const HostExport& a, const HostExport& b) { return a.name < b.name; });
     // A name exported twice (a hostile table) counts once.
-    byName_.erase(std::unique(byName_.begin(), byName_.end(),
-                              [](const HostExport& a, const HostExport& b) {
-                                  return a.name == b.name;
-                              }),
-                  byName_.end());
+    byName_.erase(
+        std::unique(byName_.begin(), byName_.end(),
+                    [](const HostExport& a, const HostExport& b) { return a.name == b.name; }),
+        byName_.end());
     if (!haveAddresses_)
         return;
     byRva_.reserve(byName_.size());
@@ -31,9 +30,9 @@ HostExports::HostExports(std::vector<Export> exports, bool haveAddresses)
 }
 
 const HostExport* HostExports::Find(const std::string& name) const {
-    const auto it = std::lower_bound(
-        byName_.begin(), byName_.end(), name,
-        [](const HostExport& e, const std::string& n) { return e.name < n; });
+    const auto it =
+        std::lower_bound(byName_.begin(), byName_.end(), name,
+                         [](const HostExport& e, const std::string& n) { return e.name < n; });
     return it != byName_.end() && it->name == name ? &*it : nullptr;
 }
 

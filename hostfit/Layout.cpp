@@ -25,7 +25,8 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 bool Number(const std::string& text, size_t& value) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     value = std::strtoul(text.c_str(), nullptr, 10);
     return true;

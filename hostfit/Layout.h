@@ -6,7 +6,8 @@
 //
 //   vantrel-host-layout 1
 //   class GraphicsSystem 6
-//   slot 0 CreatePixelShaderFromFile ?CreatePixelShaderFromFile@GraphicsSystem@@UEAAPEAVShader@@PEB_W@Z
+//   slot 0 CreatePixelShaderFromFile
+//   ?CreatePixelShaderFromFile@GraphicsSystem@@UEAAPEAVShader@@PEB_W@Z
 //   ...
 //   end
 //

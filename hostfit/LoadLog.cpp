@@ -7,22 +7,22 @@ namespace {
 std::string Line(const Difference& d) {
     const std::string slot = d.slot >= 0 ? " slot " + std::to_string(d.slot) : "";
     switch (d.kind) {
-    case DifferenceKind::MissingName:
-        return "missing " + d.ours + (d.host.empty() ? "" : " (host has " + d.host + ")");
-    case DifferenceKind::PlainMember:
-        return d.cls + ": plain member in the host, virtual in ours: " + d.host;
-    case DifferenceKind::OtherType:
-        return d.cls + ": another type in the host: " + d.host + " (ours " + d.ours + ")";
-    case DifferenceKind::Undeclared:
-        return d.cls + ": host virtual we do not declare: " + d.host;
-    case DifferenceKind::SlotOther:
-        return d.cls + slot + ": host " + d.host + ", ours " + d.ours;
-    case DifferenceKind::TableShorter:
-        return d.cls + ": host vftable has " + std::to_string(d.hostSlots) + " slots, ours " +
-               std::to_string(d.ourSlots) + " (we call past its end)";
-    case DifferenceKind::TableLonger:
-        return d.cls + ": host vftable has " + std::to_string(d.hostSlots) + " slots, ours " +
-               std::to_string(d.ourSlots) + " (the host calls past ours)";
+        case DifferenceKind::MissingName:
+            return "missing " + d.ours + (d.host.empty() ? "" : " (host has " + d.host + ")");
+        case DifferenceKind::PlainMember:
+            return d.cls + ": plain member in the host, virtual in ours: " + d.host;
+        case DifferenceKind::OtherType:
+            return d.cls + ": another type in the host: " + d.host + " (ours " + d.ours + ")";
+        case DifferenceKind::Undeclared:
+            return d.cls + ": host virtual we do not declare: " + d.host;
+        case DifferenceKind::SlotOther:
+            return d.cls + slot + ": host " + d.host + ", ours " + d.ours;
+        case DifferenceKind::TableShorter:
+            return d.cls + ": host vftable has " + std::to_string(d.hostSlots) + " slots, ours " +
+                   std::to_string(d.ourSlots) + " (we call past its end)";
+        case DifferenceKind::TableLonger:
+            return d.cls + ": host vftable has " + std::to_string(d.hostSlots) + " slots, ours " +
+                   std::to_string(d.ourSlots) + " (the host calls past ours)";
     }
     return d.cls;
 }

@@ -12,8 +12,8 @@ bool ReadScopes(const std::string& name, size_t& at, std::string& scope) {
         const size_t end = name.find('@', at);
         if (end == std::string::npos || name.find('?', at) < end)
             return false;
-        joined = joined.empty() ? name.substr(at, end - at)
-                                : name.substr(at, end - at) + "::" + joined;
+        joined =
+            joined.empty() ? name.substr(at, end - at) : name.substr(at, end - at) + "::" + joined;
         at = end + 1;
     }
     if (at >= name.size())
@@ -25,18 +25,38 @@ bool ReadScopes(const std::string& name, size_t& at, std::string& scope) {
 
 SymbolKind KindOf(char code) {
     switch (code) {
-    case 'A': case 'B': case 'I': case 'J': case 'Q': case 'R':
-        return SymbolKind::Plain;
-    case 'E': case 'F': case 'M': case 'N': case 'U': case 'V':
-        return SymbolKind::Virtual;
-    case 'C': case 'D': case 'K': case 'L': case 'S': case 'T':
-        return SymbolKind::Static;
-    case 'Y': case 'Z':
-        return SymbolKind::Function;
-    case '0': case '1': case '2': case '3': case '4':
-        return SymbolKind::Data;
-    default:
-        return SymbolKind::Other;
+        case 'A':
+        case 'B':
+        case 'I':
+        case 'J':
+        case 'Q':
+        case 'R':
+            return SymbolKind::Plain;
+        case 'E':
+        case 'F':
+        case 'M':
+        case 'N':
+        case 'U':
+        case 'V':
+            return SymbolKind::Virtual;
+        case 'C':
+        case 'D':
+        case 'K':
+        case 'L':
+        case 'S':
+        case 'T':
+            return SymbolKind::Static;
+        case 'Y':
+        case 'Z':
+            return SymbolKind::Function;
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+            return SymbolKind::Data;
+        default:
+            return SymbolKind::Other;
     }
 }
 
@@ -55,8 +75,8 @@ MangledName SplitName(const std::string& name) {
         at = 2;
         if (at < name.size() && name[at] == '_')
             ++at;
-        if (at >= name.size() || !((name[at] >= '0' && name[at] <= '9') ||
-                                   (name[at] >= 'A' && name[at] <= 'Z')))
+        if (at >= name.size() ||
+            !((name[at] >= '0' && name[at] <= '9') || (name[at] >= 'A' && name[at] <= 'Z')))
             return out;
         member = "?" + name.substr(2, at - 1);
         ++at;
@@ -73,8 +93,8 @@ MangledName SplitName(const std::string& name) {
         return out;
     out.scope = scope;
     out.member = member;
-    out.kind = special ? SymbolKind::Special
-                       : (at < name.size() ? KindOf(name[at]) : SymbolKind::Other);
+    out.kind =
+        special ? SymbolKind::Special : (at < name.size() ? KindOf(name[at]) : SymbolKind::Other);
     return out;
 }
 

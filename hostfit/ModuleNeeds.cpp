@@ -42,8 +42,10 @@ bool ReadModuleNeeds(const PeImage& module, ModuleNeeds& needs, std::string& err
         }
     }
     if (needs.hostLabel.empty()) {
-        error = std::string("the module takes nothing from a host library (no import of String's "
-                            "constructor ") + constructor + ")";
+        error = std::string(
+                    "the module takes nothing from a host library (no import of String's "
+                    "constructor ") +
+                constructor + ")";
         return false;
     }
     // The globals, which a delay-loaded module looks up by name rather than importing.

@@ -8,9 +8,9 @@
 namespace hostfit {
 namespace pe {
 
-constexpr uint16_t kDosMagic = 0x5A4D;      // "MZ"
-constexpr uint32_t kNtSignature = 0x4550;   // "PE\0\0"
-constexpr uint32_t kDosLfanew = 0x3C;       // where the DOS header keeps the NT headers' offset
+constexpr uint16_t kDosMagic = 0x5A4D;     // "MZ"
+constexpr uint32_t kNtSignature = 0x4550;  // "PE\0\0"
+constexpr uint32_t kDosLfanew = 0x3C;      // where the DOS header keeps the NT headers' offset
 constexpr uint32_t kFileHeaderSize = 20;
 constexpr uint16_t kPe32 = 0x10B;
 constexpr uint16_t kPe32Plus = 0x20B;

@@ -40,12 +40,12 @@ bool ReadArray(const ImageReader& reader, uint32_t rva, uint32_t count, unsigned
 
 const char* MachineName(Machine machine) {
     switch (machine) {
-    case Machine::X64:
-        return "x64";
-    case Machine::X86:
-        return "x86";
-    case Machine::Unknown:
-        break;
+        case Machine::X64:
+            return "x64";
+        case Machine::X86:
+            return "x86";
+        case Machine::Unknown:
+            break;
     }
     return "unknown";
 }

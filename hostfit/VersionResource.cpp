@@ -76,9 +76,8 @@ void ReadStrings(const std::vector<unsigned char>& v, const Block& parent, int d
         if (depth == 2) {
             // A String: its value is text of wValueLength words, the last of them NUL.
             std::vector<uint16_t> text;
-            for (size_t k = b.value; k + 2 <= b.end && text.size() < b.valueLength &&
-                                     pe::U16(&v[k]);
-                 k += 2)
+            for (size_t k = b.value;
+                 k + 2 <= b.end && text.size() < b.valueLength && pe::U16(&v[k]); k += 2)
                 text.push_back(pe::U16(&v[k]));
             out.push_back(b.key + ": " + Utf16ToUtf8(text.data(), text.size()));
         } else if (depth == 0 ? b.key == "StringFileInfo" : true) {

@@ -26,10 +26,9 @@ std::map<std::string, std::string> Demangle(const std::vector<std::string>& name
     // fails lld-link's SafeSEH check, and without it the names stay as they are.
     using Undecorate = DWORD(WINAPI*)(PCSTR, PSTR, DWORD, DWORD);
     const HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
-    const auto undecorate =
-        dbghelp ? reinterpret_cast<Undecorate>(
-                      reinterpret_cast<void*>(GetProcAddress(dbghelp, "UnDecorateSymbolName")))
-                : nullptr;
+    const auto undecorate = dbghelp ? reinterpret_cast<Undecorate>(reinterpret_cast<void*>(
+                                          GetProcAddress(dbghelp, "UnDecorateSymbolName")))
+                                    : nullptr;
     for (const std::string& name : names) {
         char text[2048];
         const DWORD length =

@@ -79,8 +79,9 @@ bool FindHostLibrary(const Path& host, const Path& module, const hostfit::Module
             return false;
         }
         if (search.library->exports.Count(needs.names) == 0) {
-            error = Show(host) + " exports none of the names the module uses (the globals API, "
-                                 "GS and MainAllocator, String's constructors, ...)";
+            error = Show(host) +
+                    " exports none of the names the module uses (the globals API, "
+                    "GS and MainAllocator, String's constructors, ...)";
             return false;
         }
         return true;
@@ -157,8 +158,9 @@ bool FindHostLibrary(const Path& host, const Path& module, const hostfit::Module
     const std::string among = "found among " + std::to_string(looked) + " DLLs in " + Show(host) +
                               " and its direct subfolders";
     if (qualified.empty() && partial) {
-        search.note = among + "; it exports every name the module uses but globals or String's "
-                              "constructor";
+        search.note = among +
+                      "; it exports every name the module uses but globals or String's "
+                      "constructor";
         search.library = std::move(partial);
         return true;
     }
@@ -174,7 +176,8 @@ bool FindHostLibrary(const Path& host, const Path& module, const hostfit::Module
     }
     std::vector<hostfit::Candidate> candidates;
     for (const auto& q : qualified)
-        candidates.push_back(hostfit::Candidate{q->fileName, Show(q->path.parent_path()), &q->exports});
+        candidates.push_back(
+            hostfit::Candidate{q->fileName, Show(q->path.parent_path()), &q->exports});
     const hostfit::HostChoice choice =
         hostfit::ChooseHostLibrary(candidates, executables, needs.names, needs.machine);
     search.note = among;

@@ -74,8 +74,9 @@ bool ReadImportLibrary(const std::vector<unsigned char>& bytes, ImportLibrary& l
         at = body + size + (size & 1);
     }
     if (library.exports.empty()) {
-        error = "holds no short import members (an import library in the long format, or a "
-                "static library): read the DLL instead";
+        error =
+            "holds no short import members (an import library in the long format, or a "
+            "static library): read the DLL instead";
         return false;
     }
     if (dlls.size() != 1) {
@@ -88,8 +89,8 @@ bool ReadImportLibrary(const std::vector<unsigned char>& bytes, ImportLibrary& l
                                          : m == 0x14C ? hostfit::Machine::X86
                                                       : hostfit::Machine::Unknown;
         library.machine = machines.size() == 1 ? machine : hostfit::Machine::Unknown;
-        library.machineText += (library.machineText.empty() ? "" : ", ") +
-                               std::string(hostfit::MachineName(machine));
+        library.machineText +=
+            (library.machineText.empty() ? "" : ", ") + std::string(hostfit::MachineName(machine));
     }
     return true;
 }

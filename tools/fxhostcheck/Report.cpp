@@ -80,8 +80,8 @@ void Writer::Names() {
             Line("     host: exports nothing named " + hostfit::MemberLabel(parts.member) + " " +
                  where +
                  (parts.scope.empty() ? ""
-                                      : " (" + std::to_string(n.classExports) + " other exports of " +
-                                            parts.scope + ")"));
+                                      : " (" + std::to_string(n.classExports) +
+                                            " other exports of " + parts.scope + ")"));
             continue;
         }
         for (const std::string& a : n.alike) {
@@ -144,8 +144,8 @@ void Writer::Slots(const ClassCheck& c) {
     for (const hostfit::SlotCheck& s : c.slots) {
         const std::string i = "  " + Index(s.index) + "  ";
         if (s.verdict == SlotVerdict::Extra) {
-            const std::string host = s.host.empty() ? "a function it does not export"
-                                                    : Text(s.host[0]);
+            const std::string host =
+                s.host.empty() ? "a function it does not export" : Text(s.host[0]);
             Line(i + (c.hostCallsUs ? "DIFFERENT  host: " : "beyond     host: ") + host +
                  "; ours has no slot " + std::to_string(s.index));
             continue;
@@ -153,47 +153,49 @@ void Writer::Slots(const ClassCheck& c) {
         const hostfit::Slot& slot = *s.ours;
         const std::string mine = slot.Destructor() ? slot.name + " (destructor)" : slot.name;
         switch (s.verdict) {
-        case SlotVerdict::Same:
-            Line(i + "same       " + mine);
-            break;
-        case SlotVerdict::DestructorUnnamed:
-            Line(i + "same       " + mine + " (the deleting destructor, which no export names)");
-            break;
-        case SlotVerdict::SameShared:
-            Line(i + "same       " + mine + " (shares its code with " +
-                 std::to_string(s.host.size() - 1) + " other exports)");
-            break;
-        case SlotVerdict::Unnamed:
-            Line(i + "?          " + mine + ": the host's slot holds a function it does not export");
-            break;
-        case SlotVerdict::OtherType: {
-            std::string host;
-            for (const std::string& h : s.host) {
-                if (hostfit::SplitName(h).member == slot.name && host.empty())
-                    host = Text(h);
+            case SlotVerdict::Same:
+                Line(i + "same       " + mine);
+                break;
+            case SlotVerdict::DestructorUnnamed:
+                Line(i + "same       " + mine +
+                     " (the deleting destructor, which no export names)");
+                break;
+            case SlotVerdict::SameShared:
+                Line(i + "same       " + mine + " (shares its code with " +
+                     std::to_string(s.host.size() - 1) + " other exports)");
+                break;
+            case SlotVerdict::Unnamed:
+                Line(i + "?          " + mine +
+                     ": the host's slot holds a function it does not export");
+                break;
+            case SlotVerdict::OtherType: {
+                std::string host;
+                for (const std::string& h : s.host) {
+                    if (hostfit::SplitName(h).member == slot.name && host.empty())
+                        host = Text(h);
+                }
+                Line(i + "DIFFERENT  " + mine + ": another type");
+                Line("              ours: " + Text(slot.mangled));
+                Line("              host: " + host);
+                break;
             }
-            Line(i + "DIFFERENT  " + mine + ": another type");
-            Line("              ours: " + Text(slot.mangled));
-            Line("              host: " + host);
-            break;
-        }
-        case SlotVerdict::OtherFunction: {
-            std::string host = s.host.size() == 1 ? Text(s.host[0]) : "one of ";
-            for (size_t k = 0; s.host.size() > 1 && k < s.host.size(); ++k)
-                host += (k ? " | " : "") + Text(s.host[k]);
-            Line(i + "DIFFERENT  ours: " + Text(slot.mangled));
-            Line("              host: " + host);
-            break;
-        }
-        case SlotVerdict::Extra:
-            break;
+            case SlotVerdict::OtherFunction: {
+                std::string host = s.host.size() == 1 ? Text(s.host[0]) : "one of ";
+                for (size_t k = 0; s.host.size() > 1 && k < s.host.size(); ++k)
+                    host += (k ? " | " : "") + Text(s.host[k]);
+                Line(i + "DIFFERENT  ours: " + Text(slot.mangled));
+                Line("              host: " + host);
+                break;
+            }
+            case SlotVerdict::Extra:
+                break;
         }
     }
     if (c.hostSlots != ours.slots.size()) {
         const bool misfit = c.lengthDiffers;
         Line(std::string("  ") + (misfit ? "DIFFERENT  " : "") + "the host's vftable has " +
              Plural(c.hostSlots, "slot") + ", ours " + std::to_string(ours.slots.size()) +
-             (!misfit ? ""
+             (!misfit         ? ""
               : c.hostCallsUs ? ": the host calls slots the module does not have"
                               : ": the module would call past its end"));
     }
@@ -203,8 +205,9 @@ std::string Writer::Write() {
     Library();
     Names();
     const hostfit::FitResult& r = *in_.result;
-    Line("Classes the module calls through a vtable (our slots: clang-cl's "
-         "-fdump-vtable-layouts on host/, carried in the module):");
+    Line(
+        "Classes the module calls through a vtable (our slots: clang-cl's "
+        "-fdump-vtable-layouts on host/, carried in the module):");
     const ClassCheck* hostCalls = nullptr;
     for (const ClassCheck& c : r.classes) {
         if (c.hostCallsUs)
@@ -222,12 +225,14 @@ std::string Writer::Write() {
     for (const hostfit::Trust& t : r.trusted)
         Line("  " + t.what + ": " + t.why);
     if (in_.search->library->importLibrary)
-        Line("  every slot order: an import library holds names but not the addresses in the "
-             "host's vftables: run the check on the DLL itself");
+        Line(
+            "  every slot order: an import library holds names but not the addresses in the "
+            "host's vftables: run the check on the DLL itself");
     else if (r.trusted.empty())
         Line("  nothing");
-    Line("  the calling conventions and the return of classes by hidden pointer: the names carry "
-         "them, but only a call into the real host proves them");
+    Line(
+        "  the calling conventions and the return of classes by hidden pointer: the names carry "
+        "them, but only a call into the real host proves them");
     Line();
     if (r.Fits()) {
         Line("Result: the module fits this host in everything that could be checked");

@@ -44,8 +44,9 @@ std::string Quoted(const std::string& text) {
 #if defined(_WIN32)
     return "\"" + text + "\"";
 #else
-    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                "0123456789_-./=:,+@%") == std::string::npos)
+    if (!text.empty() &&
+        text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                               "0123456789_-./=:,+@%") == std::string::npos)
         return text;
     std::string out = "'";
     for (char c : text)
@@ -61,8 +62,7 @@ int CannotCheck(const std::string& why) {
 
 // What the suite recorded of the DLL it last passed, beside the build folder.
 std::string TestedNote(const fxhostcheck::Path& module, const std::vector<unsigned char>& bytes) {
-    const fxhostcheck::Path record =
-        module.parent_path().parent_path() / "tested-dll.sha256";
+    const fxhostcheck::Path record = module.parent_path().parent_path() / "tested-dll.sha256";
     std::vector<unsigned char> text;
     std::string error;
     if (!fxhostcheck::ReadWhole(record, text, error, 1 << 20))
@@ -152,8 +152,9 @@ int main(int argc, char** argv) {
     if (!hostfit::ReadModuleNeeds(moduleImage, needs, error))
         return CannotCheck(fxhostcheck::Show(module) + ": " + error);
     if (!needs.hasLayout)
-        return CannotCheck(fxhostcheck::Show(module) + " carries no layout of the host's classes (" +
-                           needs.layoutError + "): a module of the windows-msvc presets does");
+        return CannotCheck(fxhostcheck::Show(module) +
+                           " carries no layout of the host's classes (" + needs.layoutError +
+                           "): a module of the windows-msvc presets does");
 
     fxhostcheck::HostSearch search;
     const Path hostPath = fxhostcheck::PathFromArgument(host);
@@ -182,8 +183,8 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
     again = "scripts/check-host";
 #endif
-    again += " " + Quoted(fxhostcheck::Show(hostPath)) + " --dll " +
-             Quoted(fxhostcheck::Show(module));
+    again +=
+        " " + Quoted(fxhostcheck::Show(hostPath)) + " --dll " + Quoted(fxhostcheck::Show(module));
     in.checkAgain = again;
     std::fputs(fxhostcheck::Report(in).c_str(), stdout);
     return result.Fits() ? kFits : kDoesNotFit;
