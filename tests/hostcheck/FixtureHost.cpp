@@ -16,6 +16,8 @@
 //   FIXTURE_PURE_AT_END       ... and a pure one, which nothing exports (its slot holds
 //                             _purecall)
 //   FIXTURE_MISSING_GLOBAL    GS is not there
+//   FIXTURE_NEXT_TABLE        (with another) an exported class after ImageSource, whose vftable
+//                             follows ImageSource's
 //   FIXTURE_STDCALL           Scene::RefreshLayout is __stdcall (another convention on x86 only)
 // (the library under another file name is the FIXTURE_FITS build, named otherwise).
 #include <cstdint>
@@ -369,5 +371,16 @@ bool ImageSource::GetMatrix(const wchar_t*, Matrix&) const {
 #if defined(FIXTURE_LONGER_TABLE)
 void ImageSource::SceneShown() {
     TOUCH(67);
+}
+#endif
+
+#if defined(FIXTURE_NEXT_TABLE)
+// A class of the host's own whose exported vftable comes right after ImageSource's.
+class HOSTAPI Overlay {
+public:
+    virtual void Show();
+};
+void Overlay::Show() {
+    TOUCH(68);
 }
 #endif
