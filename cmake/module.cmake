@@ -40,7 +40,10 @@ set_target_properties(vantrel_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIB
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
   add_library(VantrelEffect MODULE ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
-  target_link_libraries(VantrelEffect PRIVATE vantrel_core)
+  target_link_libraries(VantrelEffect PRIVATE vantrel_core vantrel_hostfit)
+  # Our layout of host/'s classes, which the host check compares with the host's library.
+  include(${CMAKE_SOURCE_DIR}/cmake/hostfit.cmake)
+  vantrel_host_layout(VantrelEffect)
   target_compile_options(VantrelEffect PRIVATE ${VANTREL_WARNINGS})
   set_target_properties(VantrelEffect PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden
                         VISIBILITY_INLINES_HIDDEN ON)
