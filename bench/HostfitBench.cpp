@@ -51,7 +51,7 @@ void CheckAtLoad(benchmark::State& state, const Files* files) {
             {hostfit::Candidate{"HostApi.dll", "", &exports}}, {}, needs.names, needs.machine);
         const hostfit::HostLibrary library{"HostApi.dll", &exports, &host};
         const hostfit::FitResult result = hostfit::CheckFit(needs, library);
-        lines += hostfit::LoadLogLines(result, library).size() + (choice.index < 0);
+        lines += hostfit::LoadLogLines(result).size() + (choice.index < 0);
         benchmark::DoNotOptimize(result);
     }
     state.counters["log_lines"] =

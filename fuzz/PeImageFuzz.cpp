@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(result.names.size() == needs.names.size());
     for (const hostfit::ClassCheck& c : result.classes)
         Check(c.hostSlots <= 4096);
-    (void)hostfit::LoadLogLines(result, library);
+    (void)hostfit::LoadLogLines(result);
     (void)hostfit::ChooseHostLibrary({hostfit::Candidate{"fuzz.dll", "", &sorted}}, {}, needs.names,
                                      needs.machine);
     return 0;

@@ -29,10 +29,10 @@ std::string Line(const Difference& d) {
 
 }  // namespace
 
-std::vector<std::string> LoadLogLines(const FitResult& result, const HostLibrary& library) {
+std::vector<std::string> LoadLogLines(const FitResult& result) {
     std::vector<std::string> lines;
     for (const Difference& d : result.differences)
-        lines.push_back("does not fit " + library.fileName + ": " + Line(d));
+        lines.push_back(Line(d));
     if (!lines.empty())
         return lines;
     std::string proven, trusted;
@@ -40,7 +40,7 @@ std::vector<std::string> LoadLogLines(const FitResult& result, const HostLibrary
         std::string& list = c.Proven() ? proven : trusted;
         list += (list.empty() ? "" : ",") + c.ours->name;
     }
-    lines.push_back("fits " + library.fileName + ": " + std::to_string(result.present) +
+    lines.push_back(std::to_string(result.present) +
                     " names; slot by slot: " + (proven.empty() ? "none" : proven) +
                     "; on trust: " + (trusted.empty() ? "none" : trusted));
     return lines;

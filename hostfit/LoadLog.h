@@ -1,7 +1,8 @@
 #pragma once
 
-// The check's result as the module logs it at load: one short line per difference, or one line
-// that says it fits. ASCII and mangled names only (the module has no demangler).
+// The check's result as the module logs it at load: one short text per difference, or one that
+// says what was proven when it fits; the module's log lines put the library's name before each.
+// ASCII and mangled names only (the module has no demangler).
 #include <string>
 #include <vector>
 
@@ -9,6 +10,6 @@
 
 namespace hostfit {
 
-std::vector<std::string> LoadLogLines(const FitResult& result, const HostLibrary& library);
+std::vector<std::string> LoadLogLines(const FitResult& result);
 
 }  // namespace hostfit

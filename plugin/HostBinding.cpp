@@ -4,12 +4,15 @@
 // After windows.h, which its declarations need.
 #include <psapi.h>
 
-#include <cstring>
-#include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/Host.h"
+#include "hostfit/FitRules.h"
+#include "hostfit/HostChoice.h"
+#include "hostfit/LoadLog.h"
+#include "hostfit/ModuleNeeds.h"
 #include "log/ModuleLog.h"
 #include "startup/DelayLoad.h"
 
@@ -27,28 +30,14 @@ namespace {
 
 using LogFunction = void (*)(const wchar_t* format, ...);
 
-// The host's names the module looks up itself, as the host's compiler writes them.
+// The host's logging, looked up by name: it writes the lines of a refusal, when nothing is bound.
 #if defined(_WIN64)
-const char* const kGlobalNames[] = {"?API@@3PEAVAPIInterface@@EA", "?GS@@3PEAVGraphicsSystem@@EA",
-                                    "?MainAllocator@@3PEAVAlloc@@EA"};
-const char kStringFromWide[] = "??0String@@QEAA@PEB_W@Z";
 const char kLog[] = "?Log@@YAXPEB_WZZ";
 const char kAppWarning[] = "?AppWarning@@YAXPEB_WZZ";
 #else
-const char* const kGlobalNames[] = {"?API@@3PAVAPIInterface@@A", "?GS@@3PAVGraphicsSystem@@A",
-                                    "?MainAllocator@@3PAVAlloc@@A"};
-const char kStringFromWide[] = "??0String@@QAE@PB_W@Z";
 const char kLog[] = "?Log@@YAXPB_WZZ";
 const char kAppWarning[] = "?AppWarning@@YAXPB_WZZ";
 #endif
-
-// What the check of a host's library found: each difference on a line of its own, or, when it
-// fits, what was proven.
-struct Verdict {
-    bool fits = false;
-    std::vector<std::string> differences;
-    std::string summary;
-};
 
 HMODULE boundHost = nullptr;
 
@@ -77,114 +66,24 @@ std::vector<HMODULE> LoadedModules() {
     return others;
 }
 
-// True when the process's executable imports `module` by name in its own import table.
-bool ExecutableImports(HMODULE module) {
-    const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
-    if (!base)
-        return false;
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0)
-        return false;
-    const auto* entry =
-        reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-    for (; entry->Name != 0; ++entry) {
-        const char* name = reinterpret_cast<const char*>(base + entry->Name);
-        if (GetModuleHandleA(name) == module)
-            return true;
-    }
-    return false;
-}
-
-// The names this module takes from its host: its delay-loaded functions, then the three globals.
-std::vector<const char*> NeededNames() {
-    std::vector<const char*> names;
-    vantrel_delay_each_name(
-        [](void* context, const char*, const char* name) {
-            static_cast<std::vector<const char*>*>(context)->push_back(name);
-            return 1;
-        },
-        &names);
-    for (const char* global : kGlobalNames)
-        names.push_back(global);
-    return names;
-}
-
-size_t MissingCount(HMODULE module, const std::vector<const char*>& names) {
-    size_t missing = 0;
-    for (const char* name : names)
-        if (!GetProcAddress(module, name))
-            ++missing;
-    return missing;
-}
-
-// A module that exports the host's globals and String's constructor from wide text.
-bool LooksLikeHostLibrary(HMODULE module) {
-    for (const char* global : kGlobalNames)
-        if (!GetProcAddress(module, global))
-            return false;
-    return GetProcAddress(module, kStringFromWide) != nullptr;
-}
-
-// Every name the module needs, exported by `host`.
-Verdict CheckLoadedHost(HMODULE host, const std::vector<const char*>& names) {
-    Verdict verdict;
-    for (const char* name : names)
-        if (!GetProcAddress(host, name))
-            verdict.differences.push_back(std::string("MISSING ") + name);
-    verdict.fits = verdict.differences.empty();
-    verdict.summary = std::to_string(names.size()) + " names exported";
-    return verdict;
-}
-
-// The host's library among the loaded modules: one that exports the globals and String's
-// constructor; of several, the one the executable imports, then the one that lacks fewest names.
-HMODULE FindHostLibrary(const std::vector<const char*>& names) {
-    std::vector<HMODULE> candidates;
-    for (HMODULE module : LoadedModules())
-        if (LooksLikeHostLibrary(module))
-            candidates.push_back(module);
-    if (candidates.empty())
-        return nullptr;
-    for (HMODULE module : candidates)
-        if (ExecutableImports(module))
-            return module;
-    HMODULE best = candidates.front();
-    size_t fewest = MissingCount(best, names);
-    for (HMODULE module : candidates) {
-        const size_t missing = MissingCount(module, names);
-        if (missing < fewest) {
-            best = module;
-            fewest = missing;
-        }
-    }
-    return best;
-}
-
-// Writes one line to the debugger's output, and to the host's log through `log` when there is one.
-void Say(LogFunction log, const wchar_t* line) {
-    OutputDebugStringW(line);
-    OutputDebugStringW(L"\n");
-    if (log)
-        log(L"%s", line);
-}
-
-template <LogText line, class... Args>
-void SayLine(LogFunction log, Args... args) {
-    wchar_t text[1024];
-    FormatLog<line>(text, sizeof text / sizeof text[0], args...);
-    Say(log, text);
-}
-
-// The host's file name, for the log (its last path component).
+// The file name of a loaded module (its last path component), wide for the log and as UTF-8 for
+// the check's choice.
 std::wstring FileNameOf(HMODULE module) {
     wchar_t path[MAX_PATH * 2] = {};
     const DWORD length = GetModuleFileNameW(module, path, sizeof path / sizeof path[0]);
-    std::wstring whole(path, length);
+    const std::wstring whole(path, length);
     const size_t slash = whole.find_last_of(L"\\/");
     return slash == std::wstring::npos ? whole : whole.substr(slash + 1);
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(length > 0 ? length : 0, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                            length, nullptr, nullptr);
+    return out;
 }
 
 std::wstring Widen(const std::string& text) {
@@ -192,13 +91,59 @@ std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-bool Bind(HMODULE host) {
-    vantrel_hostAPI = reinterpret_cast<APIInterface**>(
-        GetProcAddress(host, kGlobalNames[0]));
-    vantrel_hostGS = reinterpret_cast<GraphicsSystem**>(
-        GetProcAddress(host, kGlobalNames[1]));
-    vantrel_hostMainAllocator =
-        reinterpret_cast<Alloc**>(GetProcAddress(host, kGlobalNames[2]));
+// One loaded module read through the check's reader: its image and its sorted exports.
+struct LoadedLibrary {
+    HMODULE module = nullptr;
+    std::wstring fileName;
+    hostfit::MappedImage reader;
+    hostfit::PeImage image;
+    hostfit::HostExports exports;
+
+    explicit LoadedLibrary(HMODULE m) : module(m), fileName(FileNameOf(m)), reader(m) {}
+    bool Open() {
+        std::string error;
+        if (!reader.Valid() || !image.Open(reader, error))
+            return false;
+        exports = hostfit::HostExports(image.Exports(), true);
+        return true;
+    }
+};
+
+// A cheap first look, by the loader's own lookup: does the module export the host's essentials?
+bool MayBeHostLibrary(HMODULE module, const hostfit::HostEssentials& names) {
+    return GetProcAddress(module, names.api) && GetProcAddress(module, names.graphics) &&
+           GetProcAddress(module, names.allocator) && GetProcAddress(module, names.stringFromWide);
+}
+
+// The libraries the process's executable imports by file name.
+hostfit::Executable ExecutableImports() {
+    hostfit::Executable exe;
+    hostfit::MappedImage reader(GetModuleHandleW(nullptr));
+    hostfit::PeImage image;
+    std::string error;
+    if (!reader.Valid() || !image.Open(reader, error))
+        return exe;
+    for (const auto& table : {image.Imports(), image.DelayImports()})
+        for (const hostfit::ImportedDll& dll : table)
+            exe.imports.push_back(dll.dll);
+    return exe;
+}
+
+// Writes one line to the debugger's output, and to the host's log through `log` when there is one.
+template <LogText line, class... Args>
+void Say(LogFunction log, Args... args) {
+    wchar_t text[1024];
+    FormatLog<line>(text, sizeof text / sizeof text[0], args...);
+    OutputDebugStringW(text);
+    OutputDebugStringW(L"\n");
+    if (log)
+        log(L"%s", text);
+}
+
+bool Bind(HMODULE host, const hostfit::HostEssentials& names) {
+    vantrel_hostAPI = reinterpret_cast<APIInterface**>(GetProcAddress(host, names.api));
+    vantrel_hostGS = reinterpret_cast<GraphicsSystem**>(GetProcAddress(host, names.graphics));
+    vantrel_hostMainAllocator = reinterpret_cast<Alloc**>(GetProcAddress(host, names.allocator));
     const size_t unresolved = vantrel_delay_bind(host);
     return unresolved == 0 && vantrel_hostAPI && vantrel_hostGS && vantrel_hostMainAllocator;
 }
@@ -206,32 +151,57 @@ bool Bind(HMODULE host) {
 bool BindOnce() {
     if (boundHost)
         return true;
-    const std::vector<const char*> names = NeededNames();
-    HMODULE host = FindHostLibrary(names);
-    if (!host) {
-        SayLine<LogText::HostNotFound>(nullptr);
+    // What the module needs, from its own image: the names it takes and its slot layout.
+    hostfit::MappedImage selfReader(Self());
+    hostfit::PeImage self;
+    hostfit::ModuleNeeds needs;
+    std::string error;
+    if (!self.Open(selfReader, error) || !hostfit::ReadModuleNeeds(self, needs, error)) {
+        Say<LogText::HostNotChecked>(nullptr, Widen(error).c_str());
         return false;
     }
-    const std::wstring fileName = FileNameOf(host);
-    auto warn = reinterpret_cast<LogFunction>(GetProcAddress(host, kAppWarning));
-    auto log = reinterpret_cast<LogFunction>(GetProcAddress(host, kLog));
+    const hostfit::HostEssentials essentials = hostfit::EssentialNames(needs.machine);
 
-    const Verdict verdict = CheckLoadedHost(host, names);
-    if (!verdict.fits) {
-        for (const std::string& difference : verdict.differences)
-            SayLine<LogText::HostDifference>(warn ? warn : log, fileName.c_str(),
-                                             Widen(difference).c_str());
-        SayLine<LogText::HostRefused>(warn ? warn : log, fileName.c_str(),
-                                      static_cast<unsigned>(verdict.differences.size()));
+    std::vector<std::unique_ptr<LoadedLibrary>> libraries;
+    std::vector<hostfit::Candidate> candidates;
+    for (HMODULE module : LoadedModules()) {
+        if (!MayBeHostLibrary(module, essentials))
+            continue;
+        auto library = std::make_unique<LoadedLibrary>(module);
+        if (!library->Open())
+            continue;
+        candidates.push_back({Utf8(library->fileName), std::string(), &library->exports});
+        libraries.push_back(std::move(library));
+    }
+    const hostfit::HostChoice choice =
+        hostfit::ChooseHostLibrary(candidates, {ExecutableImports()}, needs.names, needs.machine);
+    if (choice.index < 0) {
+        Say<LogText::HostNotFound>(nullptr);
         return false;
     }
-    if (!Bind(host)) {
-        // The check saw every name; a name that still does not resolve is the host changing under us.
-        SayLine<LogText::HostRefused>(warn ? warn : log, fileName.c_str(), 1u);
+    const LoadedLibrary& host = *libraries[choice.index];
+    auto warn = reinterpret_cast<LogFunction>(GetProcAddress(host.module, kAppWarning));
+    auto log = reinterpret_cast<LogFunction>(GetProcAddress(host.module, kLog));
+
+    const hostfit::HostLibrary library{Utf8(host.fileName), &host.exports, &host.image};
+    const hostfit::FitResult result = hostfit::CheckFit(needs, library);
+    const std::vector<std::string> lines = hostfit::LoadLogLines(result);
+    if (!result.Fits()) {
+        for (const std::string& difference : lines)
+            Say<LogText::HostDifference>(warn ? warn : log, host.fileName.c_str(),
+                                         Widen(difference).c_str());
+        Say<LogText::HostRefused>(warn ? warn : log, host.fileName.c_str(),
+                                  static_cast<unsigned>(result.differences.size()));
         return false;
     }
-    boundHost = host;
-    WriteLog<LogText::HostFits>(fileName.c_str(), Widen(verdict.summary).c_str());
+    if (!Bind(host.module, essentials)) {
+        // The check found every name; one that does not resolve now is the host changing under us.
+        Say<LogText::HostRefused>(warn ? warn : log, host.fileName.c_str(), 1u);
+        return false;
+    }
+    boundHost = host.module;
+    WriteLog<LogText::HostFits>(host.fileName.c_str(),
+                                Widen(lines.empty() ? std::string() : lines.front()).c_str());
     return true;
 }
 
@@ -251,7 +221,7 @@ bool BindHost() {
         return BindOnce();
     } catch (...) {
         // No memory for the module list or the check's tables: nothing is bound, nothing called.
-        SayLine<LogText::HostNotChecked>(nullptr);
+        Say<LogText::HostNotChecked>(nullptr, L"no memory");
         return false;
     }
 }

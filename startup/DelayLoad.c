@@ -47,21 +47,6 @@ static size_t CountOf(const ImgDelayDescr* descriptor) {
     return count;
 }
 
-int vantrel_delay_each_name(int (*visit)(void* context, const char* dll, const char* name),
-                            void* context) {
-    const ImgDelayDescr* descriptor = FirstDescriptor();
-    for (; descriptor && descriptor->rvaDLLName != 0; ++descriptor) {
-        const char* dll = (const char*)ImageAt(descriptor->rvaDLLName);
-        size_t count = CountOf(descriptor);
-        for (size_t i = 0; i < count; ++i) {
-            const char* name = NameAt(descriptor, i);
-            if (name && !visit(context, dll, name))
-                return 0;
-        }
-    }
-    return 1;
-}
-
 size_t vantrel_delay_bind(HMODULE target) {
     size_t unresolved = 0;
     const ImgDelayDescr* descriptor = FirstDescriptor();

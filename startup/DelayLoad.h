@@ -47,10 +47,6 @@ extern PfnDliHook __pfnDliNotifyHook2;
 
 FARPROC WINAPI __delayLoadHelper2(const ImgDelayDescr* descriptor, FARPROC* entry);
 
-/* Calls `visit` with each DLL's link-time file name and each name imported from it by name, until
- * it returns 0; returns 0 then, else 1. */
-int vantrel_delay_each_name(int (*visit)(void* context, const char* dll, const char* name),
-                            void* context);
 /* Binds every delay-loaded function of this binary to `target` at once (GetProcAddress by name):
  * the calls go straight to `target` from then on. Returns how many names `target` does not
  * export; those keep their thunks, and a call of one raises the helper's exception. */
