@@ -21,13 +21,18 @@ function(vantrel_refusal_case label host mode)
   add_executable(${player} $<TARGET_OBJECTS:fxplayer>)
   target_link_libraries(${player} PRIVATE ${refusal_player_libraries} ${host})
   set_target_properties(${player} PROPERTIES OUTPUT_NAME fxplayer RUNTIME_OUTPUT_DIRECTORY ${folder})
-  add_dependencies(${player} VantrelEffect fxconsole)
-  add_custom_command(TARGET ${player} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:VantrelEffect>
+  # Copied again whenever the module is built again, though the player is not.
+  set(shader ${CMAKE_SOURCE_DIR}/shaders/ColorKey_RGB.pShader)
+  set(copies ${folder}/VantrelEffect.dll ${folder}/fxconsole.exe
+             ${folder}/shaders/ColorKey_RGB.pShader)
+  add_custom_command(OUTPUT ${copies}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VantrelEffect>
             $<TARGET_FILE:fxconsole> ${folder}/
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/shaders
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/shaders/ColorKey_RGB.pShader
-            ${folder}/shaders/)
+    COMMAND ${CMAKE_COMMAND} -E copy ${shader} ${folder}/shaders/
+    DEPENDS VantrelEffect fxconsole ${shader} VERBATIM)
+  add_custom_target(${player}_files DEPENDS ${copies})
+  add_dependencies(${player} ${player}_files)
   add_test(NAME HostRefusal.${label}
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/play-host ${mode} $<TARGET_FILE_NAME:${host}>
             out ${ARGN} -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${player}>
