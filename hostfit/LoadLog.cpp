@@ -8,7 +8,7 @@ std::string Line(const Difference& d) {
     const std::string slot = d.slot >= 0 ? " slot " + std::to_string(d.slot) : "";
     switch (d.kind) {
         case DifferenceKind::MissingName:
-            return "missing " + d.ours + (d.host.empty() ? "" : " (host has " + d.host + ")");
+            return "MISSING " + d.ours + (d.host.empty() ? "" : " (host has " + d.host + ")");
         case DifferenceKind::PlainMember:
             return d.cls + ": plain member in the host, virtual in ours: " + d.host;
         case DifferenceKind::OtherType:
