@@ -239,7 +239,8 @@ std::string Writer::Write() {
     } else {
         Line("Result: the module does not fit this host: " +
              Plural(r.differences.size(), "difference") + " (DIFFERENT, MISSING above)");
-        Line("Change host/ as docs/windows-build.md says, rebuild, and check again: " +
+        Line("For the module's maker: change host/ as docs/windows-build.md says, rebuild, and "
+             "check again: " +
              in_.checkAgain);
     }
     return out_;
