@@ -85,9 +85,9 @@ TEST(DllThreadLocals, ConstructedOnEachNewThreadAndDestroyedAsItEnds) {
     probe = LoadLibraryW(L"startupprobe.dll");
     ASSERT_NE(probe, nullptr) << GetLastError();
     EXPECT_EQ(OwnerOf(probe)(), self);
-    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"static constructed",
-                                                      OnThread("thread_local constructed", self),
-                                                      "attach"}));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"static constructed",
+                                        OnThread("thread_local constructed", self), "attach"}));
 
     // Watched from before they start: the loader constructs their copies first of all.
     for (int i = 0; i < 2; ++i) {
