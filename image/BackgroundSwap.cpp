@@ -9,7 +9,7 @@
 
 #include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
-#include "image/EffectLog.h"
+#include "image/LoadLines.h"
 #include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
@@ -20,13 +20,6 @@ struct GifStreams {
 };
 
 namespace {
-
-void WriteLine(const PendingLogLine& line) {
-    if (line.warning)
-        AppWarning(L"%s", line.text.c_str());
-    else
-        Log(L"%s", line.text.c_str());
-}
 
 void Release(std::shared_ptr<GifStream>& stream) {
     GifStream::Release(stream);
@@ -145,16 +138,15 @@ void BitmapImage::InstallStill() {
 // worker's store.
 void BitmapImage::InstallStream() {
     GifStream& stream = *streams->shown;
-    stream.WriteLines(stream.linesBeforeTexture, &WriteLine);
+    stream.WriteLines(stream.linesBeforeTexture, &WriteKeptLine);
     const wchar_t* path = stream.path.c_str();
     texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
                                 false);
     if (!texture)
-        WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(stream.format, path);
+        WriteLoadLine(LoadLine{LoadFailure::NoTexture, stream.format, path, 0, 0});
     for (float delay : stream.frameDelays) {
         if (!frameDelays.Add(delay)) {
-            WriteLogFor<LogText::GifNoMemoryForDelays, LogText::WebpNoMemoryForDelays>(
-                stream.format, path);
+            WriteLoadLine(LoadLine{LoadFailure::NoMemoryForDelays, stream.format, path, 0, 0});
             Release(streams->shown);
             ReleaseContent();
             CreatePlaceholderTexture();
@@ -181,12 +173,12 @@ void BitmapImage::InstallStream() {
     isAnimated = true;
     streamed = &stream;
     stream.Follow(readFrom);
-    stream.WriteLines(SIZE_MAX, &WriteLine);
+    stream.WriteLines(SIZE_MAX, &WriteKeptLine);
 }
 
 void BitmapImage::WriteStreamLines() {
     if (streams->shown->HasLines())
-        streams->shown->WriteLines(SIZE_MAX, &WriteLine);
+        streams->shown->WriteLines(SIZE_MAX, &WriteKeptLine);
 }
 
 // The worker frees the load once it has stopped, on its own thread.

@@ -80,18 +80,6 @@ void JoinEndedWorkers() {
     JoinAndDelete(ended);
 }
 
-// The line as the host's thread would log it. Throws std::bad_alloc when there is no memory for it.
-template <LogText line, class... Args>
-PendingLogLine Line(Args... args) {
-    return {LogEntryOf(line).channel == LogChannel::AppWarning, LogLineText<line>(args...)};
-}
-
-// `gif`'s line for a GIF, `webp`'s (the same with the format's name) for a WebP.
-template <LogText gif, LogText webp, class... Args>
-PendingLogLine LineFor(EffectFormat format, Args... args) {
-    return format == EffectFormat::Webp ? Line<webp>(args...) : Line<gif>(args...);
-}
-
 // The worker's memory for its store: the C++ runtime's heap, given back by GifStream::RuntimeBlock.
 void* AllocateFromRuntime(size_t bytes) {
     return ::operator new(bytes, std::nothrow);
@@ -112,10 +100,11 @@ std::shared_ptr<GifStream> GifStream::Run() noexcept {
     try {
         if (still)
             LoadStillPicture();
-        else if (ReadFile() && Scan() && SetUpStore() && DecodeFirstFrame())
+        else if (Load())
             DecodeAhead();
     } catch (...) {
         // Out of memory for a table or a line: what was built goes, unless playback has it.
+        AdoptStore();
         if (!Ready())
             FailForLackOfMemory();
     }
@@ -157,125 +146,107 @@ void GifStream::Release(std::shared_ptr<GifStream>& stream) {
     stream.reset();
 }
 
-bool GifStream::ReadFile() {
-    uint64_t size = 0;
+platform::FileRead GifStream::Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
+                                   uint64_t& read) {
     const std::function<bool()> stop = [this] { return Stopped(); };
-    switch (system_.ReadWholeFile(path.c_str(), UINT32_MAX, fileData_, size, stop)) {
-        case platform::FileRead::Done:
-            return !Stopped();
-        case platform::FileRead::Stopped:
-            return false;
-        case platform::FileRead::NotOpened:
-            Fail(LineFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, path.c_str()));
-            return false;
-        case platform::FileRead::TooLarge:
-            Fail(LineFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
-                format, path.c_str(), static_cast<unsigned long long>(size)));
-            return false;
-        // Within the limit of UINT32_MAX bytes from here on.
-        case platform::FileRead::NoMemory:
-            Fail(LineFor<LogText::GifNoMemoryToRead, LogText::WebpNoMemoryToRead>(
-                format, path.c_str(), static_cast<unsigned>(size)));
-            return false;
-        case platform::FileRead::ShortRead:
-            Fail(LineFor<LogText::GifShortRead, LogText::WebpShortRead>(
-                format, static_cast<unsigned>(fileData_.size()), static_cast<unsigned>(size),
-                path.c_str()));
-            return false;
-    }
-    return false;
-}
-
-// The scan and its limits (FrameCore.h), with the runtime's memory; a refusal becomes the line the
-// host's thread writes at the swap.
-bool GifStream::Scan() {
-    const size_t size = fileData_.size();
+    const platform::FileRead result =
+        system_.ReadWholeFile(path.c_str(), maxBytes, fileData_, size, stop);
+    read = fileData_.size();
     // An empty file still gets a byte to point at, so that it is reported as corrupt.
-    if (size == 0)
+    if (result == platform::FileRead::Done && fileData_.empty())
         fileData_.push_back(0);
-    gif_bitmap_callback_vt callbacks = GifBitmapCallbacks(GifMemory::Runtime);
-    Decoder().Create(callbacks);
-    holdsDecoder_ = true;
-    const FrameScan scan = Decoder().Scan(fileData_.data(), size);
-    frameCount = scan.frameCount;
-    switch (scan.result) {
-        case FrameScanResult::Scanned:
-            break;
-        case FrameScanResult::Corrupt:
-            Fail(LineFor<LogText::GifCorrupt, LogText::WebpCorrupt>(format, path.c_str()));
-            return false;
-        case FrameScanResult::BadDimensions:
-            Fail(Line<LogText::GifBadDimensions>(static_cast<int>(scan.width),
-                                                 static_cast<int>(scan.height), path.c_str()));
-            return false;
-        case FrameScanResult::TooLarge:
-            Fail(LineFor<LogText::GifOverflow, LogText::WebpOverflow>(
-                format, path.c_str(), static_cast<unsigned long long>(scan.bytes64), scan.bytes32));
-            return false;
-        case FrameScanResult::TooManyFrames:
-            Fail(Line<LogText::WebpTooManyFrames>(path.c_str(), scan.frameCount, kMaxWebpFrames));
-            return false;
-    }
-    width = scan.width;
-    height = scan.height;
-    loopCount = animation_.loop_count;
-    if (frameCount > 1)
-        return true;
-    KeepSingleFrame();
-    return false;
+    data = fileData_.data();
+    return result;
 }
 
-// Every frame when they all fit the budget; otherwise a ring of as many as fit, two at least, so
-// that one can be decoded while the other shows.
-bool GifStream::SetUpStore() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        linesBeforeTexture = lines_.size();
+// Kept for the host's thread; no memory for the line ends the load (Run).
+void GifStream::Line(const LoadLine& line) {
+    Note(KeepLoadLine(line));
+}
+
+// Where the host's thread makes the texture: the lines so far come before it, the rest after.
+void GifStream::FirstFrame(const uint8_t*) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    linesBeforeTexture = linesErased_ + lines_.size();
+}
+
+// The load's sequence with the runtime's memory, the lines kept, and the store within the budget:
+// every frame when they all fit, otherwise a ring of as many as fit, two at least, so that one can
+// be decoded while the other shows. False when there is nothing more to decode.
+bool GifStream::Load() {
+    gif_bitmap_callback_vt callbacks = GifBitmapCallbacks(GifMemory::Runtime);
+    const LoadRequest request{format,
+                              path.c_str(),
+                              &callbacks,
+                              false,
+                              StoreMemory{&AllocateFromRuntime},
+                              budgetBytes_,
+                              sizeof(std::atomic<uint64_t>),
+                              false};
+    holdsDecoder_ = true;
+    const LoadOutcome result = RunEffectLoad(*this, Decoder(), request, loaded_);
+    AdoptStore();
+    frameCount = loaded_.scan.frameCount;
+    if (result == LoadOutcome::Animation || result == LoadOutcome::Still) {
+        width = loaded_.scan.width;
+        height = loaded_.scan.height;
     }
-    frameDelays.reserve(frameCount);
+    switch (result) {
+        case LoadOutcome::Stopped:
+            return false;
+        case LoadOutcome::Failed:
+            Drop();
+            return false;
+        case LoadOutcome::HostLoader:
+            HandBackToHost();
+            return false;
+        case LoadOutcome::Still:
+            KeepStill();
+            return false;
+        case LoadOutcome::Animation:
+            break;
+    }
+    SetUpPlayback();
+    return true;
+}
+
+// The store's blocks go to the holders that free them with the runtime's memory.
+void GifStream::AdoptStore() {
+    StoreBlocks& blocks = loaded_.blocks;
+    if (blocks.table)
+        slotKeys_.reset(static_cast<std::atomic<uint64_t>*>(blocks.table));
+    if (blocks.marks)
+        frameFailed_.reset(blocks.marks);
+    if (blocks.store)
+        store_.reset(blocks.store);
+    blocks = StoreBlocks();
+}
+
+// Frame 0, decoded by the sequence, goes to its slot (also when a GIF's failed: the texture starts
+// with what libnsgif made of it), and the host's thread may swap the load in.
+void GifStream::SetUpPlayback() {
+    loopCount = animation_.loop_count;
+    slots = loaded_.slots;
     FrameDecoder decoder = Decoder();
-    for (uint32_t i = 0; i < frameCount; ++i) {
+    frameDelays.reserve(frameCount);
+    for (uint32_t i = 0; i < frameCount; ++i)
         frameDelays.push_back(decoder.FrameDelay(i));
-    }
-    slots = FrameStore::SlotsWithin(budgetBytes_, frameCount, FrameBytes());
-    const uint64_t storeBytes = static_cast<uint64_t>(slots) * FrameBytes();
-    StoreBlocks blocks;
-    const StoreShortage shortage =
-        AllocateStore(StoreMemory{&AllocateFromRuntime}, slots, sizeof(std::atomic<uint64_t>),
-                      frameCount, storeBytes, false, blocks);
-    slotKeys_.reset(static_cast<std::atomic<uint64_t>*>(blocks.table));
-    frameFailed_.reset(blocks.marks);
-    store_.reset(blocks.store);
-    if (shortage == StoreShortage::Table) {
-        Fail(LineFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, path.c_str()));
-        return false;
-    }
     for (uint32_t i = 0; i < slots; ++i)
         new (&slotKeys_[i]) std::atomic<uint64_t>(kEmpty);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
-    if (shortage == StoreShortage::Store) {
-        // Under 2^32 bytes: the scan refused any larger animation.
-        Fail(LineFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
-            format, slots, path.c_str(), static_cast<unsigned>(storeBytes)));
-        return false;
-    }
-    return true;
-}
-
-bool GifStream::DecodeFirstFrame() {
-    if (Stopped())
-        return false;
-    DecodeOne(0, true);
-    if (format == EffectFormat::Webp && FrameFailed(0)) {
-        // libwebp composes no frame after one it cannot decode: nothing of this file can be shown.
-        // The frame's line is noted; the placeholder follows it.
-        Drop();
-        return false;
+    framesDecoded_.fetch_add(1, std::memory_order_relaxed);
+    framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t key = frames_.KeyOf(0);
+    const uint32_t slot = frames_.SlotOf(key);
+    frames_.Keep(decoder.Canvas(), slot);
+    if (loaded_.firstFrameDecoded) {
+        slotKeys_[slot].store(key, std::memory_order_release);
+    } else {
+        frameFailed_[0].store(1, std::memory_order_relaxed);
+        NoteDecodeFailure(0);
     }
     outcome = Outcome::Animated;
     MarkReady();
-    return true;
 }
 
 // In sequence, frame after frame: each pass of a ring decodes the animation again, since each
@@ -346,7 +317,7 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
 
 void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
     try {
-        Note(Line<LogText::GifFrameNotDecoded>(static_cast<int>(frame), path.c_str()));
+        Note(KeepLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, path.c_str(), frame, 0}));
     } catch (...) {
         // No memory for the line: playback goes on without it.
     }
@@ -367,8 +338,7 @@ void GifStream::Note(PendingLogLine line) noexcept {
 
 void GifStream::FailForLackOfMemory() noexcept {
     try {
-        Fail(
-            LineFor<LogText::GifNoMemoryToLoad, LogText::WebpNoMemoryToLoad>(format, path.c_str()));
+        Fail(KeepLoadLine(LoadLine{LoadFailure::NoMemoryToLoad, format, path.c_str(), 0, 0}));
         return;
     } catch (...) {
     }

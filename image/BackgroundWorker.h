@@ -37,6 +37,7 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/EffectLoad.h"
 #include "image/FrameDecoder.h"
 #include "image/FrameStore.h"
 
@@ -45,14 +46,11 @@ class System;
 }
 
 // A line the load would have written through the host, kept for the host's thread.
-struct PendingLogLine {
-    bool warning;  // AppWarning rather than Log
-    std::wstring text;
-};
+using PendingLogLine = KeptLogLine;
 
 // One load of a GIF or WebP file (or of a still picture). Frames are counted in sequence from the
 // start of playback: the sequence number of frame f in pass p is p x frameCount + f.
-class GifStream {
+class GifStream : private LoadDriver {
 public:
     enum class Outcome {
         Animated,     // frame 0 is decoded, the rest follow
@@ -130,14 +128,19 @@ public:
     void Abandon();
 
 private:
-    bool ReadFile();
+    // The load's sequence (EffectLoad.h), as a worker runs it.
+    platform::FileRead Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
+                            uint64_t& read) override;
+    void Line(const LoadLine& line) override;
+    void FirstFrame(const uint8_t* canvas) override;
+    bool Stopped() const override { return stop_.load(std::memory_order_relaxed); }
+    bool Load();
+    void AdoptStore();
+    void SetUpPlayback();
     // BackgroundStill.cpp
     void LoadStillPicture();
-    void KeepSingleFrame();
+    void KeepStill();
     void HandBackToHost();
-    bool Scan();
-    bool SetUpStore();
-    bool DecodeFirstFrame();
     void DecodeAhead();
     bool WaitForRoom(uint64_t next, uint64_t& from);
     bool Room(uint64_t next) const;
@@ -147,7 +150,6 @@ private:
     void Drop() noexcept;
     void NoteDecodeFailure(uint32_t frame) noexcept;
     void MarkReady();
-    bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
     uint32_t FrameBytes() const { return width * height * 4u; }
     uint64_t LastSequence() const;
 
@@ -158,6 +160,7 @@ private:
     WebpAnimation webp_{};
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
+    LoadedEffect loaded_;  // what the sequence made; its blocks until AdoptStore takes them
     std::vector<uint8_t> stillPixels_;
     // The store's blocks, from the runtime's heap (AllocateStore).
     struct RuntimeBlock {

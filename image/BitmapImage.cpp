@@ -123,7 +123,7 @@ void BitmapImage::LoadNow() {
         CreatePlaceholderTexture();
         return;
     }
-    if (EffectFormatOfPath(path, format) && LoadDecodedFile() == LoadOutcome::Finished)
+    if (EffectFormatOfPath(path, format) && LoadDecodedFile())
         return;
     LoadStill();
 }

@@ -116,8 +116,6 @@ public:
     OSFileChangeData* fileMonitor;  // started and replaced by the owner; destroyed with the holder
 
 private:
-    enum class LoadOutcome { Finished, LoadAsStill };
-
     // Makes the placeholder the holder's texture.
     void CreatePlaceholderTexture();
     // How many times an animation's frames are played in all; 0 means forever.
@@ -139,13 +137,11 @@ private:
     uint32_t StreamedFrameSlots() const;
 
     // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
-    LoadOutcome LoadDecodedFile();
-    bool ReadWholeFile(XFile& file, uint32_t& size);
-    bool ScanFile(uint32_t size);
-    bool SetUpAnimation();
+    class HostLoad;
+    bool LoadDecodedFile();
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
-    LoadOutcome LoadStillWebp();
-    LoadOutcome FailLoad();
+    void ShowDecodedStill();
+    void FailLoad();
     uint32_t FrameBytes() const;
 
     // Playback (Playback.cpp).
