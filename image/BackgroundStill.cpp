@@ -10,21 +10,11 @@
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
 
-namespace {
-
-// The largest still the worker decodes, in bytes of pixels: the largest GIF canvas the holder
-// shows (4096 x 4096). A larger picture is the host's loader's to take or refuse.
-constexpr uint64_t kMaxStillBytes = uint64_t{4096} * 4096 * 4;
-// A file larger than any such picture could need is the host's loader's too.
-constexpr uint64_t kMaxStillFile = uint64_t{256} << 20;
-
-}  // namespace
-
 // Read as an effect file is read (the same step of the load), within the bound of a still.
 void GifStream::LoadStillPicture() {
     const uint8_t* data = nullptr;
     uint64_t size = 0, read = 0;
-    const platform::FileRead result = Read(kMaxStillFile, data, size, read);
+    const platform::FileRead result = Read(kMaxStillFileBytes, data, size, read);
     if (result == platform::FileRead::Stopped || Stopped())
         return;
     if (result != platform::FileRead::Done) {
@@ -32,8 +22,8 @@ void GifStream::LoadStillPicture() {
         return;
     }
     uint32_t w = 0, h = 0;
-    const platform::StillDecode decoded =
-        platform::DecodeStill(data, static_cast<size_t>(size), kMaxStillBytes, stillPixels_, w, h);
+    const platform::StillDecode decoded = platform::DecodeStill(
+        data, static_cast<size_t>(size), kMaxCanvasPixels * 4, stillPixels_, w, h);
     std::vector<uint8_t>().swap(fileData_);
     if (decoded != platform::StillDecode::Done) {
         HandBackToHost();
