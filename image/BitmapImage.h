@@ -4,16 +4,11 @@
 
 #include "host/Host.h"
 
-class GifStream;
-struct GifStreams;
+struct WorkerLoads;
 
-// libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
-#include <cstddef>
-extern "C" {
-#include <libnsgif.h>
-}
-
-#include "image/FrameDecoder.h"
+#include "image/Animation.h"
+#include "image/HostFrames.h"
+#include "image/WorkerFrames.h"
 
 // The image holder of one effect source: turns the file named by `filePath` into one host texture.
 // It shows a still image (anything the host's image loader reads), a single-frame GIF, a still
@@ -116,25 +111,28 @@ public:
     OSFileChangeData* fileMonitor;  // started and replaced by the owner; destroyed with the holder
 
 private:
+    // What the holder shows, one at a time: the placeholder, a still texture, or an animation,
+    // which `playback` plays and `frames` feeds.
+    enum class Content { Placeholder, Still, Animation };
+
     // Makes the placeholder the holder's texture.
     void CreatePlaceholderTexture();
-    // How many times an animation's frames are played in all; 0 means forever.
-    uint32_t LoopLimit() const;
 
     void LoadNow();
     void ReleaseContent();
     void LoadStill();
     void ShowStillTexture(Texture* made);
 
+    // The background load (BackgroundSwap.cpp).
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
-    void InstallStream();
+    void InstallWorkerAnimation();
     void InstallStill();
-    void ReleaseStream();
-    void WriteStreamLines();
+    void ReleaseWorkerFrames();
+    void WriteWorkerLines();
     void EndBackgroundLoading();
-    uint64_t StreamedBytes() const;
-    uint32_t StreamedFrameSlots() const;
+    uint64_t WorkerBytes() const;
+    uint32_t WorkerSlots() const;
 
     // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
     class HostLoad;
@@ -142,59 +140,26 @@ private:
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
     void ShowDecodedStill();
     void FailLoad();
-    uint32_t FrameBytes() const;
 
     // Playback (Playback.cpp).
-    void AdvanceAnimation(float seconds);
-    void DecodeIntoCache(uint32_t frame);
-    void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
-    void ShowStreamedFrame(float seconds);
-    uint64_t ExpectedSequence(float seconds, uint64_t due) const;
 
     // Letting go of a large frame store (StoreRetirement.cpp).
-    void FreeFrameStore(size_t bytes);
+    void FreeFrameStore(uint8_t* store, size_t bytes);
     void RetireSome();
     void RetireAll();
 
-    // The decoder of the animation loaded, or of the load under way.
-    FrameDecoder Decoder() { return FrameDecoder(format, animation, webpAnimation); }
-
-    // True while an animated GIF or WebP is loaded; the fields below are in use only then.
-    bool isAnimated;
-    gif_animation animation;
-    uint8_t* fileData;        // the whole file: the decoder decodes frames from it on demand
-    List<float> frameDelays;  // seconds per frame, each at least 0.01
-    uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
-    // Per frame: marked once it has failed to decode; such a frame is never decoded again for
-    // display (it would fail again, at the cost of decoding every frame before it).
-    FrameMark* frameFailed;
-    uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
-    uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
-    uint64_t framesDecoded;  // by playback, since the load
-    float frameTime;         // seconds gathered toward leaving currentFrame
-    float reloadCountdown;   // seconds until a pending reload; 0: none pending
-    gif_bitmap_callback_vt bitmapCallbacks;
-    // Frames of the animation: libnsgif's count up to its first frame not meant for display
-    // (it counts extension blocks after the last image as one more such frame).
-    uint32_t frameCount;
-    // The format of the animation loaded, whose decoder's record is in use: `animation` for a GIF,
-    // `webpAnimation` for a WebP (whose canvas, frame count and loop count `animation` carries
-    // too).
-    EffectFormat format;
-    WebpAnimation webpAnimation;
+    Content content;
+    Playback playback;
+    FrameSource* frames;  // while an animation shows: &hostFrames or &workerFrames
+    HostFrames hostFrames;
+    WorkerFrames workerFrames;
+    float reloadCountdown;  // seconds until a pending reload; 0: none pending
     bool backgroundLoad;
     uint64_t frameCacheBytes;
     uint64_t lateFrames;
 
-    GifStreams* streams;  // owned; made with the first background load
-    // The load that playback reads, or null when playback decodes on this thread.
-    GifStream* streamed;
-    uint64_t passesStarted;  // passes through the animation begun since the load
-    int64_t
-        reachedSequence;  // the last frame playback showed or passed over (passes x count + frame)
-    uint64_t lastLateSequence;
-    uint64_t readFrom;  // the first frame of a background load playback may still read
+    WorkerLoads* loads;  // owned; made with the first background load
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
     // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the

@@ -1,7 +1,7 @@
 #pragma once
 
 // The load of a GIF or WebP effect, one sequence for both drivers: the host's thread, which loads
-// inside the frame (HostThreadLoad.cpp), and a worker (BackgroundWorker.cpp). It reads the file
+// inside the frame (HostThreadLoad.cpp), and a worker (WorkerLoad.cpp). It reads the file
 // within kMaxEffectFileBytes, scans it, decodes frame 0, allocates the frame store and, at each
 // failure, produces the failure's one line (LoadLines.h). What differs between the drivers is
 // passed in: the memory (the host's allocator or the C++ runtime's heap), where a line goes

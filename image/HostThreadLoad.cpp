@@ -30,24 +30,25 @@ public:
             return platform::FileRead::TooLarge;
         const auto bytes = static_cast<uint32_t>(size);
         // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
-        holder_.fileData = static_cast<uint8_t*>(MainAllocator->Allocate(bytes ? bytes : 1));
-        if (!holder_.fileData)
+        uint8_t*& fileData = holder_.hostFrames.fileData;
+        fileData = static_cast<uint8_t*>(MainAllocator->Allocate(bytes ? bytes : 1));
+        if (!fileData)
             return platform::FileRead::NoMemory;
-        read = file_.Read(holder_.fileData, bytes);
+        read = file_.Read(fileData, bytes);
         if (read != size)
             return platform::FileRead::ShortRead;
-        data = holder_.fileData;
+        data = fileData;
         return platform::FileRead::Done;
     }
 
     void Line(const LoadLine& line) override { WriteLoadLine(line); }
 
     void FirstFrame(const uint8_t* canvas) override {
-        const gif_animation& animation = holder_.animation;
+        const HostFrames& host = holder_.hostFrames;
         holder_.texture =
-            GS->CreateTexture(animation.width, animation.height, GS_RGBA, canvas, false, false);
+            GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, canvas, false, false);
         if (!holder_.texture)
-            Line(LoadLine{LoadFailure::NoTexture, holder_.format, holder_.filePath.Array(), 0, 0});
+            Line(LoadLine{LoadFailure::NoTexture, host.format, holder_.filePath.Array(), 0, 0});
     }
 
 private:
@@ -58,20 +59,21 @@ private:
 // False when the host's loader is to take the file as a still image.
 bool BitmapImage::LoadDecodedFile() {
     HostLoad driver(*this);
-    const LoadRequest request{format,
+    HostFrames& host = hostFrames;
+    const LoadRequest request{host.format,
                               filePath.Array(),
-                              &bitmapCallbacks,
+                              &host.callbacks,
                               true,
                               StoreMemory{&AllocateFromHost},
                               UINT64_MAX,
                               sizeof(uint8_t*),
                               true};
     LoadedEffect loaded;
-    const LoadOutcome outcome = RunEffectLoad(driver, Decoder(), request, loaded);
-    frameCount = loaded.scan.frameCount;
-    frameCache = static_cast<uint8_t**>(loaded.blocks.table);
-    frameFailed = loaded.blocks.marks;
-    frameStore = loaded.blocks.store;
+    const LoadOutcome outcome = RunEffectLoad(driver, host.Decoder(), request, loaded);
+    playback.frameCount = loaded.scan.frameCount;
+    host.cache = static_cast<uint8_t**>(loaded.blocks.table);
+    host.failed = loaded.blocks.marks;
+    host.store = loaded.blocks.store;
     switch (outcome) {
         case LoadOutcome::Animation:
             break;
@@ -79,44 +81,43 @@ bool BitmapImage::LoadDecodedFile() {
             ShowDecodedStill();
             return true;
         case LoadOutcome::HostLoader:
-            Decoder().Finalise();
-            MainAllocator->Free(fileData);
-            fileData = nullptr;
-            frameCount = 0;
+            host.Decoder().Finalise();
+            MainAllocator->Free(host.fileData);
+            host.fileData = nullptr;
+            playback.frameCount = 0;
             return false;
         case LoadOutcome::Failed:
         case LoadOutcome::Stopped:
             FailLoad();
             return true;
     }
-    isAnimated = true;
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameCache[i] = nullptr;
+    content = Content::Animation;
+    frames = &host;
+    for (uint32_t i = 0; i < playback.frameCount; ++i)
+        host.cache[i] = nullptr;
     if (!ListDelaysAndCheckFrames(loaded.firstFrameDecoded)) {
         FailLoad();
         return true;
     }
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
-    Decoder().Decode(0, nullptr);
-    currentFrame = 0;
-    lastDecodedFrame = 0;
-    loopsPlayed = 0;
-    frameTime = 0.0f;
-    width = static_cast<float>(animation.width);
-    height = static_cast<float>(animation.height);
+    host.Decoder().Decode(0, nullptr);
+    host.lastDecoded = 0;
+    playback.Restart();
+    playback.loopLimit = LoopLimitOf(host.format, host.gif.loop_count);
+    playback.width = host.gif.width;
+    playback.height = host.gif.height;
+    width = static_cast<float>(host.gif.width);
+    height = static_cast<float>(host.gif.height);
     return true;
-}
-
-uint32_t BitmapImage::FrameBytes() const {
-    return animation.width * animation.height * 4u;
 }
 
 // Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
 // Nothing is cached here: playback caches frames as it first shows them.
 bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
-    FrameDecoder decoder = Decoder();
-    for (uint32_t i = 0; i < frameCount; ++i) {
-        if (!frameDelays.Add(decoder.FrameDelay(i))) {
+    const EffectFormat format = hostFrames.format;
+    FrameDecoder decoder = hostFrames.Decoder();
+    for (uint32_t i = 0; i < playback.frameCount; ++i) {
+        if (!playback.delays.Add(decoder.FrameDelay(i))) {
             WriteLoadLine(LoadLine{LoadFailure::NoMemoryForDelays, format, filePath.Array(), 0, 0});
             return false;
         }
@@ -127,8 +128,8 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
         if (i == 0) {
             if (firstFrameDecoded)
                 continue;
-            frameFailed[0].store(1, std::memory_order_relaxed);
-        } else if (decoder.Decode(i, frameFailed) != FrameDecodeResult::FailedAtFirst) {
+            hostFrames.failed[0].store(1, std::memory_order_relaxed);
+        } else if (decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst) {
             continue;
         }
         WriteLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, filePath.Array(), i, 0});
@@ -138,27 +139,23 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
 
 // A WebP of one frame: its picture, decoded by the load, becomes a still texture with its alpha.
 void BitmapImage::ShowDecodedStill() {
-    FrameDecoder decoder = Decoder();
+    HostFrames& host = hostFrames;
+    FrameDecoder decoder = host.Decoder();
     // With mipmaps, as the host's loader makes a still's texture.
     Texture* made =
-        GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), true, true);
+        GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, decoder.Canvas(), true, true);
     decoder.Finalise();
-    MainAllocator->Free(fileData);
-    fileData = nullptr;
-    frameCount = 0;
+    MainAllocator->Free(host.fileData);
+    host.fileData = nullptr;
+    playback.frameCount = 0;
     ShowStillTexture(made);
 }
 
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
 void BitmapImage::FailLoad() {
-    Decoder().Finalise();
-    isAnimated = false;
-    MainAllocator->Free(frameCache);
-    MainAllocator->Free(frameFailed);
-    MainAllocator->Free(frameStore);
-    frameCache = nullptr;
-    frameFailed = nullptr;
-    frameStore = nullptr;
+    hostFrames.Release(
+        playback.frameCount, [](void*, uint8_t* store, size_t) { MainAllocator->Free(store); },
+        nullptr);
     ReleaseContent();
     CreatePlaceholderTexture();
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "controller/ConsoleProtocol.h"
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
@@ -399,7 +399,7 @@ TEST(BackgroundLoad, NewerCommandsSupersedeALoadUnderWay) {
 // command while its read is held, and the source's destruction, which returns while the read is
 // still held (the worker owns what it works on and frees it when the read returns).
 TEST(BackgroundLoad, GivenUpLoadsDecodeNothingMoreAndAreNeverWaitedFor) {
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     Rig rig(true);
     const std::wstring longer = rig.File("long.gif", Frames(16, 16, std::vector<uint8_t>(60, 1)));
     const std::wstring two = rig.File("two.gif", Frames(8, 8, {2, 3}));
@@ -407,33 +407,33 @@ TEST(BackgroundLoad, GivenUpLoadsDecodeNothingMoreAndAreNeverWaitedFor) {
     rig.sim.HoldFileReads(true);
     rig.Command(L"1|" + longer + L"|0|0|x|7|0|0");
     rig.Command(L"-2|x|0|0|x|0|0|0");
-    uint64_t decoded = GifStreamFramesDecoded();
+    uint64_t decoded = WorkerFramesDecoded();
     rig.sim.HoldFileReads(false);
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     rig.source->Advance(0.025f);
-    EXPECT_EQ(GifStreamFramesDecoded(), decoded);
+    EXPECT_EQ(WorkerFramesDecoded(), decoded);
     EXPECT_FALSE(rig.source->Snapshot().image->BackgroundLoadPending());
     EXPECT_FALSE(rig.source->Snapshot().image->Snapshot().isAnimated);
 
     rig.sim.HoldFileReads(true);
     rig.Command(L"3|" + longer + L"|0|0|x|8|0|0");
     rig.Command(L"4|" + two + L"|0|0|x|9|0|0");
-    decoded = GifStreamFramesDecoded();
+    decoded = WorkerFramesDecoded();
     rig.sim.HoldFileReads(false);
     rig.Loaded();
-    WaitForGifStreamsToEnd(1);  // the shown load's worker stays with it
-    EXPECT_EQ(GifStreamFramesDecoded() - decoded, 2u) << "the two frames of the newer effect";
+    WaitForWorkersToEnd(1);  // the shown load's worker stays with it
+    EXPECT_EQ(WorkerFramesDecoded() - decoded, 2u) << "the two frames of the newer effect";
     EXPECT_EQ(rig.source->Snapshot().effectId, 9);
 
     rig.sim.HoldFileReads(true);
     rig.Command(L"5|" + longer + L"|0|0|x|10|0|0");
-    decoded = GifStreamFramesDecoded();
+    decoded = WorkerFramesDecoded();
     delete rig.source;
     rig.source = nullptr;
-    EXPECT_GE(RunningGifStreams(), 1u) << "the held read outlives the source";
+    EXPECT_GE(RunningWorkers(), 1u) << "the held read outlives the source";
     rig.sim.HoldFileReads(false);
-    WaitForGifStreamsToEnd();
-    EXPECT_EQ(GifStreamFramesDecoded(), decoded);
+    WaitForWorkersToEnd();
+    EXPECT_EQ(WorkerFramesDecoded(), decoded);
 }
 
 // A changed file is reloaded in the background as well: the old picture stays until the swap, and
@@ -524,12 +524,12 @@ TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
     const std::wstring path = standin::FromUtf8(dir.Write("fx.gif", Frames(4, 4, {1, 2})));
     // Earlier tests' workers joined, so that none meets the hook (or is joined by the next
     // worker while it holds there).
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     ASSERT_TRUE(vantrel::UnloadPlugin());
     VoteImageSource::AllowBackgroundWorkers();
     EndLatch latch;
     endLatch = &latch;
-    SetGifStreamEndHookForTests(&HoldAtEnd);
+    SetWorkerEndHookForTests(&HoldAtEnd);
     {
         BitmapImage image;
         image.SetBackgroundLoad(true);
@@ -541,7 +541,7 @@ TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
         std::unique_lock<std::mutex> lock(latch.mutex);
         latch.changed.wait(lock, [&] { return latch.reached; });
     }
-    EXPECT_EQ(RunningGifStreams(), 0u) << "counted out, and still in the module";
+    EXPECT_EQ(RunningWorkers(), 0u) << "counted out, and still in the module";
     Unload unload;
     EXPECT_FALSE(unload.Returned(std::chrono::milliseconds(300)));
     {
@@ -550,7 +550,7 @@ TEST(BackgroundLoad, UnloadReturnsOnlyOnceNoWorkerRunsTheModulesCode) {
         latch.changed.notify_all();
     }
     EXPECT_TRUE(unload.done.get());
-    SetGifStreamEndHookForTests(nullptr);
+    SetWorkerEndHookForTests(nullptr);
     endLatch = nullptr;
 }
 
@@ -568,7 +568,7 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     shown->WaitForBackgroundLoad();
     shown->SwapInBackgroundLoad();
     ASSERT_TRUE(shown->Snapshot().isAnimated);
-    ASSERT_EQ(RunningGifStreams(), 1u);
+    ASSERT_EQ(RunningWorkers(), 1u);
     {
         Unload unload;
         if (!unload.Returned(std::chrono::seconds(20))) {
@@ -577,7 +577,7 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
         }
         EXPECT_TRUE(unload.done.get());
     }
-    EXPECT_EQ(RunningGifStreams(), 0u);
+    EXPECT_EQ(RunningWorkers(), 0u);
 
     VoteImageSource::AllowBackgroundWorkers();
     sim.HoldFileReads(true);
@@ -586,8 +586,8 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     hung.filePath = path.c_str();
     hung.Init();
     ASSERT_TRUE(hung.BackgroundLoadPending());
-    EXPECT_FALSE(EndGifStreams(std::chrono::milliseconds(50)));
-    EXPECT_EQ(RunningGifStreams(), 1u);
+    EXPECT_FALSE(EndWorkers(std::chrono::milliseconds(50)));
+    EXPECT_EQ(RunningWorkers(), 1u);
     BitmapImage after;
     after.SetBackgroundLoad(true);
     after.filePath = path.c_str();
@@ -595,7 +595,7 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     EXPECT_FALSE(after.BackgroundLoadPending());
     EXPECT_TRUE(after.Snapshot().isAnimated) << "loaded at once";
     sim.HoldFileReads(false);
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     if (shown) {
         shown->Advance(0.2f);  // plays on what its worker left
         EXPECT_TRUE(shown->Snapshot().isAnimated);
@@ -634,7 +634,7 @@ TEST(BackgroundLoad, LoadsAreFreedOnTheirWorkersNeverOnTheHostsThread) {
         }
         standin::ClearLog();
     }
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     EXPECT_EQ(heap::WorkerBlocksFreedOnHost() - before, 0u);
 }
 

@@ -1,4 +1,4 @@
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,86 +16,25 @@ namespace {
 constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
 
 // The lines libnsgif's bitmap callbacks would log on a worker, kept with its load.
-void NoteFromCallback(void* stream, const wchar_t* line) noexcept;
+void NoteFromCallback(void* load, const wchar_t* line) noexcept;
 
-// Workers, module-wide. Plain data: the module keeps no static object that needs a destructor, so
-// the lock and the signal are made in static storage once and never destroyed (nor allocated, so
-// that nothing is left behind when the module is unloaded).
-struct Worker {
-    std::thread thread;
-    GifStream* stream;  // while the worker holds the load; cleared before it lets go
-    bool ended;         // it has done its last step: a join waits only for the thread's exit
-    Worker* next;
-};
-Worker* workers = nullptr;   // guarded by EndMutex()
-bool workersClosed = false;  // guarded by EndMutex(): the module is being unloaded
-std::atomic<uint64_t> runningStreams{0};
-std::atomic<uint64_t> framesDecodedByStreams{0};
-std::atomic<void (*)()> endHookForTests{nullptr};
-std::mutex& EndMutex() {
-    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
-    static std::mutex* mutex = new (storage) std::mutex;
-    return *mutex;
-}
-std::condition_variable& EndSignal() {
-    alignas(std::condition_variable) static unsigned char storage[sizeof(std::condition_variable)];
-    static std::condition_variable* signal = new (storage) std::condition_variable;
-    return *signal;
-}
-
-// Takes the workers that have ended out of the list, under EndMutex(); the caller joins them.
-Worker* TakeEndedWorkers() {
-    Worker* ended = nullptr;
-    for (Worker** at = &workers; *at;) {
-        Worker* worker = *at;
-        if (!worker->ended) {
-            at = &worker->next;
-            continue;
-        }
-        *at = worker->next;
-        worker->next = ended;
-        ended = worker;
-    }
-    return ended;
-}
-
-void JoinAndDelete(Worker* list) {
-    while (list) {
-        Worker* next = list->next;
-        if (list->thread.joinable())
-            list->thread.join();
-        delete list;
-        list = next;
-    }
-}
-
-// Each new worker joins those that ended before it, on its own thread: the host's thread never
-// joins a worker in a frame, and an ended worker's thread does not linger for long.
-void JoinEndedWorkers() {
-    Worker* ended = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(EndMutex());
-        ended = TakeEndedWorkers();
-    }
-    JoinAndDelete(ended);
-}
-
-// The worker's memory for its store: the C++ runtime's heap, given back by GifStream::RuntimeBlock.
+// The worker's memory for its store: the C++ runtime's heap, given back by
+// WorkerLoad::RuntimeBlock.
 void* AllocateFromRuntime(size_t bytes) {
     return ::operator new(bytes, std::nothrow);
 }
 
 }  // namespace
 
-GifStream::GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes)
+WorkerLoad::WorkerLoad(std::wstring path, platform::System& system, uint64_t budgetBytes)
     : path(std::move(path)), system_(system), budgetBytes_(budgetBytes), animation_() {}
 
-GifStream::~GifStream() {
+WorkerLoad::~WorkerLoad() {
     if (holdsDecoder_)
         Decoder().Finalise();
 }
 
-std::shared_ptr<GifStream> GifStream::Run() noexcept {
+std::shared_ptr<WorkerLoad> WorkerLoad::Run() noexcept {
     SetGifLineSinkForThisThread(&NoteFromCallback, this);
     try {
         if (still)
@@ -110,44 +49,45 @@ std::shared_ptr<GifStream> GifStream::Run() noexcept {
     }
     SetGifLineSinkForThisThread(nullptr, nullptr);
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_ = true;
-    idle_ = true;
+    life_ = Life::Finished;
     changed_.notify_all();
     // The load stays with its worker until the holder lets go of it, so that its memory goes back
     // to the system here and not in a frame of the host's thread.
-    wake_.wait(lock, [this] { return handedOver_ || abandoned_; });
-    workerGone_ = true;
+    wake_.wait(lock, [this] { return request_ != Request::None; });
+    life_ = Life::Gone;
     return std::move(handedOver_);
 }
 
-void GifStream::Abandon() {
+void WorkerLoad::Abandon() {
     std::lock_guard<std::mutex> lock(mutex_);
-    abandoned_ = true;
+    request_ = Request::Abandon;
     stop_.store(true, std::memory_order_relaxed);
     wake_.notify_all();
     changed_.notify_all();
 }
 
-void GifStream::Release(std::shared_ptr<GifStream>& stream) {
-    if (!stream)
+void WorkerLoad::Release(std::shared_ptr<WorkerLoad>& held) {
+    if (!held)
         return;
-    GifStream& load = *stream;
+    WorkerLoad& load = *held;
     {
         std::lock_guard<std::mutex> lock(load.mutex_);
         load.stop_.store(true, std::memory_order_relaxed);
         // Notified under the lock: once it is released, the worker may free the load at once.
         load.changed_.notify_all();
-        if (!load.workerGone_) {
-            load.handedOver_ = std::move(stream);
+        if (load.life_ != Life::Gone) {
+            load.handedOver_ = std::move(held);
+            if (load.request_ == Request::None)
+                load.request_ = Request::LetGo;
             load.wake_.notify_all();
             return;
         }
     }
-    stream.reset();
+    held.reset();
 }
 
-platform::FileRead GifStream::Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
-                                   uint64_t& read) {
+platform::FileRead WorkerLoad::Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
+                                    uint64_t& read) {
     const std::function<bool()> stop = [this] { return Stopped(); };
     const platform::FileRead result =
         system_.ReadWholeFile(path.c_str(), maxBytes, fileData_, size, stop);
@@ -160,12 +100,12 @@ platform::FileRead GifStream::Read(uint64_t maxBytes, const uint8_t*& data, uint
 }
 
 // Kept for the host's thread; no memory for the line ends the load (Run).
-void GifStream::Line(const LoadLine& line) {
+void WorkerLoad::Line(const LoadLine& line) {
     Note(KeepLoadLine(line));
 }
 
 // Where the host's thread makes the texture: the lines so far come before it, the rest after.
-void GifStream::FirstFrame(const uint8_t*) {
+void WorkerLoad::FirstFrame(const uint8_t*) {
     std::lock_guard<std::mutex> lock(mutex_);
     linesBeforeTexture = linesErased_ + lines_.size();
 }
@@ -173,7 +113,7 @@ void GifStream::FirstFrame(const uint8_t*) {
 // The load's sequence with the runtime's memory, the lines kept, and the store within the budget:
 // every frame when they all fit, otherwise a ring of as many as fit, two at least, so that one can
 // be decoded while the other shows. False when there is nothing more to decode.
-bool GifStream::Load() {
+bool WorkerLoad::Load() {
     gif_bitmap_callback_vt callbacks = GifBitmapCallbacks(GifMemory::Runtime);
     const LoadRequest request{format,
                               path.c_str(),
@@ -211,7 +151,7 @@ bool GifStream::Load() {
 }
 
 // The store's blocks go to the holders that free them with the runtime's memory.
-void GifStream::AdoptStore() {
+void WorkerLoad::AdoptStore() {
     StoreBlocks& blocks = loaded_.blocks;
     if (blocks.table)
         slotKeys_.reset(static_cast<std::atomic<uint64_t>*>(blocks.table));
@@ -224,7 +164,7 @@ void GifStream::AdoptStore() {
 
 // Frame 0, decoded by the sequence, goes to its slot (also when a GIF's failed: the texture starts
 // with what libnsgif made of it), and the host's thread may swap the load in.
-void GifStream::SetUpPlayback() {
+void WorkerLoad::SetUpPlayback() {
     loopCount = animation_.loop_count;
     slots = loaded_.slots;
     FrameDecoder decoder = Decoder();
@@ -235,7 +175,7 @@ void GifStream::SetUpPlayback() {
         new (&slotKeys_[i]) std::atomic<uint64_t>(kEmpty);
     frames_ = FrameStore(store_.get(), slots, frameCount, FrameBytes());
     framesDecoded_.fetch_add(1, std::memory_order_relaxed);
-    framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
+    CountWorkerFrame();
     const uint64_t key = frames_.KeyOf(0);
     const uint32_t slot = frames_.SlotOf(key);
     frames_.Keep(decoder.Canvas(), slot);
@@ -253,7 +193,7 @@ void GifStream::SetUpPlayback() {
 // format builds a frame on the one before. Frames that playback has left behind are decoded only as
 // far as libnsgif needs them, and not stored: after a stall of the host's thread the worker goes
 // straight to the pass that is due.
-void GifStream::DecodeAhead() {
+void WorkerLoad::DecodeAhead() {
     const bool whole = frames_.Whole();
     const uint64_t last = LastSequence();
     for (uint64_t next = 1; next <= last; ++next) {
@@ -269,7 +209,7 @@ void GifStream::DecodeAhead() {
     }
 }
 
-uint64_t GifStream::LastSequence() const {
+uint64_t WorkerLoad::LastSequence() const {
     if (slots == frameCount)
         return frameCount - 1;
     const uint64_t limit = LoopLimitOf(format, loopCount);
@@ -278,31 +218,31 @@ uint64_t GifStream::LastSequence() const {
 
 // Under mutex_. A ring stores no further than it holds past the first frame playback may still
 // read, so that a slot playback reads is never written meanwhile.
-bool GifStream::Room(uint64_t next) const {
+bool WorkerLoad::Room(uint64_t next) const {
     return slots == frameCount || next < from_ + slots;
 }
 
 // False when the load was given up meanwhile.
-bool GifStream::WaitForRoom(uint64_t next, uint64_t& from) {
+bool WorkerLoad::WaitForRoom(uint64_t next, uint64_t& from) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!Stopped() && !Room(next)) {
-        idle_ = true;
+        life_ = Life::WaitingForRoom;
         waitingAt_ = next;
         changed_.notify_all();
         wake_.wait(lock, [this, next] { return Stopped() || Room(next); });
-        idle_ = false;
+        life_ = Life::Running;
     }
     from = from_;
     return !Stopped();
 }
 
-void GifStream::DecodeOne(uint64_t sequence, bool store) {
+void WorkerLoad::DecodeOne(uint64_t sequence, bool store) {
     const uint32_t frame = static_cast<uint32_t>(sequence % frameCount);
     FrameDecoder decoder = Decoder();
     const FrameDecodeResult result = decoder.Decode(frame, frameFailed_.get());
     const bool decoded = result == FrameDecodeResult::Decoded;
     framesDecoded_.fetch_add(1, std::memory_order_relaxed);
-    framesDecodedByStreams.fetch_add(1, std::memory_order_relaxed);
+    CountWorkerFrame();
     if (result == FrameDecodeResult::FailedAtFirst)
         NoteDecodeFailure(frame);
     // Frame 0 keeps what libnsgif made of it even when it failed: the texture starts with it.
@@ -315,7 +255,7 @@ void GifStream::DecodeOne(uint64_t sequence, bool store) {
         slotKeys_[slot].store(key, std::memory_order_release);
 }
 
-void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
+void WorkerLoad::NoteDecodeFailure(uint32_t frame) noexcept {
     try {
         Note(KeepLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, path.c_str(), frame, 0}));
     } catch (...) {
@@ -324,7 +264,7 @@ void GifStream::NoteDecodeFailure(uint32_t frame) noexcept {
 }
 
 // The lines the host's thread has written are freed here, on the worker's thread.
-void GifStream::Note(PendingLogLine line) noexcept {
+void WorkerLoad::Note(PendingLogLine line) noexcept {
     try {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(linesWritten_));
@@ -336,7 +276,7 @@ void GifStream::Note(PendingLogLine line) noexcept {
     }
 }
 
-void GifStream::FailForLackOfMemory() noexcept {
+void WorkerLoad::FailForLackOfMemory() noexcept {
     try {
         Fail(KeepLoadLine(LoadLine{LoadFailure::NoMemoryToLoad, format, path.c_str(), 0, 0}));
         return;
@@ -345,13 +285,13 @@ void GifStream::FailForLackOfMemory() noexcept {
     Drop();  // not even the line fits: the placeholder without it
 }
 
-void GifStream::Fail(PendingLogLine line) noexcept {
+void WorkerLoad::Fail(PendingLogLine line) noexcept {
     Note(std::move(line));
     Drop();
 }
 
 // Lets go of everything but the lines, so that the host's thread gets a small object.
-void GifStream::Drop() noexcept {
+void WorkerLoad::Drop() noexcept {
     if (holdsDecoder_)
         Decoder().Finalise();
     holdsDecoder_ = false;
@@ -363,20 +303,21 @@ void GifStream::Drop() noexcept {
     MarkReady();
 }
 
-void GifStream::MarkReady() {
+void WorkerLoad::MarkReady() {
     std::lock_guard<std::mutex> lock(mutex_);
+    life_ = Life::Running;
     ready_.store(true, std::memory_order_release);
     changed_.notify_all();
 }
 
-void GifStream::WriteLines(size_t upTo, void (*write)(const PendingLogLine&)) {
+void WorkerLoad::WriteLines(size_t upTo, void (*write)(const PendingLogLine&)) {
     std::lock_guard<std::mutex> lock(mutex_);
     while (linesWritten_ < lines_.size() && linesErased_ + linesWritten_ < upTo)
         write(lines_[linesWritten_++]);
     hasLines_.store(linesWritten_ < lines_.size(), std::memory_order_release);
 }
 
-const uint8_t* GifStream::Frame(uint64_t sequence) const {
+const uint8_t* WorkerLoad::Frame(uint64_t sequence) const {
     const uint64_t key = frames_.KeyOf(sequence);
     const uint32_t slot = frames_.SlotOf(key);
     if (slotKeys_[slot].load(std::memory_order_acquire) != key)
@@ -384,34 +325,34 @@ const uint8_t* GifStream::Frame(uint64_t sequence) const {
     return frames_.Pixels(slot);
 }
 
-bool GifStream::FrameFailed(uint32_t frame) const {
+bool WorkerLoad::FrameFailed(uint32_t frame) const {
     return ::FrameFailed(frameFailed_.get(), frame);
 }
 
-void GifStream::Follow(uint64_t from) {
+void WorkerLoad::Follow(uint64_t from) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (from == from_)
             return;
         from_ = from;
-        // Idle no more once there is room: WaitUntilIdle then waits for the frames it makes.
-        if (idle_ && !finished_ && Room(waitingAt_))
-            idle_ = false;
+        // Running again once there is room: WaitUntilIdle then waits for the frames it makes.
+        if (life_ == Life::WaitingForRoom && Room(waitingAt_))
+            life_ = Life::Running;
     }
     wake_.notify_one();
 }
 
-void GifStream::WaitUntilReady() {
+void WorkerLoad::WaitUntilReady() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return Stopped() || Ready(); });
 }
 
-void GifStream::WaitUntilIdle() {
+void WorkerLoad::WaitUntilIdle() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return Stopped() || (Ready() && idle_); });
+    changed_.wait(lock, [this] { return Stopped() || (Ready() && life_ != Life::Running); });
 }
 
-uint64_t GifStream::HeldBytes() const {
+uint64_t WorkerLoad::HeldBytes() const {
     if (outcome != Outcome::Animated)
         return 0;
     // libwebp keeps two canvases (the frame and what it leaves for the next), libnsgif one.
@@ -424,98 +365,11 @@ namespace {
 
 // Called from inside libnsgif, which is C: nothing may be thrown through it, so the line is
 // copied here, inside the handler, and dropped when there is no memory for it.
-void NoteFromCallback(void* stream, const wchar_t* line) noexcept {
+void NoteFromCallback(void* load, const wchar_t* line) noexcept {
     try {
-        static_cast<GifStream*>(stream)->Note(PendingLogLine{false, line});
+        static_cast<WorkerLoad*>(load)->Note(PendingLogLine{false, line});
     } catch (...) {
     }
 }
 
 }  // namespace
-
-bool StartGifStream(const std::shared_ptr<GifStream>& stream) {
-    Worker* worker = new (std::nothrow) Worker{std::thread(), stream.get(), false, nullptr};
-    if (!worker)
-        return false;
-    std::lock_guard<std::mutex> lock(EndMutex());
-    if (workersClosed) {
-        delete worker;
-        return false;
-    }
-    try {
-        // Made under the lock, so that no one joins the thread before it is in its record.
-        worker->thread = std::thread([worker, held = stream]() mutable {
-            JoinEndedWorkers();
-            std::shared_ptr<GifStream> handedOver = held->Run();
-            {
-                std::lock_guard<std::mutex> lock(EndMutex());
-                worker->stream = nullptr;
-            }
-            // The last two references go here, and with them the load's memory.
-            handedOver.reset();
-            held.reset();
-            {
-                std::lock_guard<std::mutex> lock(EndMutex());
-                worker->ended = true;
-                runningStreams.fetch_sub(1);
-                EndSignal().notify_all();
-            }
-            if (void (*hook)() = endHookForTests.load())
-                hook();
-        });
-    } catch (...) {
-        delete worker;
-        return false;
-    }
-    runningStreams.fetch_add(1);
-    worker->next = workers;
-    workers = worker;
-    return true;
-}
-
-bool EndGifStreams(std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    Worker* ended = nullptr;
-    bool all = false;
-    {
-        std::unique_lock<std::mutex> lock(EndMutex());
-        workersClosed = true;
-        for (Worker* worker = workers; worker; worker = worker->next)
-            if (worker->stream)
-                worker->stream->Abandon();
-        all = EndSignal().wait_until(lock, deadline, [] {
-            for (Worker* worker = workers; worker; worker = worker->next)
-                if (!worker->ended)
-                    return false;
-            return true;
-        });
-        ended = TakeEndedWorkers();
-    }
-    // Each has done its last step; the join waits for its thread to leave the module.
-    JoinAndDelete(ended);
-    return all;
-}
-
-void ReopenGifStreams() {
-    std::lock_guard<std::mutex> lock(EndMutex());
-    workersClosed = false;
-}
-
-uint64_t RunningGifStreams() {
-    return runningStreams.load();
-}
-
-uint64_t GifStreamFramesDecoded() {
-    return framesDecodedByStreams.load();
-}
-
-void WaitForGifStreamsToEnd(uint64_t atMost) {
-    if (runningStreams.load() <= atMost)
-        return;
-    std::unique_lock<std::mutex> lock(EndMutex());
-    EndSignal().wait(lock, [atMost] { return runningStreams.load() <= atMost; });
-}
-
-void SetGifStreamEndHookForTests(void (*hook)()) {
-    endHookForTests.store(hook);
-}

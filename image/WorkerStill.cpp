@@ -5,13 +5,13 @@
 #include <new>
 #include <vector>
 
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
 #include "platform/Platform.h"
 #include "platform/StillDecoder.h"
 
 // Read as an effect file is read (the same step of the load), within the bound of a still.
-void GifStream::LoadStillPicture() {
+void WorkerLoad::LoadStillPicture() {
     const uint8_t* data = nullptr;
     uint64_t size = 0, read = 0;
     const platform::FileRead result = Read(kMaxStillFileBytes, data, size, read);
@@ -38,7 +38,7 @@ void GifStream::LoadStillPicture() {
 // A GIF or WebP of one frame that the load decoded: its frame 0 is what the host's loader shows of
 // such a file. A picture there is no memory for goes back to the holder, which loads it on the
 // host's thread as without the background load.
-void GifStream::KeepStill() {
+void WorkerLoad::KeepStill() {
     FrameDecoder decoder = Decoder();
     const uint8_t* canvas = decoder.Canvas();
     try {
@@ -57,7 +57,7 @@ void GifStream::KeepStill() {
     MarkReady();
 }
 
-void GifStream::HandBackToHost() {
+void WorkerLoad::HandBackToHost() {
     if (holdsDecoder_)
         Decoder().Finalise();
     holdsDecoder_ = false;
