@@ -6,10 +6,13 @@
 #include <cstdint>
 
 #include "host/Host.h"
+#include "image/FrameCore.h"
 
 struct Playback {
     List<float> delays;  // seconds per frame, each at least 0.01; one per frame
+    EffectFormat format = EffectFormat::Gif;
     uint32_t frameCount = 0;
+    int loopCount = 0;               // as the file gives it
     uint32_t loopLimit = 0;          // how many times the frames are played in all; 0: forever
     uint32_t width = 0, height = 0;  // the canvas
     uint32_t currentFrame = 0, loopsPlayed = 0;

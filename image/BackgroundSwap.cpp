@@ -153,14 +153,10 @@ void BitmapImage::InstallWorkerAnimation() {
             return;
         }
     }
-    // The decoder stays with the worker; the holder's GIF record gives the canvas and the loop
-    // count to what reads it (Snapshot).
-    hostFrames.format = load.format;
-    hostFrames.gif.width = load.width;
-    hostFrames.gif.height = load.height;
-    hostFrames.gif.frame_count = load.frameCount;
-    hostFrames.gif.loop_count = load.loopCount;
+    // The decoder stays with the worker.
+    playback.format = load.format;
     playback.frameCount = load.frameCount;
+    playback.loopCount = load.loopCount;
     playback.loopLimit = LoopLimitOf(load.format, load.loopCount);
     playback.width = load.width;
     playback.height = load.height;
@@ -184,7 +180,6 @@ void BitmapImage::ReleaseWorkerFrames() {
     workerFrames = WorkerFrames();
     frames = nullptr;
     content = Content::Placeholder;
-    hostFrames.gif = gif_animation();
     Release(loads->shown);
 }
 

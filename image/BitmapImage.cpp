@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
 
 namespace {
@@ -47,10 +48,15 @@ BitmapImage::State BitmapImage::Snapshot() const {
     const bool onThisThread = animated && frames == &hostFrames;
     State state = State();
     state.isAnimated = animated;
-    state.format = animated ? hostFrames.format : EffectFormat::Gif;
+    state.format = animated ? playback.format : EffectFormat::Gif;
+    state.canvasWidth = animated ? playback.width : 0;
+    state.canvasHeight = animated ? playback.height : 0;
     state.frameCount = playback.frameCount;
-    state.decoder = animated ? &hostFrames.gif : nullptr;
+    state.loopCount = animated ? playback.loopCount : 0;
     state.loopLimit = animated ? playback.loopLimit : 0;
+    if (animated)
+        state.frameFailed = onThisThread ? hostFrames.failed : workerFrames.load->FailedMarks();
+    state.canvasHeld = onThisThread && hostFrames.CanvasHeld();
     state.frameDelays = playback.delays.Array();
     state.delayCount = playback.delays.Num();
     state.currentFrame = playback.currentFrame;
@@ -127,6 +133,8 @@ void BitmapImage::ReleaseContent() {
     }
     playback.frameCount = 0;
     playback.loopLimit = 0;
+    playback.loopCount = 0;
+    playback.width = playback.height = 0;
     playback.Restart();
 }
 

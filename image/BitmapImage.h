@@ -75,16 +75,18 @@ public:
         // zero or null otherwise.
         bool isAnimated;
         EffectFormat format;
+        // The canvas: for a GIF libnsgif's after its scan, grown to cover every frame.
+        uint32_t canvasWidth, canvasHeight;
         uint32_t frameCount;
-        // libnsgif's record: the canvas, the loop count and each frame's delay in centiseconds as
-        // the file gives them, and the canvas of the frame decoded last (null when none); of a
-        // background load, whose decoder is the worker's, and of a WebP, whose decoder is
-        // libwebp's, only the canvas, the frame count and the loop count. Null while no animation
-        // is loaded.
-        const gif_animation* decoder;
+        int loopCount;             // as the file gives it; a GIF without a looping extension: 1
         uint32_t loopLimit;        // how many times the frames are played in all; 0: forever
         const float* frameDelays;  // seconds per frame, `delayCount` of them
         uint32_t delayCount;
+        // Per frame: marked once it failed to decode (FrameFailed), whichever driver decodes;
+        // null while no animation is loaded.
+        const FrameMark* frameFailed;
+        // The decoder holds the canvas of a frame it decoded on this thread.
+        bool canvasHeld;
         uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
         float frameTime;  // seconds gathered toward leaving currentFrame
         // An animation loaded on this thread: per frame, null or its pixels in the frame store.

@@ -33,6 +33,10 @@ struct HostFrames final : FrameSource {
 
     FrameDecoder Decoder() { return FrameDecoder(format, gif, webp); }
     uint32_t FrameBytes() const { return gif.width * gif.height * 4u; }
+    // The decoder holds the canvas of a frame it decoded.
+    bool CanvasHeld() const {
+        return format == EffectFormat::Gif ? gif.frame_image != nullptr : webp.canvas != nullptr;
+    }
 
     void Show(const Playback& playback, uint32_t entryFrame, float seconds, Texture* texture,
               uint64_t& lateFrames) override;

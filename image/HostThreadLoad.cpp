@@ -103,6 +103,8 @@ bool BitmapImage::LoadDecodedFile() {
     host.Decoder().Decode(0, nullptr);
     host.lastDecoded = 0;
     playback.Restart();
+    playback.format = host.format;
+    playback.loopCount = host.gif.loop_count;
     playback.loopLimit = LoopLimitOf(host.format, host.gif.loop_count);
     playback.width = host.gif.width;
     playback.height = host.gif.height;

@@ -96,6 +96,8 @@ public:
     const uint8_t* Frame(uint64_t sequence) const;
     // The frame failed to decode, as it will every time: it is passed over.
     bool FrameFailed(uint32_t frame) const;
+    // Per frame, the marks FrameFailed reads; valid while the load is held.
+    const FrameMark* FailedMarks() const { return frameFailed_.get(); }
     // Playback reads no frame before `from` any more: the worker stores frames from `from` on, as
     // many as the store holds, and decodes the ones before it only as far as the decoder needs
     // them. Takes the lock briefly; never waits for the worker.

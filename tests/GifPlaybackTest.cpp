@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
+#include "image/WorkerLoad.h"
 #include "support/GifBuilder.h"
 #include "support/GifReference.h"
 #include "support/TestHost.h"
@@ -185,7 +185,7 @@ TEST_F(GifPlayback, LongCallWrapsAndCountsLoopsShowingOnlyTheFrameReached) {
 
 TEST_F(GifPlayback, LoopCountOfOnePlaysOnceAndKeepsTheLastFrame) {
     Load(Animation({10, 10}, -1));
-    EXPECT_EQ(image.Snapshot().decoder->loop_count, 1);
+    EXPECT_EQ(image.Snapshot().loopCount, 1);
     image.Advance(0.15f);
     EXPECT_EQ(Shown(image), 1);
     image.Advance(0.1f);
