@@ -4,8 +4,10 @@
 // waited for through the holder's hook, and held up through the simulated disk: never by sleeping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -14,8 +16,8 @@
 #include <vector>
 
 #include "controller/ConsoleProtocol.h"
-#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
+#include "image/WorkerLoad.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
@@ -23,6 +25,10 @@
 #include "support/RuntimeHeap.h"
 #include "support/SourceTree.h"
 #include "support/TestHost.h"
+#ifdef VANTREL_TEST_WEBP
+#include "RandomAnimation.h"
+#include "WebpWriter.h"
+#endif
 
 using testsupport::Bytes;
 using testsupport::GifBuilder;
@@ -63,6 +69,9 @@ struct Logged {
     std::wstring text;
     bool operator==(const Logged& o) const { return kind == o.kind && text == o.text; }
 };
+void PrintTo(const Logged& line, std::ostream* out) {
+    *out << standin::ToUtf8(line.text);
+}
 
 std::vector<Logged> TakeLog() {
     std::vector<Logged> out;
@@ -107,46 +116,147 @@ Shown Look(BitmapImage& image) {
     return s;
 }
 
-// Every outcome of the GIF path, loaded at once and in the background: the swap must log the same
-// lines, of the same kinds, and leave the same picture, and playback must show the same frames,
-// none of them late once the worker has been waited for.
+#ifdef VANTREL_TEST_WEBP
+// A random lossless WebP of `frames` frames of `w` x `h`.
+Bytes Webp(uint32_t seed, uint32_t w, uint32_t h, uint32_t frames) {
+    const fxmakefx::RandomAnimation animation = fxmakefx::MakeRandomAnimation(seed, w, h, frames);
+    return fxmakefx::EncodeWebp(w, h, animation.canvases, fxmakefx::WebpOptions());
+}
+#endif
+
+// What the load is to run into, the same for both drivers: a block of the host's allocator of
+// exactly `hostBytes` refused (with either driver: the delays go to the host's list), the file,
+// the table or the store refused in the load's own memory (`loadBytes` each driver's size), or no
+// texture made.
+struct Fault {
+    size_t hostBytes = 0;
+    size_t atOnceBytes = 0;  // the host's allocator, loading at once
+    size_t workerBytes = 0;  // the runtime's heap, on the worker
+    bool noTexture = false;
+
+    void Set(bool worker) const {
+        namespace heap = testsupport::runtimeheap;
+        standin::FailAllocationsOfSize(worker || !atOnceBytes ? hostBytes : atOnceBytes);
+        if (worker && workerBytes)
+            heap::FailAllocationsOfSize(workerBytes, heap::On::Workers);
+        standin::SetTextureCreationFails(noTexture);
+    }
+    static void Clear() {
+        standin::ClearAllocationFailures();
+        testsupport::runtimeheap::ClearFailure();
+        standin::SetTextureCreationFails(false);
+    }
+};
+
+// Every outcome of the load, each failure of its sequence included, loaded at once and in the
+// background: the swap must log the same lines, of the same kinds, and leave the same picture, and
+// playback must show the same frames, none of them late once the worker has been waited for.
 TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
+    const bool heapWatched = testsupport::runtimeheap::Available();
     TempDir dir;
+    // Nine frames of 40 x 30 (43200 bytes together) in a file of some 12 kB: sizes no other block
+    // of either load has, nor a line's text.
+    GifBuilder builder(40, 30);
+    builder.Loop(0);
+    for (uint8_t i = 0; i < 9; ++i)
+        builder.Frame(GifFrame::Solid(40, 30, static_cast<uint8_t>(i % 4), 5));
+    const Bytes nine = builder.TrailingComment(std::string(12000, 'c')).Build();
     struct Case {
         const char* name;
         Bytes bytes;  // none: the file is missing
+        Fault fault;
+        // The fault is in the runtime's heap, which this build may not watch.
+        bool needsHeap = false;
+        const wchar_t* line = nullptr;  // a line the load writes, where it is to fail
     } cases[] = {
-        {"anim.gif", Frames(3, 2, {1, 2, 3})},
-        {"broken-frame.gif", Frames(2, 2, {1, 2, 3, 1}, 2)},
-        {"missing.gif", {}},
-        {"empty.gif", Bytes{}},
-        {"corrupt.gif", testsupport::Truncated(Frames(2, 2, {1, 2}), 12)},
-        {"too-wide.gif", TinyFramesAt(2, 4096, 0)},
-        {"canvas-refused.gif", TinyFramesAt(2, 4096, 4096)},
-        {"four-gibibytes.gif", TinyFramesAt(64, 4095, 4095)},
-        {"one-frame.gif", Frames(3, 2, {2})},
+        {"anim.gif", Frames(3, 2, {1, 2, 3}), {}},
+        {"broken-frame.gif", Frames(2, 2, {1, 2, 3, 1}, 2), {}},
+        {"broken-first.gif", Frames(2, 2, {1, 2, 3}, 0), {}},
+        {"missing.gif", {}, {}},
+        {"empty.gif", Bytes{}, {}},
+        {"corrupt.gif", testsupport::Truncated(Frames(2, 2, {1, 2}), 12), {}},
+        {"too-wide.gif", TinyFramesAt(2, 4096, 0), {}},
+        {"canvas-refused.gif", TinyFramesAt(2, 4096, 4096), {}},
+        {"four-gibibytes.gif", TinyFramesAt(64, 4095, 4095), {}},
+        {"one-frame.gif", Frames(3, 2, {2}), {}},
+        {"no-texture.gif",
+         Frames(3, 2, {1, 2, 3}),
+         {0, 0, 0, true},
+         false,
+         L"no texture could be made"},
+        {"no-memory-to-read.gif", nine, {0, nine.size(), nine.size()}, true, L"memory to read gif"},
+        {"no-memory-for-the-table.gif",
+         nine,
+         {0, 9 * sizeof(uint8_t*), 9 * sizeof(uint64_t)},
+         true,
+         L"memory for the frame table of gif"},
+        {"no-memory-for-the-frames.gif",
+         nine,
+         {0, 9 * 4800, 9 * 4800},
+         true,
+         L"memory for the 9 frames of gif"},
+        {"no-memory-for-the-delays.gif",
+         nine,
+         {9 * sizeof(float)},
+         false,
+         L"memory for the frame delays of gif"},
+        {"still.png", Bytes{}, {}},
+        {"short.gif", Bytes{}, {}, false, L"read only"},
+        {"not-a-picture.png", Bytes(64, 'x'), {}, false, L"could not create texture"},
+#ifdef VANTREL_TEST_WEBP
+        {"anim.webp", Webp(51, 4, 3, 3), {}},
+        {"one-frame.webp", Webp(52, 4, 3, 1), {}},
+        {"corrupt.webp", Bytes(100, 'R'), {}},
+        {"no-memory-for-the-frames.webp",
+         Webp(53, 40, 30, 9),
+         {0, 9 * 4800, 9 * 4800},
+         true,
+         L"memory for the 9 frames of webp"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::wstring path = standin::FromUtf8(dir.File(c.name));
-        if (std::string(c.name) != "missing.gif")
-            path = standin::FromUtf8(dir.Write(c.name, c.bytes));
+        if (c.needsHeap && !heapWatched)
+            continue;
+        const std::string name = c.name;
+        std::wstring path = standin::FromUtf8(dir.File(name));
+        if (name == "still.png") {
+            testsupport::WriteSolidPng(dir.File(name), 6, 5, 0x336699FFu);
+        } else if (name == "short.gif") {
+            // A file that reads shorter than its size: sysfs reports 4096 bytes for a line.
+            const char* sys = "/sys/devices/system/cpu/online";
+            std::error_code error;
+            std::filesystem::create_symlink(sys, dir.File(name), error);
+            if (error || std::filesystem::file_size(sys, error) != 4096 || error)
+                continue;
+        } else if (name != "missing.gif") {
+            path = standin::FromUtf8(dir.Write(name, c.bytes));
+        }
         standin::ClearLog();
 
         BitmapImage now;
         now.filePath = path.c_str();
+        c.fault.Set(false);
         now.Init();
+        Fault::Clear();
         const std::vector<Logged> wantLog = TakeLog();
+        if (c.line) {
+            EXPECT_TRUE(std::any_of(wantLog.begin(), wantLog.end(), [&c](const Logged& l) {
+                return l.text.find(c.line) != std::wstring::npos;
+            })) << "the load meets its fault";
+        }
 
         BitmapImage later;
         later.filePath = path.c_str();
         later.SetBackgroundLoad(true);
+        c.fault.Set(true);
         later.Init();
         EXPECT_TRUE(later.BackgroundLoadPending());
         EXPECT_EQ(later.texture, nullptr);
         later.WaitForBackgroundLoad();
         EXPECT_TRUE(TakeLog().empty()) << "nothing is logged before the swap";
         later.SwapInBackgroundLoad();
+        Fault::Clear();
         EXPECT_FALSE(later.BackgroundLoadPending());
         EXPECT_EQ(TakeLog(), wantLog);
         EXPECT_TRUE(Look(later) == Look(now));
@@ -163,6 +273,7 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
             ASSERT_TRUE(Look(later) == Look(now)) << "step " << step;
         }
         EXPECT_EQ(later.Snapshot().lateFrames, 0u);
+        EXPECT_EQ(TakeLog(), std::vector<Logged>()) << "each frame is reported once";
     }
 }
 
