@@ -34,6 +34,9 @@ void CloseCommandBlock(platform::MappingHandle mapping);
 // first kCommandTextCapacity units or within the view: such a text is no command. Reads nothing
 // beyond `viewBytes`, and needs no alignment of the view.
 bool CopyCommandText(const void* view, size_t viewBytes, char16_t* out);
+// Two copies of the command text agree: the same units up to and including the first's null. A
+// copy taken while the console still wrote, shorter than the next and a prefix of it, does not.
+bool SameCommandText(const char16_t* first, const char16_t* second);
 
 // The handshake block, created with kHandshakeBlockSize bytes or opened. Null on failure.
 platform::MappingHandle OpenHandshakeBlock();

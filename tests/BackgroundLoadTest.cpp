@@ -153,6 +153,7 @@ struct Fault {
 // playback must show the same frames, none of them late once the worker has been waited for.
 TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
     const bool heapWatched = testsupport::runtimeheap::Available();
+    testsupport::runtimeheap::SetHostThread();  // its faults are the workers'
     TempDir dir;
     // Nine frames of 40 x 30 (43200 bytes together) in a file of some 12 kB: sizes no other block
     // of either load has, nor a line's text.
@@ -179,6 +180,8 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
         {"canvas-refused.gif", TinyFramesAt(2, 4096, 4096), {}},
         {"four-gibibytes.gif", TinyFramesAt(64, 4095, 4095), {}},
         {"one-frame.gif", Frames(3, 2, {2}), {}},
+        // No memory for the worker's copy of the picture: the host's loader takes it.
+        {"one-frame-no-memory.gif", Frames(7, 5, {2}), {0, 0, 7 * 5 * 4}, true},
         {"no-texture.gif",
          Frames(3, 2, {1, 2, 3}),
          {0, 0, 0, true},
@@ -206,6 +209,7 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
 #ifdef VANTREL_TEST_WEBP
         {"anim.webp", Webp(51, 4, 3, 3), {}},
         {"one-frame.webp", Webp(52, 4, 3, 1), {}},
+        {"one-frame-no-memory.webp", Webp(54, 7, 5, 1), {0, 0, 7 * 5 * 4}, true},
         {"corrupt.webp", Bytes(100, 'R'), {}},
         {"no-memory-for-the-frames.webp",
          Webp(53, 40, 30, 9),
@@ -600,6 +604,35 @@ TEST(BackgroundLoad, DestructionStopsTheWorkerAndFreesEverything) {
     EXPECT_EQ(standin::LiveTextureCount(), textures);
 }
 
+// A ring plays a limited animation by decoding its passes again, and not a frame beyond the last
+// pass: three frames played twice are six decodes, however long playback stands on the last.
+TEST(BackgroundLoad, RingDecodesNoFramePastTheLastPass) {
+    TempDir dir;
+    GifBuilder gif(4, 4);
+    gif.Loop(2);
+    for (uint8_t i = 0; i < 3; ++i)
+        gif.Frame(GifFrame::Solid(4, 4, i, 5));
+    const std::wstring path = standin::FromUtf8(dir.Write("twice.gif", gif.Build()));
+    WaitForWorkersToEnd();
+    const uint64_t before = WorkerFramesDecoded();
+    BitmapImage image;
+    image.SetBackgroundLoad(true);
+    image.SetFrameCacheBytes(2 * 4 * 4 * 4);
+    image.filePath = path.c_str();
+    image.Init();
+    image.WaitForBackgroundLoad();
+    image.SwapInBackgroundLoad();
+    ASSERT_EQ(image.Snapshot().streamedSlots, 2u);
+    for (int call = 0; call < 20; ++call) {
+        image.Advance(0.03f);
+        image.WaitForBackgroundLoad();
+    }
+    EXPECT_EQ(image.Snapshot().loopsPlayed, 2u);
+    EXPECT_EQ(image.Snapshot().currentFrame, 2u);
+    EXPECT_EQ(image.Snapshot().lateFrames, 0u);
+    EXPECT_EQ(WorkerFramesDecoded() - before, 6u);
+}
+
 // ---------------------------------------------------------------- the module's unload
 
 // A worker held at the very end of its life, after it has counted itself out: the host may unmap
@@ -690,14 +723,16 @@ TEST(BackgroundLoad, UnloadEndsWorkersThatWaitForTheirSourcesAndWaitsForAHungRea
     }
     EXPECT_EQ(RunningWorkers(), 0u);
 
-    VoteImageSource::AllowBackgroundWorkers();
+    // Loaded again in the same process, the module loads in the background again.
+    ASSERT_TRUE(vantrel::LoadPlugin());
     sim.HoldFileReads(true);
     BitmapImage hung;
     hung.SetBackgroundLoad(true);
     hung.filePath = path.c_str();
     hung.Init();
-    ASSERT_TRUE(hung.BackgroundLoadPending());
-    EXPECT_FALSE(EndWorkers(std::chrono::milliseconds(50)));
+    ASSERT_TRUE(hung.BackgroundLoadPending()) << "a worker after LoadPlugin";
+    // The entry point tells the host that a worker outlived the wait (kUnloadWait, 2 s).
+    EXPECT_FALSE(vantrel::UnloadPlugin());
     EXPECT_EQ(RunningWorkers(), 1u);
     BitmapImage after;
     after.SetBackgroundLoad(true);
