@@ -205,6 +205,7 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
          L"memory for the frame delays of gif"},
         {"still.png", Bytes{}, {}},
         {"short.gif", Bytes{}, {}, false, L"read only"},
+        {"four-gibibyte-file.gif", Bytes{}, {}, false, L"too large to load (4294967296 bytes)"},
         {"not-a-picture.png", Bytes(64, 'x'), {}, false, L"could not create texture"},
 #ifdef VANTREL_TEST_WEBP
         {"anim.webp", Webp(51, 4, 3, 3), {}},
@@ -233,6 +234,14 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
             std::filesystem::create_symlink(sys, dir.File(name), error);
             if (error || std::filesystem::file_size(sys, error) != 4096 || error)
                 continue;
+        } else if (name == "four-gibibyte-file.gif") {
+            // Sparse: it takes no room on disk, and neither driver may try to read it.
+            std::error_code error;
+            std::filesystem::resize_file(dir.Write(name, Frames(2, 2, {1, 2})), uint64_t{1} << 32,
+                                         error);
+            if (error)
+                continue;
+            path = standin::FromUtf8(dir.File(name));
         } else if (name != "missing.gif") {
             path = standin::FromUtf8(dir.Write(name, c.bytes));
         }
