@@ -50,15 +50,6 @@ bool CopyCommandText(const void* view, size_t viewBytes, char16_t* out) {
     return false;
 }
 
-bool SameCommandText(const char16_t* first, const char16_t* second) {
-    for (size_t i = 0;; ++i) {
-        if (first[i] != second[i])
-            return false;
-        if (first[i] == 0)
-            return true;
-    }
-}
-
 void CloseCommandBlock(platform::MappingHandle mapping) {
     if (!mapping)
         return;

@@ -68,7 +68,13 @@ TEST(SameCommandText, AgreesOnlyOnTheWholeText) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.first.begin(), c.first.end()) + " / " +
                      std::string(c.second.begin(), c.second.end()));
-        EXPECT_EQ(vantrel::SameCommandText(c.first.c_str(), c.second.c_str()), c.same);
+        // In buffers of the copies' own size, as the poll compares them.
+        std::vector<char16_t> first(kCommandTextCapacity, u'#'), second(kCommandTextCapacity, u'#');
+        std::copy(c.first.begin(), c.first.end(), first.begin());
+        first[c.first.size()] = 0;
+        std::copy(c.second.begin(), c.second.end(), second.begin());
+        second[c.second.size()] = 0;
+        EXPECT_EQ(vantrel::SameCommandText(first.data(), second.data()), c.same);
     }
 }
 
