@@ -50,7 +50,7 @@ using PendingLogLine = KeptLogLine;
 
 // One load of a GIF or WebP file (or of a still picture). Frames are counted in sequence from the
 // start of playback: the sequence number of frame f in pass p is p x frameCount + f.
-class WorkerLoad : private LoadDriver {
+class WorkerLoad final : private LoadDriver {
 public:
     enum class Outcome {
         Animated,     // frame 0 is decoded, the rest follow

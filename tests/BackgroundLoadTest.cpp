@@ -229,6 +229,9 @@ TEST(BackgroundLoad, SwapGivesWhatALoadAtOnceGives) {
             testsupport::WriteSolidPng(dir.File(name), 6, 5, 0x336699FFu);
         } else if (name == "short.gif") {
             // A file that reads shorter than its size: sysfs reports 4096 bytes for a line.
+#ifdef _WIN32
+            continue;
+#endif
             const char* sys = "/sys/devices/system/cpu/online";
             std::error_code error;
             std::filesystem::create_symlink(sys, dir.File(name), error);
