@@ -20,7 +20,7 @@
 #include "BenchCases.h"
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
 
@@ -177,7 +177,7 @@ void FirstPixel(benchmark::State& state, const GifCase* given, CaseMaker maker) 
     whole.maxRatio = row.maxRatio;
     whole.slack = row.slack;
     for (auto _ : state) {
-        WaitForGifStreamsToEnd();
+        WaitForWorkersToEnd();
         BitmapImage image;
         const double start = threadclock::WallSeconds();
         const bool shown = StartAndSwap(image, gif, kDefaultBudget);
@@ -191,7 +191,7 @@ void FirstPixel(benchmark::State& state, const GifCase* given, CaseMaker maker) 
         Keep("first pixel " + gif.name, seconds);
         Keep("first pixel whole " + gif.name, seconds);
     }
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
 }
 
 // The floor: just the bytes up to the end of frame 0 read from the file (or the whole file, which
@@ -250,7 +250,7 @@ void PeakMemory(benchmark::State& state, CaseMaker maker) {
     const uint64_t frameBytes = uint64_t{gif.recipe.width} * gif.recipe.height * 4;
     row.floor = static_cast<double>(kDefaultBudget + gif.bytes.size() + 4 * frameBytes);
     for (auto _ : state) {
-        WaitForGifStreamsToEnd();
+        WaitForWorkersToEnd();
         malloc_trim(0);
         const uint64_t before = HeapInUse();
         uint64_t peak = before;
@@ -264,7 +264,7 @@ void PeakMemory(benchmark::State& state, CaseMaker maker) {
             PlayPass(image, &peak);
         }
         Keep(key, static_cast<double>(peak - before), false);
-        WaitForGifStreamsToEnd();
+        WaitForWorkersToEnd();
     }
 }
 
@@ -321,7 +321,7 @@ void LateFrames(benchmark::State& state, const GifCase* gif) {
     row.unit = "frames";
     row.floor = 0.0;
     for (auto _ : state) {
-        WaitForGifStreamsToEnd();
+        WaitForWorkersToEnd();
         BitmapImage image;
         if (!StartAndSwap(image, *gif, kDefaultBudget)) {
             state.SkipWithError("the effect did not load");
@@ -336,7 +336,7 @@ void LateFrames(benchmark::State& state, const GifCase* gif) {
         state.SetIterationTime(kLateSeconds);
         Keep("late frames", static_cast<double>(image.Snapshot().lateFrames));
     }
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
 }
 
 std::string Figure(const StreamRow& row, double value) {

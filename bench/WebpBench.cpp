@@ -24,7 +24,7 @@
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
 #include "WebpWriter.h"
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
 #include "standin/Standin.h"
 
@@ -336,7 +336,7 @@ void KeepLowest(double& kept, double value) {
 // ring of four frames, which it decodes again on every pass, per frame.
 void WorkerModule(benchmark::State& state, WebpCase* c) {
     GraphicsScope plain(PlainGraphics());
-    WaitForGifStreamsToEnd();
+    WaitForWorkersToEnd();
     const uint64_t frameBytes = uint64_t{c->recipe.width} * c->recipe.height * 4;
     BitmapImage image;
     image.filePath = c->webpPath.c_str();

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "controller/ConsoleProtocol.h"
 #include "platform/Platform.h"
@@ -34,6 +35,15 @@ void CloseCommandBlock(platform::MappingHandle mapping);
 // first kCommandTextCapacity units or within the view: such a text is no command. Reads nothing
 // beyond `viewBytes`, and needs no alignment of the view.
 bool CopyCommandText(const void* view, size_t viewBytes, char16_t* out);
+// Two copies of the command text agree: the same units up to and including the first's null. A
+// copy taken while the console still wrote, shorter than the next and a prefix of it, does not.
+// Inline: it runs on every poll.
+inline bool SameCommandText(const char16_t* first, const char16_t* second) {
+    size_t length = 0;
+    while (first[length] != 0)
+        ++length;
+    return std::memcmp(first, second, (length + 1) * sizeof(char16_t)) == 0;
+}
 
 // The handshake block, created with kHandshakeBlockSize bytes or opened. Null on failure.
 platform::MappingHandle OpenHandshakeBlock();

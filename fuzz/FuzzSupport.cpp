@@ -104,10 +104,10 @@ void CheckImage(const BitmapImage& image) {
     }
 
     const uint32_t frames = state.frameCount;
-    const uint32_t w = state.decoder->width;
-    const uint32_t h = state.decoder->height;
+    const uint32_t w = state.canvasWidth;
+    const uint32_t h = state.canvasHeight;
     FUZZ_CHECK(frames > 1);
-    FUZZ_CHECK(frames <= state.decoder->frame_count);
+    FUZZ_CHECK(state.frameFailed != nullptr);
     FUZZ_CHECK(w >= 1 && w <= 4096 && h >= 1 && h <= 4096);
     FUZZ_CHECK(static_cast<uint64_t>(frames) * w * h * 4 < (uint64_t{1} << 32));
     FUZZ_CHECK(image.width == static_cast<float>(w) && image.height == static_cast<float>(h));

@@ -51,8 +51,8 @@ bool Reference(const BitmapImage& image, const uint8_t* data, size_t size,
     if (!image.Snapshot().isAnimated || !image.texture || !standin::LogRecords().empty())
         return false;
     reference = testsupport::ComposeGif(data, size);
-    if (!reference.error.empty() || reference.width != image.Snapshot().decoder->width ||
-        reference.height != image.Snapshot().decoder->height)
+    if (!reference.error.empty() || reference.width != image.Snapshot().canvasWidth ||
+        reference.height != image.Snapshot().canvasHeight)
         return false;
     FUZZ_CHECK(reference.frames.size() == image.Snapshot().frameCount);
     return true;
@@ -90,8 +90,7 @@ bool WebpReference(const BitmapImage& image, const uint8_t* data, size_t size,
         reference.frames.emplace_back(pixels, pixels + frameBytes);
     }
     WebPAnimDecoderDelete(decoder);
-    FUZZ_CHECK(reference.width == state.decoder->width &&
-               reference.height == state.decoder->height);
+    FUZZ_CHECK(reference.width == state.canvasWidth && reference.height == state.canvasHeight);
     FUZZ_CHECK(reference.frames.size() == state.frameCount);
     return true;
 #else

@@ -1,4 +1,4 @@
-// The holder's side of loading in the background: the worker (BackgroundWorker.h) reads and
+// The holder's side of loading in the background: the worker (WorkerLoad.h) reads and
 // decodes, and the host's thread installs the load in one step as soon as frame 0 is decoded, with
 // the log lines the load has written so far, in the order Init writes them; lines of frames decoded
 // later are written by the host's thread as they come.
@@ -7,63 +7,56 @@
 #include <new>
 #include <vector>
 
-#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
-#include "image/EffectLog.h"
+#include "image/LoadLines.h"
+#include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
 #include "platform/Platform.h"
 
 // The loads the holder shares with their workers.
-struct GifStreams {
-    std::shared_ptr<GifStream> pending;  // started, not yet swapped in
-    std::shared_ptr<GifStream> shown;    // what playback reads
+struct WorkerLoads {
+    std::shared_ptr<WorkerLoad> pending;  // started, not yet swapped in
+    std::shared_ptr<WorkerLoad> shown;    // what playback reads
 };
 
 namespace {
 
-void WriteLine(const PendingLogLine& line) {
-    if (line.warning)
-        AppWarning(L"%s", line.text.c_str());
-    else
-        Log(L"%s", line.text.c_str());
-}
-
-void Release(std::shared_ptr<GifStream>& stream) {
-    GifStream::Release(stream);
+void Release(std::shared_ptr<WorkerLoad>& load) {
+    WorkerLoad::Release(load);
 }
 
 }  // namespace
 
 bool BitmapImage::BackgroundLoadPending() const {
-    return streams && streams->pending;
+    return loads && loads->pending;
 }
 
 bool BitmapImage::BackgroundLoadFinished() const {
-    return streams && streams->pending && streams->pending->Ready();
+    return loads && loads->pending && loads->pending->Ready();
 }
 
 void BitmapImage::WaitForBackgroundLoad() {
-    if (!streams)
+    if (!loads)
         return;
-    if (streams->pending) {
-        streams->pending->WaitUntilReady();
-        streams->pending->WaitUntilIdle();
+    if (loads->pending) {
+        loads->pending->WaitUntilReady();
+        loads->pending->WaitUntilIdle();
     }
-    if (streams->shown)
-        streams->shown->WaitUntilIdle();
+    if (loads->shown)
+        loads->shown->WaitUntilIdle();
 }
 
 void BitmapImage::WaitForBackgroundFirstFrame() {
-    if (streams && streams->pending)
-        streams->pending->WaitUntilReady();
+    if (loads && loads->pending)
+        loads->pending->WaitUntilReady();
 }
 
-uint64_t BitmapImage::StreamedBytes() const {
-    return streamed ? streamed->HeldBytes() : 0;
+uint64_t BitmapImage::WorkerBytes() const {
+    return workerFrames.load ? workerFrames.load->HeldBytes() : 0;
 }
 
-uint32_t BitmapImage::StreamedFrameSlots() const {
-    return streamed ? streamed->slots : 0;
+uint32_t BitmapImage::WorkerSlots() const {
+    return workerFrames.load ? workerFrames.load->slots : 0;
 }
 
 // False for an empty path, or when no worker could take the load: Init then loads it at once.
@@ -71,22 +64,22 @@ bool BitmapImage::StartBackgroundLoad() {
     const wchar_t* path = filePath.Array();
     if (!path || path[0] == 0)
         return false;
-    if (!streams)
-        streams = new (std::nothrow) GifStreams;
-    std::shared_ptr<GifStream> stream;
-    if (streams) {
-        Release(streams->pending);
+    if (!loads)
+        loads = new (std::nothrow) WorkerLoads;
+    std::shared_ptr<WorkerLoad> load;
+    if (loads) {
+        Release(loads->pending);
         try {
-            stream = std::make_shared<GifStream>(path, platform::Current(), frameCacheBytes);
-            stream->still = !EffectFormatOfPath(path, stream->format);
+            load = std::make_shared<WorkerLoad>(path, platform::Current(), frameCacheBytes);
+            load->still = !EffectFormatOfPath(path, load->format);
         } catch (...) {
         }
     }
-    if (!stream || !StartGifStream(stream)) {
+    if (!load || !StartWorker(load)) {
         WriteLog<LogText::BackgroundLoadNotStarted>(path);
         return false;
     }
-    streams->pending = std::move(stream);
+    loads->pending = std::move(load);
     // Until the swap the holder shows what it showed. The placeholder of an empty path is not
     // drawn by the owner, which from now on sees a path: the picture goes, its size stays. A holder
     // that has shown nothing yet takes the placeholder's size, without its picture.
@@ -103,107 +96,100 @@ bool BitmapImage::StartBackgroundLoad() {
 }
 
 void BitmapImage::DropBackgroundLoad() {
-    if (streams)
-        Release(streams->pending);
+    if (loads)
+        Release(loads->pending);
 }
 
 void BitmapImage::SwapInBackgroundLoad() {
     if (!BackgroundLoadFinished())
         return;
-    if (streams->pending->outcome == GifStream::Outcome::LoadAsStill) {
+    if (loads->pending->outcome == WorkerLoad::Outcome::LoadAsStill) {
         // What the worker could not decode: the host's loader takes it on this thread, as in Init.
         LoadNow();
         return;
     }
     ReleaseContent();
     showsEmptyPath = false;
-    streams->shown = std::move(streams->pending);
-    if (streams->shown->outcome == GifStream::Outcome::Failed) {
-        WriteStreamLines();
+    loads->shown = std::move(loads->pending);
+    if (loads->shown->outcome == WorkerLoad::Outcome::Failed) {
+        WriteWorkerLines();
         CreatePlaceholderTexture();
-        Release(streams->shown);
+        Release(loads->shown);
         return;
     }
-    if (streams->shown->outcome == GifStream::Outcome::Still) {
+    if (loads->shown->outcome == WorkerLoad::Outcome::Still) {
         InstallStill();
         return;
     }
-    InstallStream();
+    InstallWorkerAnimation();
 }
 
 // The one thing a still costs this thread: the texture made from the worker's pixels, as the
 // host's loader makes it from the file.
 void BitmapImage::InstallStill() {
-    GifStream& stream = *streams->shown;
+    WorkerLoad& load = *loads->shown;
     Texture* made =
-        GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.StillPicture(), true, true);
-    Release(streams->shown);
+        GS->CreateTexture(load.width, load.height, GS_RGBA, load.StillPicture(), true, true);
+    Release(loads->shown);
     ShowStillTexture(made);
 }
 
 // Frame 0 into a new texture, the delays into the host's list; playback reads the rest from the
 // worker's store.
-void BitmapImage::InstallStream() {
-    GifStream& stream = *streams->shown;
-    stream.WriteLines(stream.linesBeforeTexture, &WriteLine);
-    const wchar_t* path = stream.path.c_str();
-    texture = GS->CreateTexture(stream.width, stream.height, GS_RGBA, stream.FirstPicture(), false,
-                                false);
+void BitmapImage::InstallWorkerAnimation() {
+    WorkerLoad& load = *loads->shown;
+    load.WriteLines(load.linesBeforeTexture, &WriteKeptLine);
+    const wchar_t* path = load.path.c_str();
+    texture =
+        GS->CreateTexture(load.width, load.height, GS_RGBA, load.FirstPicture(), false, false);
     if (!texture)
-        WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(stream.format, path);
-    for (float delay : stream.frameDelays) {
-        if (!frameDelays.Add(delay)) {
-            WriteLogFor<LogText::GifNoMemoryForDelays, LogText::WebpNoMemoryForDelays>(
-                stream.format, path);
-            Release(streams->shown);
+        WriteLoadLine(LoadLine{LoadFailure::NoTexture, load.format, path, 0, 0});
+    for (float delay : load.frameDelays) {
+        if (!playback.delays.Add(delay)) {
+            WriteLoadLine(LoadLine{LoadFailure::NoMemoryForDelays, load.format, path, 0, 0});
+            Release(loads->shown);
             ReleaseContent();
             CreatePlaceholderTexture();
             return;
         }
     }
-    // The decoder stays with the worker; the holder's record gives the canvas and the loop count.
-    format = stream.format;
-    animation = gif_animation();
-    animation.width = stream.width;
-    animation.height = stream.height;
-    animation.frame_count = stream.frameCount;
-    animation.loop_count = stream.loopCount;
-    frameCount = stream.frameCount;
-    width = static_cast<float>(stream.width);
-    height = static_cast<float>(stream.height);
-    currentFrame = 0;
-    loopsPlayed = 0;
-    frameTime = 0.0f;
-    passesStarted = 0;
-    reachedSequence = 0;
-    readFrom = 1;
-    lastLateSequence = 0;  // frame 0 is never late
-    isAnimated = true;
-    streamed = &stream;
-    stream.Follow(readFrom);
-    stream.WriteLines(SIZE_MAX, &WriteLine);
+    // The decoder stays with the worker.
+    playback.format = load.format;
+    playback.frameCount = load.frameCount;
+    playback.loopCount = load.loopCount;
+    playback.loopLimit = LoopLimitOf(load.format, load.loopCount);
+    playback.width = load.width;
+    playback.height = load.height;
+    playback.Restart();
+    width = static_cast<float>(load.width);
+    height = static_cast<float>(load.height);
+    content = Content::Animation;
+    workerFrames.load = &load;
+    frames = &workerFrames;
+    workerFrames.Start();
+    load.WriteLines(SIZE_MAX, &WriteKeptLine);
 }
 
-void BitmapImage::WriteStreamLines() {
-    if (streams->shown->HasLines())
-        streams->shown->WriteLines(SIZE_MAX, &WriteLine);
+void BitmapImage::WriteWorkerLines() {
+    if (loads->shown->HasLines())
+        loads->shown->WriteLines(SIZE_MAX, &WriteKeptLine);
 }
 
 // The worker frees the load once it has stopped, on its own thread.
-void BitmapImage::ReleaseStream() {
-    streamed = nullptr;
-    isAnimated = false;
-    animation = gif_animation();
-    Release(streams->shown);
+void BitmapImage::ReleaseWorkerFrames() {
+    workerFrames = WorkerFrames();
+    frames = nullptr;
+    content = Content::Placeholder;
+    Release(loads->shown);
 }
 
 void BitmapImage::EndBackgroundLoading() {
     // Neither worker is waited for: each stops after the frame or the read it is in.
-    if (!streams)
+    if (!loads)
         return;
-    Release(streams->pending);
-    if (streamed)
-        ReleaseStream();
-    delete streams;
-    streams = nullptr;
+    Release(loads->pending);
+    if (frames == &workerFrames)
+        ReleaseWorkerFrames();
+    delete loads;
+    loads = nullptr;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "image/gif/GifBitmap.h"
+#include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
 
 namespace {
@@ -17,45 +17,22 @@ BitmapImage::BitmapImage()
       width(0.0f),
       height(0.0f),
       fileMonitor(nullptr),
-      isAnimated(false),
-      animation(),
-      fileData(nullptr),
-      frameCache(nullptr),
-      frameFailed(nullptr),
-      frameStore(nullptr),
-      currentFrame(0),
-      loopsPlayed(0),
-      lastDecodedFrame(0),
-      framesDecoded(0),
-      frameTime(0.0f),
+      content(Content::Placeholder),
+      frames(nullptr),
       reloadCountdown(0.0f),
-      bitmapCallbacks(GifBitmapCallbacks(GifMemory::Host)),
-      frameCount(0),
-      format(EffectFormat::Gif),
-      webpAnimation(),
       backgroundLoad(false),
       frameCacheBytes(uint64_t{256} << 20),
       lateFrames(0),
-      streams(nullptr),
-      streamed(nullptr),
-      passesStarted(0),
-      reachedSequence(0),
-      lastLateSequence(0),
-      readFrom(0),
+      loads(nullptr),
       showsEmptyPath(false),
       retiring() {}
 
 BitmapImage::~BitmapImage() {
     EndBackgroundLoading();
     RetireAll();
-    if (isAnimated) {
-        Decoder().Finalise();
-        MainAllocator->Free(frameCache);
-        MainAllocator->Free(frameFailed);
-        MainAllocator->Free(frameStore);
-    }
-    if (fileData)
-        MainAllocator->Free(fileData);
+    hostFrames.Release(
+        playback.frameCount, [](void*, uint8_t* store, size_t) { MainAllocator->Free(store); },
+        nullptr);
     if (fileMonitor) {
         OSMonitorFileDestroy(fileMonitor);
         fileMonitor = nullptr;
@@ -63,34 +40,42 @@ BitmapImage::~BitmapImage() {
     if (texture)
         delete texture;
     filePath = String();
-    frameDelays.Clear();
+    playback.delays.Clear();
 }
 
 BitmapImage::State BitmapImage::Snapshot() const {
+    const bool animated = content == Content::Animation;
+    const bool onThisThread = animated && frames == &hostFrames;
     State state = State();
-    state.isAnimated = isAnimated;
-    state.format = isAnimated ? format : EffectFormat::Gif;
-    state.frameCount = frameCount;
-    state.decoder = isAnimated ? &animation : nullptr;
-    state.loopLimit = isAnimated ? LoopLimit() : 0;
-    state.frameDelays = frameDelays.Array();
-    state.delayCount = frameDelays.Num();
-    state.currentFrame = currentFrame;
-    state.loopsPlayed = loopsPlayed;
-    state.lastDecodedFrame = lastDecodedFrame;
-    state.frameTime = frameTime;
-    state.frameCache = frameCache;
-    state.frameStore = frameStore;
-    state.holdsFile = fileData != nullptr;
-    state.framesDecoded = framesDecoded;
+    state.isAnimated = animated;
+    state.format = animated ? playback.format : EffectFormat::Gif;
+    state.canvasWidth = animated ? playback.width : 0;
+    state.canvasHeight = animated ? playback.height : 0;
+    state.frameCount = playback.frameCount;
+    state.loopCount = animated ? playback.loopCount : 0;
+    state.loopLimit = animated ? playback.loopLimit : 0;
+    if (animated)
+        state.frameFailed = onThisThread ? hostFrames.failed : workerFrames.load->FailedMarks();
+    state.canvasHeld = onThisThread && hostFrames.CanvasHeld();
+    state.frameDelays = playback.delays.Array();
+    state.delayCount = playback.delays.Num();
+    state.currentFrame = playback.currentFrame;
+    state.loopsPlayed = playback.loopsPlayed;
+    state.lastDecodedFrame = hostFrames.lastDecoded;
+    state.frameTime = playback.frameTime;
+    state.frameCache = onThisThread ? hostFrames.cache : nullptr;
+    state.frameStore = onThisThread ? hostFrames.store : nullptr;
+    state.holdsFile = hostFrames.fileData != nullptr;
+    state.framesDecoded = hostFrames.framesDecoded;
     state.reloadCountdown = reloadCountdown;
     state.lateFrames = lateFrames;
-    state.streamedBytes = StreamedBytes();
-    state.streamedSlots = StreamedFrameSlots();
+    state.streamedBytes = WorkerBytes();
+    state.streamedSlots = WorkerSlots();
     return state;
 }
 
 void BitmapImage::CreatePlaceholderTexture() {
+    content = Content::Placeholder;
     width = static_cast<float>(kPlaceholderSide);
     height = static_cast<float>(kPlaceholderSide);
     auto* pixels = static_cast<uint8_t*>(MainAllocator->Allocate(kPlaceholderBytes));
@@ -123,42 +108,34 @@ void BitmapImage::LoadNow() {
         CreatePlaceholderTexture();
         return;
     }
-    if (EffectFormatOfPath(path, format) && LoadDecodedFile() == LoadOutcome::Finished)
+    if (EffectFormatOfPath(path, hostFrames.format) && LoadDecodedFile())
         return;
     LoadStill();
 }
 
 // Empties the holder whatever it held; the path, the watch and a pending reload stay.
 void BitmapImage::ReleaseContent() {
-    if (streamed)
-        ReleaseStream();
-    if (isAnimated) {
-        const size_t storeBytes = static_cast<size_t>(frameCount) * FrameBytes();
-        isAnimated = false;
-        Decoder().Finalise();
-        MainAllocator->Free(frameCache);
-        MainAllocator->Free(frameFailed);
-        FreeFrameStore(storeBytes);
-        frameCache = nullptr;
-        frameFailed = nullptr;
-        frameStore = nullptr;
-    }
-    if (fileData) {
-        MainAllocator->Free(fileData);
-        fileData = nullptr;
-    }
-    if (frameDelays.HasStorage())
-        frameDelays.Clear();
+    if (frames == &workerFrames)
+        ReleaseWorkerFrames();
+    hostFrames.Release(
+        playback.frameCount,
+        [](void* holder, uint8_t* store, size_t bytes) {
+            static_cast<BitmapImage*>(holder)->FreeFrameStore(store, bytes);
+        },
+        this);
+    frames = nullptr;
+    content = Content::Placeholder;
+    if (playback.delays.HasStorage())
+        playback.delays.Clear();
     if (texture) {
         delete texture;
         texture = nullptr;
     }
-    frameCount = 0;
-    currentFrame = 0;
-    loopsPlayed = 0;
-    lastDecodedFrame = 0;
-    framesDecoded = 0;
-    frameTime = 0.0f;
+    playback.frameCount = 0;
+    playback.loopLimit = 0;
+    playback.loopCount = 0;
+    playback.width = playback.height = 0;
+    playback.Restart();
 }
 
 void BitmapImage::LoadStill() {
@@ -168,6 +145,7 @@ void BitmapImage::LoadStill() {
 // A still's texture, from the host's loader or from a worker's pixels; none leaves the placeholder.
 void BitmapImage::ShowStillTexture(Texture* made) {
     texture = made;
+    content = Content::Still;
     if (!texture) {
         WriteLog<LogText::TextureNotCreated>(filePath.Array());
         CreatePlaceholderTexture();

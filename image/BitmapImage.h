@@ -4,16 +4,11 @@
 
 #include "host/Host.h"
 
-class GifStream;
-struct GifStreams;
+struct WorkerLoads;
 
-// libnsgif.h uses size_t without declaring it, and has no C++ guard of its own.
-#include <cstddef>
-extern "C" {
-#include <libnsgif.h>
-}
-
-#include "image/FrameDecoder.h"
+#include "image/Animation.h"
+#include "image/HostFrames.h"
+#include "image/WorkerFrames.h"
 
 // The image holder of one effect source: turns the file named by `filePath` into one host texture.
 // It shows a still image (anything the host's image loader reads), a single-frame GIF, a still
@@ -80,16 +75,18 @@ public:
         // zero or null otherwise.
         bool isAnimated;
         EffectFormat format;
+        // The canvas: for a GIF libnsgif's after its scan, grown to cover every frame.
+        uint32_t canvasWidth, canvasHeight;
         uint32_t frameCount;
-        // libnsgif's record: the canvas, the loop count and each frame's delay in centiseconds as
-        // the file gives them, and the canvas of the frame decoded last (null when none); of a
-        // background load, whose decoder is the worker's, and of a WebP, whose decoder is
-        // libwebp's, only the canvas, the frame count and the loop count. Null while no animation
-        // is loaded.
-        const gif_animation* decoder;
+        int loopCount;             // as the file gives it; a GIF without a looping extension: 1
         uint32_t loopLimit;        // how many times the frames are played in all; 0: forever
         const float* frameDelays;  // seconds per frame, `delayCount` of them
         uint32_t delayCount;
+        // Per frame: marked once it failed to decode (FrameFailed), whichever driver decodes;
+        // null while no animation is loaded.
+        const FrameMark* frameFailed;
+        // The decoder holds the canvas of a frame it decoded on this thread.
+        bool canvasHeld;
         uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
         float frameTime;  // seconds gathered toward leaving currentFrame
         // An animation loaded on this thread: per frame, null or its pixels in the frame store.
@@ -116,89 +113,55 @@ public:
     OSFileChangeData* fileMonitor;  // started and replaced by the owner; destroyed with the holder
 
 private:
-    enum class LoadOutcome { Finished, LoadAsStill };
+    // What the holder shows, one at a time: the placeholder, a still texture, or an animation,
+    // which `playback` plays and `frames` feeds.
+    enum class Content { Placeholder, Still, Animation };
 
     // Makes the placeholder the holder's texture.
     void CreatePlaceholderTexture();
-    // How many times an animation's frames are played in all; 0 means forever.
-    uint32_t LoopLimit() const;
 
     void LoadNow();
     void ReleaseContent();
     void LoadStill();
     void ShowStillTexture(Texture* made);
 
+    // The background load (BackgroundSwap.cpp).
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
-    void InstallStream();
+    void InstallWorkerAnimation();
     void InstallStill();
-    void ReleaseStream();
-    void WriteStreamLines();
+    void ReleaseWorkerFrames();
+    void WriteWorkerLines();
     void EndBackgroundLoading();
-    uint64_t StreamedBytes() const;
-    uint32_t StreamedFrameSlots() const;
+    uint64_t WorkerBytes() const;
+    uint32_t WorkerSlots() const;
 
     // The GIF and WebP path of Init on this thread (HostThreadLoad.cpp).
-    LoadOutcome LoadDecodedFile();
-    bool ReadWholeFile(XFile& file, uint32_t& size);
-    bool ScanFile(uint32_t size);
-    bool SetUpAnimation();
+    class HostLoad;
+    bool LoadDecodedFile();
     bool ListDelaysAndCheckFrames(bool firstFrameDecoded);
-    LoadOutcome LoadStillWebp();
-    LoadOutcome FailLoad();
-    uint32_t FrameBytes() const;
+    void ShowDecodedStill();
+    void FailLoad();
 
     // Playback (Playback.cpp).
-    void AdvanceAnimation(float seconds);
-    void DecodeIntoCache(uint32_t frame);
-    void SkipWholePasses(uint32_t limit);
     void AdvanceReload(float seconds);
-    void ShowStreamedFrame(float seconds);
-    uint64_t ExpectedSequence(float seconds, uint64_t due) const;
 
     // Letting go of a large frame store (StoreRetirement.cpp).
-    void FreeFrameStore(size_t bytes);
+    void FreeFrameStore(uint8_t* store, size_t bytes);
     void RetireSome();
     void RetireAll();
 
-    // The decoder of the animation loaded, or of the load under way.
-    FrameDecoder Decoder() { return FrameDecoder(format, animation, webpAnimation); }
-
-    // True while an animated GIF or WebP is loaded; the fields below are in use only then.
-    bool isAnimated;
-    gif_animation animation;
-    uint8_t* fileData;        // the whole file: the decoder decodes frames from it on demand
-    List<float> frameDelays;  // seconds per frame, each at least 0.01
-    uint8_t** frameCache;     // per frame: null, or its slot in frameStore once decoded
-    // Per frame: marked once it has failed to decode; such a frame is never decoded again for
-    // display (it would fail again, at the cost of decoding every frame before it).
-    FrameMark* frameFailed;
-    uint8_t* frameStore;  // frameCount slots of width x height RGBA pixels
-    uint32_t currentFrame, loopsPlayed, lastDecodedFrame;
-    uint64_t framesDecoded;  // by playback, since the load
-    float frameTime;         // seconds gathered toward leaving currentFrame
-    float reloadCountdown;   // seconds until a pending reload; 0: none pending
-    gif_bitmap_callback_vt bitmapCallbacks;
-    // Frames of the animation: libnsgif's count up to its first frame not meant for display
-    // (it counts extension blocks after the last image as one more such frame).
-    uint32_t frameCount;
-    // The format of the animation loaded, whose decoder's record is in use: `animation` for a GIF,
-    // `webpAnimation` for a WebP (whose canvas, frame count and loop count `animation` carries
-    // too).
-    EffectFormat format;
-    WebpAnimation webpAnimation;
+    Content content;
+    Playback playback;
+    FrameSource* frames;  // while an animation shows: &hostFrames or &workerFrames
+    HostFrames hostFrames;
+    WorkerFrames workerFrames;
+    float reloadCountdown;  // seconds until a pending reload; 0: none pending
     bool backgroundLoad;
     uint64_t frameCacheBytes;
     uint64_t lateFrames;
 
-    GifStreams* streams;  // owned; made with the first background load
-    // The load that playback reads, or null when playback decodes on this thread.
-    GifStream* streamed;
-    uint64_t passesStarted;  // passes through the animation begun since the load
-    int64_t
-        reachedSequence;  // the last frame playback showed or passed over (passes x count + frame)
-    uint64_t lastLateSequence;
-    uint64_t readFrom;  // the first frame of a background load playback may still read
+    WorkerLoads* loads;  // owned; made with the first background load
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
     // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the

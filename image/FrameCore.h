@@ -7,11 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/Limits.h"
+
 // The formats the module decodes itself; anything else is a still picture for the host's loader.
 enum class EffectFormat : uint8_t { Gif, Webp };
-
-// The largest canvas side the holder shows; 4096 itself passes.
-constexpr uint32_t kMaxCanvasSide = 4096;
 
 enum class FrameScanResult {
     Scanned,        // frameCount, width and height hold, every limit passed

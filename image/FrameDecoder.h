@@ -2,7 +2,7 @@
 
 // The one decoder both drivers call, whatever the effect's format: the host's thread, which loads
 // inside the frame and decodes on demand (HostThreadLoad.cpp, Playback.cpp), and a worker, which
-// decodes ahead (BackgroundWorker.cpp). A view over the load's records, made where it is needed:
+// decodes ahead (WorkerLoad.cpp). A view over the load's records, made where it is needed:
 // libnsgif's for a GIF (gif/), libwebp's for a WebP (webp/).
 //
 // Each format composes a frame on the canvas the one before it left, so callers decode in order,

@@ -4,7 +4,7 @@
 // and a longer one of either becomes an animation whose frames playback decodes and caches.
 
 #include "image/BitmapImage.h"
-#include "image/EffectLog.h"
+#include "image/EffectLoad.h"
 #include "image/FrameStore.h"
 
 namespace {
@@ -15,141 +15,112 @@ void* AllocateFromHost(size_t bytes) {
 
 }  // namespace
 
-BitmapImage::LoadOutcome BitmapImage::LoadDecodedFile() {
-    Decoder().Create(bitmapCallbacks);
-    XFile file;
-    if (!file.Open(filePath.Array(), XFILE_READ, XFILE_OPENEXISTING)) {
-        WriteLogFor<LogText::GifNotOpened, LogText::WebpNotOpened>(format, filePath.Array());
-        return FailLoad();
-    }
-    uint32_t size = 0;
-    if (!ReadWholeFile(file, size) || !ScanFile(size))
-        return FailLoad();
-    if (frameCount <= 1 && format == EffectFormat::Webp)
-        return LoadStillWebp();
-    if (frameCount <= 1) {
-        Decoder().Finalise();
-        MainAllocator->Free(fileData);
-        fileData = nullptr;
-        frameCount = 0;
-        return LoadOutcome::LoadAsStill;
-    }
-    isAnimated = true;
-    if (!SetUpAnimation())
-        return FailLoad();
-    return LoadOutcome::Finished;
-}
+// The load's sequence on the host's thread: the file through the host's XFile into the host's
+// memory, every line written at once, and the texture made from frame 0 as soon as it is decoded.
+class BitmapImage::HostLoad final : public LoadDriver {
+public:
+    explicit HostLoad(BitmapImage& holder) : holder_(holder) {}
 
-bool BitmapImage::ReadWholeFile(XFile& file, uint32_t& size) {
-    const uint64_t fileSize = file.GetFileSize();
-    if (fileSize > UINT32_MAX) {
-        WriteLogFor<LogText::GifFileTooLarge, LogText::WebpFileTooLarge>(
-            format, filePath.Array(), static_cast<unsigned long long>(fileSize));
-        return false;
+    platform::FileRead Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
+                            uint64_t& read) override {
+        if (!file_.Open(holder_.filePath.Array(), XFILE_READ, XFILE_OPENEXISTING))
+            return platform::FileRead::NotOpened;
+        size = file_.GetFileSize();
+        if (size > maxBytes)
+            return platform::FileRead::TooLarge;
+        const auto bytes = static_cast<uint32_t>(size);
+        // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
+        uint8_t*& fileData = holder_.hostFrames.fileData;
+        fileData = static_cast<uint8_t*>(MainAllocator->Allocate(bytes ? bytes : 1));
+        if (!fileData)
+            return platform::FileRead::NoMemory;
+        read = file_.Read(fileData, bytes);
+        if (read != size)
+            return platform::FileRead::ShortRead;
+        data = fileData;
+        return platform::FileRead::Done;
     }
-    size = static_cast<uint32_t>(fileSize);
-    // One byte at least, so that an empty file is reported as corrupt rather than as no memory.
-    fileData = static_cast<uint8_t*>(MainAllocator->Allocate(size ? size : 1));
-    if (!fileData) {
-        WriteLogFor<LogText::GifNoMemoryToRead, LogText::WebpNoMemoryToRead>(
-            format, filePath.Array(), size);
-        return false;
-    }
-    const unsigned read = file.Read(fileData, size);
-    if (read != size) {
-        WriteLogFor<LogText::GifShortRead, LogText::WebpShortRead>(format, read, size,
-                                                                   filePath.Array());
-        return false;
-    }
-    return true;
-}
 
-bool BitmapImage::ScanFile(uint32_t size) {
-    const FrameScan scan = Decoder().Scan(fileData, size);
-    frameCount = scan.frameCount;
-    switch (scan.result) {
-        case FrameScanResult::Scanned:
+    void Line(const LoadLine& line) override { WriteLoadLine(line); }
+
+    void FirstFrame(const uint8_t* canvas) override {
+        const HostFrames& host = holder_.hostFrames;
+        holder_.texture =
+            GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, canvas, false, false);
+        if (!holder_.texture)
+            Line(LoadLine{LoadFailure::NoTexture, host.format, holder_.filePath.Array(), 0, 0});
+    }
+
+private:
+    BitmapImage& holder_;
+    XFile file_;  // open until the load ends, as the design has it
+};
+
+// False when the host's loader is to take the file as a still image.
+bool BitmapImage::LoadDecodedFile() {
+    HostLoad driver(*this);
+    HostFrames& host = hostFrames;
+    const LoadRequest request{host.format,
+                              filePath.Array(),
+                              &host.callbacks,
+                              true,
+                              StoreMemory{&AllocateFromHost},
+                              UINT64_MAX,
+                              sizeof(uint8_t*),
+                              true};
+    LoadedEffect loaded;
+    const LoadOutcome outcome = RunEffectLoad(driver, host.Decoder(), request, loaded);
+    playback.frameCount = loaded.scan.frameCount;
+    host.cache = static_cast<uint8_t**>(loaded.blocks.table);
+    host.failed = loaded.blocks.marks;
+    host.store = loaded.blocks.store;
+    switch (outcome) {
+        case LoadOutcome::Animation:
+            break;
+        case LoadOutcome::Still:
+            ShowDecodedStill();
             return true;
-        case FrameScanResult::Corrupt:
-            WriteLogFor<LogText::GifCorrupt, LogText::WebpCorrupt>(format, filePath.Array());
+        case LoadOutcome::HostLoader:
+            host.Decoder().Finalise();
+            MainAllocator->Free(host.fileData);
+            host.fileData = nullptr;
+            playback.frameCount = 0;
             return false;
-        case FrameScanResult::BadDimensions:
-            WriteLog<LogText::GifBadDimensions>(static_cast<int>(scan.width),
-                                                static_cast<int>(scan.height), filePath.Array());
-            return false;
-        case FrameScanResult::TooLarge:
-            WriteLogFor<LogText::GifOverflow, LogText::WebpOverflow>(
-                format, filePath.Array(), static_cast<unsigned long long>(scan.bytes64),
-                scan.bytes32);
-            return false;
-        case FrameScanResult::TooManyFrames:
-            WriteLog<LogText::WebpTooManyFrames>(filePath.Array(), scan.frameCount, kMaxWebpFrames);
-            return false;
+        case LoadOutcome::Failed:
+        case LoadOutcome::Stopped:
+            FailLoad();
+            return true;
     }
-    return false;
-}
-
-uint32_t BitmapImage::FrameBytes() const {
-    return animation.width * animation.height * 4u;
-}
-
-// Everything playback needs is allocated here, so that playback itself never allocates.
-bool BitmapImage::SetUpAnimation() {
-    FrameDecoder decoder = Decoder();
-    const bool firstFrameDecoded = decoder.Decode(0, nullptr) == FrameDecodeResult::Decoded;
-    if (!firstFrameDecoded && format == EffectFormat::Webp) {
-        // libwebp composes no frame after one it cannot decode: nothing of this file can be shown.
-        WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
-        return false;
+    content = Content::Animation;
+    frames = &host;
+    for (uint32_t i = 0; i < playback.frameCount; ++i)
+        host.cache[i] = nullptr;
+    if (!ListDelaysAndCheckFrames(loaded.firstFrameDecoded)) {
+        FailLoad();
+        return true;
     }
-    texture = GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), false,
-                                false);
-    if (!texture)
-        WriteLogFor<LogText::GifNoTexture, LogText::WebpNoTexture>(format, filePath.Array());
-
-    // The whole store, a slot per frame, cleared; the table points at the slots decoded so far.
-    const uint32_t storeBytes = frameCount * FrameBytes();
-    StoreBlocks blocks;
-    const StoreShortage shortage =
-        AllocateStore(StoreMemory{&AllocateFromHost}, frameCount, sizeof(uint8_t*), frameCount,
-                      storeBytes, true, blocks);
-    frameCache = static_cast<uint8_t**>(blocks.table);
-    frameFailed = blocks.marks;
-    frameStore = blocks.store;
-    if (shortage == StoreShortage::Table) {
-        WriteLogFor<LogText::GifNoMemoryForFrameTable, LogText::WebpNoMemoryForFrameTable>(
-            format, filePath.Array());
-        return false;
-    }
-    if (shortage == StoreShortage::Store) {
-        WriteLogFor<LogText::GifNoMemoryForFrames, LogText::WebpNoMemoryForFrames>(
-            format, frameCount, filePath.Array(), storeBytes);
-        return false;
-    }
-    for (uint32_t i = 0; i < frameCount; ++i)
-        frameCache[i] = nullptr;
-
-    if (!ListDelaysAndCheckFrames(firstFrameDecoded))
-        return false;
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
-    decoder.Decode(0, nullptr);
-    currentFrame = 0;
-    lastDecodedFrame = 0;
-    loopsPlayed = 0;
-    frameTime = 0.0f;
-    width = static_cast<float>(animation.width);
-    height = static_cast<float>(animation.height);
+    host.Decoder().Decode(0, nullptr);
+    host.lastDecoded = 0;
+    playback.Restart();
+    playback.format = host.format;
+    playback.loopCount = host.gif.loop_count;
+    playback.loopLimit = LoopLimitOf(host.format, host.gif.loop_count);
+    playback.width = host.gif.width;
+    playback.height = host.gif.height;
+    width = static_cast<float>(host.gif.width);
+    height = static_cast<float>(host.gif.height);
     return true;
 }
 
 // Takes each frame's delay and decodes every frame once, in order, to report and mark the bad ones.
 // Nothing is cached here: playback caches frames as it first shows them.
 bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
-    FrameDecoder decoder = Decoder();
-    for (uint32_t i = 0; i < frameCount; ++i) {
-        if (!frameDelays.Add(decoder.FrameDelay(i))) {
-            WriteLogFor<LogText::GifNoMemoryForDelays, LogText::WebpNoMemoryForDelays>(
-                format, filePath.Array());
+    const EffectFormat format = hostFrames.format;
+    FrameDecoder decoder = hostFrames.Decoder();
+    for (uint32_t i = 0; i < playback.frameCount; ++i) {
+        if (!playback.delays.Add(decoder.FrameDelay(i))) {
+            WriteLoadLine(LoadLine{LoadFailure::NoMemoryForDelays, format, filePath.Array(), 0, 0});
             return false;
         }
         // Frame 0 was decoded for the texture, and libnsgif answers a second request for the frame
@@ -159,44 +130,34 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
         if (i == 0) {
             if (firstFrameDecoded)
                 continue;
-            frameFailed[0].store(1, std::memory_order_relaxed);
-        } else if (decoder.Decode(i, frameFailed) != FrameDecodeResult::FailedAtFirst) {
+            hostFrames.failed[0].store(1, std::memory_order_relaxed);
+        } else if (decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst) {
             continue;
         }
-        WriteLog<LogText::GifFrameNotDecoded>(static_cast<int>(i), filePath.Array());
+        WriteLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, filePath.Array(), i, 0});
     }
     return true;
 }
 
-// A WebP of one frame: its picture becomes a still texture, with its alpha.
-BitmapImage::LoadOutcome BitmapImage::LoadStillWebp() {
-    FrameDecoder decoder = Decoder();
-    if (decoder.Decode(0, nullptr) != FrameDecodeResult::Decoded) {
-        WriteLog<LogText::GifFrameNotDecoded>(0, filePath.Array());
-        return FailLoad();
-    }
+// A WebP of one frame: its picture, decoded by the load, becomes a still texture with its alpha.
+void BitmapImage::ShowDecodedStill() {
+    HostFrames& host = hostFrames;
+    FrameDecoder decoder = host.Decoder();
     // With mipmaps, as the host's loader makes a still's texture.
     Texture* made =
-        GS->CreateTexture(animation.width, animation.height, GS_RGBA, decoder.Canvas(), true, true);
+        GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, decoder.Canvas(), true, true);
     decoder.Finalise();
-    MainAllocator->Free(fileData);
-    fileData = nullptr;
-    frameCount = 0;
+    MainAllocator->Free(host.fileData);
+    host.fileData = nullptr;
+    playback.frameCount = 0;
     ShowStillTexture(made);
-    return LoadOutcome::Finished;
 }
 
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
-BitmapImage::LoadOutcome BitmapImage::FailLoad() {
-    Decoder().Finalise();
-    isAnimated = false;
-    MainAllocator->Free(frameCache);
-    MainAllocator->Free(frameFailed);
-    MainAllocator->Free(frameStore);
-    frameCache = nullptr;
-    frameFailed = nullptr;
-    frameStore = nullptr;
+void BitmapImage::FailLoad() {
+    hostFrames.Release(
+        playback.frameCount, [](void*, uint8_t* store, size_t) { MainAllocator->Free(store); },
+        nullptr);
     ReleaseContent();
     CreatePlaceholderTexture();
-    return LoadOutcome::Finished;
 }

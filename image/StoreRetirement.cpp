@@ -19,10 +19,10 @@ constexpr int kMaxSlicesPerFrame = 4;
 
 }  // namespace
 
-// Called by ReleaseContent with the store of `bytes` still set; the holder forgets it either way.
-void BitmapImage::FreeFrameStore(size_t bytes) {
-    if (!backgroundLoad || !frameStore || bytes <= kSlice) {
-        MainAllocator->Free(frameStore);
+// Called by ReleaseContent with the store of `bytes` the holder lets go of.
+void BitmapImage::FreeFrameStore(uint8_t* store, size_t bytes) {
+    if (!backgroundLoad || bytes <= kSlice) {
+        MainAllocator->Free(store);
         return;
     }
     // The oldest one waiting goes at once when all places are taken: rare, and no worse than
@@ -35,7 +35,7 @@ void BitmapImage::FreeFrameStore(size_t bytes) {
     }
     for (RetiringBlock& place : retiring) {
         if (!place.block) {
-            place = RetiringBlock{frameStore, bytes};
+            place = RetiringBlock{store, bytes};
             return;
         }
     }

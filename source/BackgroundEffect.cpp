@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "controller/ConsoleProtocol.h"
-#include "image/BackgroundWorker.h"
+#include "image/WorkerLoad.h"
 #include "source/VoteImageSource.h"
 
 namespace vantrel {
@@ -31,11 +31,11 @@ void VoteImageSource::WaitForBackgroundLoad() {
 }
 
 bool VoteImageSource::EndBackgroundWorkers(std::chrono::milliseconds bound) {
-    return EndGifStreams(bound);
+    return EndWorkers(bound);
 }
 
 void VoteImageSource::AllowBackgroundWorkers() {
-    ReopenGifStreams();
+    ReopenWorkers();
 }
 
 // The effect that shows goes on showing, at its place, until the load is swapped in; a command

@@ -95,10 +95,7 @@ bool VoteImageSource::ReadStableCommandText(const void* view, char16_t* text) {
         return false;
     if (!CopyCommandText(view, kCommandBlockSize, again))
         return false;
-    size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return std::memcmp(text, again, (length + 1) * sizeof(char16_t)) == 0;
+    return SameCommandText(text, again);
 }
 
 void VoteImageSource::ApplyCommand(const EffectCommand& command, uint32_t canvasWidth,

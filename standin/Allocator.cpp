@@ -31,8 +31,9 @@ struct Counters {
     uint64_t failures;
     long long failAt;  // countdown to the call that fails; -1: none
     size_t failLargerThan;
+    size_t failOfSize;
 };
-Counters gCounters = {0, 0, 0, 0, -1, 0};
+Counters gCounters = {0, 0, 0, 0, -1, 0, 0};
 
 // Leaked on purpose: no destructor may run while a module still frees blocks at exit.
 std::mutex& CountersMutex() {
@@ -48,6 +49,8 @@ bool ShouldFail(size_t size) {
         --gCounters.failAt;
     }
     if (gCounters.failLargerThan != 0 && size > gCounters.failLargerThan)
+        fail = true;
+    if (gCounters.failOfSize != 0 && size == gCounters.failOfSize)
         fail = true;
     if (fail)
         ++gCounters.failures;
@@ -159,10 +162,16 @@ void FailAllocationsLargerThan(size_t bytes) {
     gCounters.failLargerThan = bytes;
 }
 
+void FailAllocationsOfSize(size_t bytes) {
+    std::lock_guard<std::mutex> lock(CountersMutex());
+    gCounters.failOfSize = bytes;
+}
+
 void ClearAllocationFailures() {
     std::lock_guard<std::mutex> lock(CountersMutex());
     gCounters.failAt = -1;
     gCounters.failLargerThan = 0;
+    gCounters.failOfSize = 0;
 }
 
 }  // namespace standin

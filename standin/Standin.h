@@ -40,6 +40,8 @@ HOSTAPI AllocStats AllocatorStats();
 HOSTAPI void FailAllocationAt(long long n);
 // Every allocating call asking for more than `bytes` fails; 0 cancels.
 HOSTAPI void FailAllocationsLargerThan(size_t bytes);
+// Every allocating call asking for exactly `bytes` fails; 0 cancels.
+HOSTAPI void FailAllocationsOfSize(size_t bytes);
 HOSTAPI void ClearAllocationFailures();
 
 // ---------------------------------------------------------------- log

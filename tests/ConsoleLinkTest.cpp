@@ -51,6 +51,33 @@ TEST(CopyCommandText, CopiesUpToTheNull) {
     EXPECT_TRUE(ok);
 }
 
+// Two copies taken while the console may be writing: only the same text, terminator and all,
+// agrees; one cut short is no command yet, whichever copy it is.
+TEST(SameCommandText, AgreesOnlyOnTheWholeText) {
+    const struct {
+        std::u16string first, second;
+        bool same;
+    } cases[] = {
+        {u"1 2 fx.gif", u"1 2 fx.gif", true},
+        {u"", u"", true},
+        {u"1 2 fx.g", u"1 2 fx.gif", false},
+        {u"1 2 fx.gif", u"1 2 fx.g", false},
+        {u"", u"1", false},
+        {u"1 2 fx.gif", u"1 3 fx.gif", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first.begin(), c.first.end()) + " / " +
+                     std::string(c.second.begin(), c.second.end()));
+        // In buffers of the copies' own size, as the poll compares them.
+        std::vector<char16_t> first(kCommandTextCapacity, u'#'), second(kCommandTextCapacity, u'#');
+        std::copy(c.first.begin(), c.first.end(), first.begin());
+        first[c.first.size()] = 0;
+        std::copy(c.second.begin(), c.second.end(), second.begin());
+        second[c.second.size()] = 0;
+        EXPECT_EQ(vantrel::SameCommandText(first.data(), second.data()), c.same);
+    }
+}
+
 TEST(CopyCommandText, RefusesATextWithoutANullInReach) {
     bool ok = true;
     // No null within the copy's 1024 units, though the view goes on.

@@ -62,9 +62,9 @@ void ExpectSound(const BitmapImage& image) {
     EXPECT_NE(image.Snapshot().frameStore, nullptr);
     EXPECT_EQ(image.Snapshot().delayCount, image.Snapshot().frameCount);
     EXPECT_LT(image.Snapshot().currentFrame, image.Snapshot().frameCount);
-    EXPECT_EQ(image.width, static_cast<float>(image.Snapshot().decoder->width));
+    EXPECT_EQ(image.width, static_cast<float>(image.Snapshot().canvasWidth));
     if (info) {
-        EXPECT_EQ(info->width, image.Snapshot().decoder->width);
+        EXPECT_EQ(info->width, image.Snapshot().canvasWidth);
     }
 }
 

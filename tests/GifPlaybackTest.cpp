@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "image/BackgroundWorker.h"
 #include "image/BitmapImage.h"
+#include "image/WorkerLoad.h"
 #include "support/GifBuilder.h"
 #include "support/GifReference.h"
 #include "support/TestHost.h"
@@ -185,7 +185,7 @@ TEST_F(GifPlayback, LongCallWrapsAndCountsLoopsShowingOnlyTheFrameReached) {
 
 TEST_F(GifPlayback, LoopCountOfOnePlaysOnceAndKeepsTheLastFrame) {
     Load(Animation({10, 10}, -1));
-    EXPECT_EQ(image.Snapshot().decoder->loop_count, 1);
+    EXPECT_EQ(image.Snapshot().loopCount, 1);
     image.Advance(0.15f);
     EXPECT_EQ(Shown(image), 1);
     image.Advance(0.1f);
@@ -403,13 +403,13 @@ TEST_F(GifPlayback, AfterAStallTheRingDecodesOnlyThePassThatIsDue) {
         ring.Advance(1.0f / 60);
     }
     ring.WaitForBackgroundLoad();
-    const uint64_t before = GifStreamFramesDecoded();
+    const uint64_t before = WorkerFramesDecoded();
     image.Advance(600.0f);
     ring.Advance(600.0f);
     ring.WaitForBackgroundLoad();
     ring.Advance(0.0f);
     EXPECT_EQ(Shown(ring), Shown(image));
-    EXPECT_LE(GifStreamFramesDecoded() - before, 8u + 2u) << "one pass at most, and the ring";
+    EXPECT_LE(WorkerFramesDecoded() - before, 8u + 2u) << "one pass at most, and the ring";
 }
 
 // A frame that fails to decode is passed over: the frames after it are drawn over what libnsgif

@@ -73,10 +73,12 @@ TEST(StandinString, Utf8BothWays) {
 }
 
 TEST(StandinString, BrokenTextBecomesReplacementCharacters) {
-    // Truncated, overlong and surrogate sequences in; one U+FFFD for each broken piece.
+    // Truncated, overlong and surrogate sequences in; one U+FFFD for each broken sequence, its
+    // continuation bytes with it, as utfcpp replaces them for the simulated desktop and the player.
     EXPECT_EQ(standin::FromUtf8("a\xE7\x89z"), L"a\xFFFDz");
-    EXPECT_EQ(standin::FromUtf8("\xC0\xAF"), L"\xFFFD\xFFFD");
-    EXPECT_EQ(standin::FromUtf8("\xED\xA0\x80"), L"\xFFFD\xFFFD\xFFFD");
+    EXPECT_EQ(standin::FromUtf8("\xC0\xAFz"), L"\xFFFDz");
+    EXPECT_EQ(standin::FromUtf8("\xED\xA0\x80z"), L"\xFFFDz");
+    EXPECT_EQ(standin::FromUtf8("\xF4\x90\x80\x80"), L"\xFFFD");  // past U+10FFFF
     std::wstring lone(1, static_cast<wchar_t>(0xD800));
     EXPECT_EQ(standin::ToUtf8(lone + L"x"), "\xEF\xBF\xBDx");
     std::wstring all = L"A\x00E9\x7279" + standin::FromUtf8("\xF0\x9F\x8E\x89");

@@ -75,6 +75,42 @@ TEST(StoreRetirement, LetGoWithTheBackgroundLoadItGoesBackASliceAtATime) {
     EXPECT_EQ(LiveBytes(), baseline);
 }
 
+// A second store let go while the first still goes back waits its turn: neither is freed whole
+// in a frame, and both are gone within the frames their slices take.
+TEST(StoreRetirement, TwoStoresLetGoInTurnBothGoBackInSlices) {
+    TempDir dir;
+    constexpr size_t kStoreBytes = 3 * kSide * kSide * 4;  // 12 MiB: two slices
+    const std::wstring large = Gif(dir, "large.gif", kSide, 3);
+    const std::wstring small = Gif(dir, "small.gif", 2, 2);
+    const size_t baseline = LiveBytes();
+    {
+        BitmapImage image;
+        for (int store = 0; store < 2; ++store) {
+            image.SetBackgroundLoad(false);
+            image.filePath = large.c_str();
+            image.Init();
+            ASSERT_TRUE(image.Snapshot().isAnimated);
+            image.SetBackgroundLoad(true);
+            image.filePath = small.c_str();
+            image.Init();
+            image.WaitForBackgroundLoad();
+            image.SwapInBackgroundLoad();
+        }
+        const size_t atSwap = LiveBytes();
+        EXPECT_GE(atSwap, baseline + 2 * kStoreBytes) << "both still held after the second swap";
+        int frames = 0;
+        for (size_t live = atSwap; live > atSwap - 2 * kStoreBytes && frames < 80;) {
+            image.Advance(0.001f);
+            ++frames;
+            const size_t now = LiveBytes();
+            EXPECT_LE(live - now, kMostPerFrame) << "frame " << frames;
+            live = now;
+        }
+        EXPECT_EQ(LiveBytes(), atSwap - 2 * kStoreBytes);
+    }
+    EXPECT_EQ(LiveBytes(), baseline);
+}
+
 // A holder destroyed with a store still going back frees the rest at once.
 TEST(StoreRetirement, DestructionFreesWhatIsLeft) {
     TempDir dir;

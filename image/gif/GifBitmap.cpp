@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/Host.h"
+#include "image/Limits.h"
 #include "log/ModuleLog.h"
 
 namespace {
@@ -51,7 +52,7 @@ void* CreateBitmap(int width, int height) noexcept {
     if (width <= 0 || height <= 0)
         return nullptr;
     const uint64_t area = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (area > kMaxGifBitmapArea) {
+    if (area > kMaxCanvasPixels) {
         Memory::template ReportCanvas<LogText::GifCanvasRefused>(width, height);
         return nullptr;
     }

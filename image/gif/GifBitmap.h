@@ -15,9 +15,6 @@ extern "C" {
 enum class GifMemory { Host, Runtime };
 gif_bitmap_callback_vt GifBitmapCallbacks(GifMemory memory);
 
-// The largest bitmap area libnsgif may ask for, in pixels: the largest canvas the holder shows.
-constexpr unsigned long long kMaxGifBitmapArea = 4096ull * 4096ull;
-
 // Where the runtime callbacks put the lines they would log (a canvas refused or out of memory) on
 // the calling thread: a worker sets its own before it scans and clears it after. With none set the
 // line is dropped. The host's callbacks write to the host's log.

@@ -30,13 +30,6 @@ struct WebpAnimation {
     const uint8_t* canvas;
 };
 
-// The most frames a WebP may have. libwebp finds frame n by walking the list of frames from the
-// first, for every frame it composes and every duration read, so a load costs the square of the
-// frame count: 40000 frames of one pixel, a file of 2 MB, took libwebp's own decoder 4.7 s here,
-// 8192 took 0.27 s. No effect comes near it (8192 frames at 60 a second play for over two
-// minutes); a file beyond it is refused rather than let hold the host's thread for seconds.
-constexpr uint32_t kMaxWebpFrames = 8192;
-
 // Reads the container of `size` bytes at `data`, checks the canvas and the size of all frames
 // together as a GIF's and the frame count against kMaxWebpFrames, and only then makes the decoder,
 // whose canvases the limits bound. On anything but Scanned, `webp` holds no decoder.

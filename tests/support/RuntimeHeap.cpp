@@ -24,6 +24,7 @@ thread_local uint32_t thisThread = 0;
 std::atomic<long long> failIn{-1};
 std::atomic<int> failOn{0};
 std::atomic<bool> failAll{false};
+std::atomic<size_t> failSize{0};
 std::atomic<uint64_t> failures{0};
 std::atomic<uint64_t> hostAllocations{0};
 std::atomic<uint64_t> workerAllocations{0};
@@ -39,14 +40,22 @@ bool OnHost() {
     return ThisThread() == hostThread.load(std::memory_order_relaxed);
 }
 
-bool Refused() {
+bool Refused(size_t size) {
     const bool host = OnHost();
     (host ? hostAllocations : workerAllocations).fetch_add(1, std::memory_order_relaxed);
-    if (failIn.load(std::memory_order_relaxed) < 0)
+    const long long in = failIn.load(std::memory_order_relaxed);
+    const size_t sized = failSize.load(std::memory_order_relaxed);
+    if (in < 0 && sized == 0)
         return false;
     const On on = static_cast<On>(failOn.load(std::memory_order_relaxed));
     if (on == On::Host ? !host : on == On::Workers ? host : false)
         return false;
+    if (sized != 0) {
+        if (size != sized)
+            return false;
+        failures.fetch_add(1);
+        return true;
+    }
     if (failIn.load() > 0) {
         failIn.fetch_sub(1);
         return false;
@@ -58,7 +67,7 @@ bool Refused() {
 }
 
 void* Allocate(size_t size) noexcept {
-    if (Refused())
+    if (Refused(size))
         return nullptr;
     auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
     if (!block)
@@ -97,8 +106,14 @@ void FailAllocationAt(long long n, On on, bool andAllAfter) {
     failIn.store(n);
 }
 
+void FailAllocationsOfSize(size_t bytes, On on) {
+    failOn.store(static_cast<int>(on));
+    failSize.store(bytes);
+}
+
 void ClearFailure() {
     failIn.store(-1);
+    failSize.store(0);
 }
 
 uint64_t Failures() {
@@ -160,6 +175,7 @@ bool Available() {
 }
 void SetHostThread() {}
 void FailAllocationAt(long long, On, bool) {}
+void FailAllocationsOfSize(size_t, On) {}
 void ClearFailure() {}
 uint64_t Failures() {
     return 0;

@@ -5,6 +5,7 @@
 // made. Linked only into the tests that use it, and only where a program may replace its global
 // operator new alone (not against the MSVC build's static libc++, whose own one would clash):
 // elsewhere Available() is false and the tests that need it skip.
+#include <cstddef>
 #include <cstdint>
 
 namespace testsupport {
@@ -20,6 +21,8 @@ enum class On { Host, Workers, Any };
 // std::bad_alloc, the nothrow form returns null. Later ones succeed again, or with `andAllAfter`
 // fail as well until ClearFailure (memory that has run out stays out).
 void FailAllocationAt(long long n, On on, bool andAllAfter = false);
+// Every allocation of exactly `bytes` made on `on` fails, until ClearFailure.
+void FailAllocationsOfSize(size_t bytes, On on);
 void ClearFailure();
 // Allocations refused so far.
 uint64_t Failures();

@@ -123,20 +123,28 @@ std::vector<LogLine> TakeLog() {
     return lines;
 }
 
-// The frame-decode line's text up to its frame number, which comes first.
-constexpr std::wstring_view kFrameLine = LogEntryOf(LogText::GifFrameNotDecoded).format;
-constexpr size_t kFrameAt = kFrameLine.find(L'%');
-static_assert(kFrameLine.substr(kFrameAt, 2) == L"%d", "the frame number comes first");
-
-// The frames the load reported as undecodable, in the module's own words.
-std::vector<uint32_t> UndecodableFrames() {
-    const std::wstring_view prefix = kFrameLine.substr(0, kFrameAt);
+// The frames the load found undecodable, as the holder marks them. libwebp composes nothing after
+// a frame that fails, so the frames of a WebP after the first failure are marked too without
+// failing themselves: only that first one is undecodable.
+std::vector<uint32_t> UndecodableFrames(const BitmapImage& image) {
+    const BitmapImage::State state = image.Snapshot();
     std::vector<uint32_t> frames;
-    for (const standin::LogRecord& record : standin::LogRecords())
-        if (record.text.compare(0, prefix.size(), prefix) == 0)
-            frames.push_back(static_cast<uint32_t>(
-                std::wcstoul(record.text.c_str() + prefix.size(), nullptr, 10)));
+    if (!state.isAnimated)
+        return frames;
+    for (uint32_t i = 0; i < state.frameCount; ++i) {
+        if (!FrameFailed(state.frameFailed, i))
+            continue;
+        frames.push_back(i);
+        if (state.format == EffectFormat::Webp)
+            break;
+    }
     return frames;
+}
+
+// A GIF frame's delay as the file gives it, in centiseconds, from the seconds the holder plays:
+// 0 cs plays for 0.1 s, and every other count gives its own float (10 cs gives 0.099999994).
+uint32_t Centiseconds(float seconds) {
+    return seconds == 0.1f ? 0 : static_cast<uint32_t>(std::lround(seconds * 100.0));
 }
 
 void ReadHolder(const BitmapImage& image, Inspection& out) {
@@ -152,22 +160,21 @@ void ReadHolder(const BitmapImage& image, Inspection& out) {
         return;
     out.frames = state.frameCount;
     const bool gif = state.format == EffectFormat::Gif;
-    // The GIF record carries a WebP's loop count too, but not its frames.
-    out.loopCount = state.decoder->loop_count;
+    out.loopCount = state.loopCount;
     out.loopLimit = state.loopLimit;
     for (uint32_t i = 0; i < state.delayCount; ++i) {
         out.delays.push_back(state.frameDelays[i]);
         if (gif)
-            out.delaysCs.push_back(state.decoder->frames[i].frame_delay);
+            out.delaysCs.push_back(Centiseconds(state.frameDelays[i]));
         out.passSeconds += state.frameDelays[i];
     }
     if (!gif)
         out.durationsMs = out.webp.durationsMs;
-    const uint64_t canvas = uint64_t(state.decoder->width) * state.decoder->height * 4;
+    const uint64_t canvas = uint64_t(state.canvasWidth) * state.canvasHeight * 4;
     Memory& memory = out.memory;
     memory.fileBuffer = state.holdsFile ? out.fileBytes : 0;
     memory.frameStore = state.frameStore ? canvas * state.frameCount : 0;
-    memory.decoderCanvas = state.decoder->frame_image ? canvas : 0;
+    memory.decoderCanvas = gif && state.canvasHeld ? canvas : 0;
     if (!gif)
         memory.decoderHeap = 2 * canvas;
     const uint64_t named = memory.fileBuffer + memory.frameStore + memory.decoderCanvas;
@@ -187,7 +194,7 @@ void MeasureFrameByFrame(Inspection& out) {
     out.loadMs = (threadclock::FineThreadSeconds() - start) * 1e3;
     const size_t after = standin::AllocatorStats().liveBytes;
     out.memory.total = after > before ? after - before : 0;
-    out.undecodable = UndecodableFrames();
+    out.undecodable = UndecodableFrames(image);
     ReadHolder(image, out);
     const uint32_t frames = image.Snapshot().frameCount;
     if (!image.Snapshot().isAnimated) {

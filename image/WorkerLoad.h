@@ -13,13 +13,13 @@
 // as well, so that the host's thread only makes the texture from the pixels; a format the system's
 // decoder does not read goes back to the host's own loader.
 //
-// Threads. The worker and the host's thread share the load (GifStream). Calls marked "host" run on
+// Threads. The worker and the host's thread share the load (WorkerLoad). Calls marked "host" run on
 // the thread that updates the source, one at a time; none of them allocates from the C++ runtime,
 // throws, or waits for the worker, except the two waits that say so. The host's thread lets go of
 // a load through Release, which hands its reference to the worker: the load's memory, all of it
 // the worker's, is freed on the worker's thread, never in a frame of the host's. A worker whose
 // load has been let go ends after the frame or the read it is in; one that has nothing left to do
-// waits for its holder without using the CPU. Workers are joined, never detached: EndGifStreams,
+// waits for its holder without using the CPU. Workers are joined, never detached: EndWorkers,
 // at the module's unload, tells each to end and waits a bounded time for all of them.
 #include <atomic>
 #include <chrono>
@@ -37,6 +37,7 @@ extern "C" {
 #include <libnsgif.h>
 }
 
+#include "image/EffectLoad.h"
 #include "image/FrameDecoder.h"
 #include "image/FrameStore.h"
 
@@ -45,14 +46,11 @@ class System;
 }
 
 // A line the load would have written through the host, kept for the host's thread.
-struct PendingLogLine {
-    bool warning;  // AppWarning rather than Log
-    std::wstring text;
-};
+using PendingLogLine = KeptLogLine;
 
 // One load of a GIF or WebP file (or of a still picture). Frames are counted in sequence from the
 // start of playback: the sequence number of frame f in pass p is p x frameCount + f.
-class GifStream {
+class WorkerLoad final : private LoadDriver {
 public:
     enum class Outcome {
         Animated,     // frame 0 is decoded, the rest follow
@@ -61,10 +59,10 @@ public:
         Failed,       // the placeholder, after the lines
     };
 
-    GifStream(std::wstring path, platform::System& system, uint64_t budgetBytes);
-    ~GifStream();
-    GifStream(const GifStream&) = delete;
-    GifStream& operator=(const GifStream&) = delete;
+    WorkerLoad(std::wstring path, platform::System& system, uint64_t budgetBytes);
+    ~WorkerLoad();
+    WorkerLoad(const WorkerLoad&) = delete;
+    WorkerLoad& operator=(const WorkerLoad&) = delete;
 
     // Written by the worker before Ready() and never after; read by the host's thread once Ready().
     const std::wstring path;
@@ -98,15 +96,17 @@ public:
     const uint8_t* Frame(uint64_t sequence) const;
     // The frame failed to decode, as it will every time: it is passed over.
     bool FrameFailed(uint32_t frame) const;
+    // Per frame, the marks FrameFailed reads; valid while the load is held.
+    const FrameMark* FailedMarks() const { return frameFailed_.get(); }
     // Playback reads no frame before `from` any more: the worker stores frames from `from` on, as
     // many as the store holds, and decodes the ones before it only as far as the decoder needs
     // them. Takes the lock briefly; never waits for the worker.
     void Follow(uint64_t from);
     // Lets go of the holder's reference, which goes to the worker, so that the load is freed on the
-    // worker's thread; the worker ends after the frame or the read it is in. `stream` is empty
+    // worker's thread; the worker ends after the frame or the read it is in. `load` is empty
     // afterwards. Only a load whose worker has already ended (told to by the unload, or never
     // started) is freed here.
-    static void Release(std::shared_ptr<GifStream>& stream);
+    static void Release(std::shared_ptr<WorkerLoad>& load);
     // For host programs and tests, not for a host's frame: these wait for the worker, as long as
     // it takes to read the file and decode (a bound only the file sets).
     void WaitUntilReady();
@@ -122,7 +122,7 @@ public:
     // The worker's whole life with the load; returns the holder's reference once it has been
     // handed over (or nothing, when the unload told the worker to end first), so that the worker
     // drops the last two references together. Nothing is thrown out of it.
-    std::shared_ptr<GifStream> Run() noexcept;
+    std::shared_ptr<WorkerLoad> Run() noexcept;
     // Keeps a line for the host's thread; a line there is no memory for is dropped.
     void Note(PendingLogLine line) noexcept;
     // From any thread, under the module's worker lock: the module is being unloaded, so the worker
@@ -130,14 +130,19 @@ public:
     void Abandon();
 
 private:
-    bool ReadFile();
-    // BackgroundStill.cpp
+    // The load's sequence (EffectLoad.h), as a worker runs it.
+    platform::FileRead Read(uint64_t maxBytes, const uint8_t*& data, uint64_t& size,
+                            uint64_t& read) override;
+    void Line(const LoadLine& line) override;
+    void FirstFrame(const uint8_t* canvas) override;
+    bool Stopped() const override { return stop_.load(std::memory_order_relaxed); }
+    bool Load();
+    void AdoptStore();
+    void SetUpPlayback();
+    // WorkerStill.cpp
     void LoadStillPicture();
-    void KeepSingleFrame();
+    void KeepStill();
     void HandBackToHost();
-    bool Scan();
-    bool SetUpStore();
-    bool DecodeFirstFrame();
     void DecodeAhead();
     bool WaitForRoom(uint64_t next, uint64_t& from);
     bool Room(uint64_t next) const;
@@ -147,7 +152,6 @@ private:
     void Drop() noexcept;
     void NoteDecodeFailure(uint32_t frame) noexcept;
     void MarkReady();
-    bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
     uint32_t FrameBytes() const { return width * height * 4u; }
     uint64_t LastSequence() const;
 
@@ -158,6 +162,7 @@ private:
     WebpAnimation webp_{};
     bool holdsDecoder_ = false;
     std::vector<uint8_t> fileData_;
+    LoadedEffect loaded_;  // what the sequence made; its blocks until AdoptStore takes them
     std::vector<uint8_t> stillPixels_;
     // The store's blocks, from the runtime's heap (AllocateStore).
     struct RuntimeBlock {
@@ -181,33 +186,42 @@ private:
     size_t linesErased_ = 0;   // lines written and freed since the load began
     size_t linesWritten_ = 0;  // lines_ the host's thread has written; the worker frees them
     uint64_t from_ = 0;        // playback reads no frame before this one (0: the swap)
-    bool idle_ = false;        // the worker waits for room or has finished
-    uint64_t waitingAt_ = 0;   // the sequence it waits to store, while idle_ and not finished
-    bool finished_ = false;    // it has nothing more to decode
-    bool abandoned_ = false;   // the unload told it to end
-    bool workerGone_ = false;  // it has let go of the load, or never started
-    std::shared_ptr<GifStream> handedOver_;  // the holder's reference, once it has let go
+    // The worker's life with the load, one state: Loading until MarkReady, then Running, which
+    // WaitForRoom leaves for WaitingForRoom until Follow or a stop makes room; Finished once Run
+    // has nothing more to do, and Gone once it has let go of the load. Ready() is published apart,
+    // for the host's thread to read without the lock.
+    enum class Life : uint8_t { Loading, Running, WaitingForRoom, Finished, Gone };
+    Life life_ = Life::Loading;
+    uint64_t waitingAt_ = 0;  // the sequence it waits to store, while WaitingForRoom
+    // What ends the worker's wait once it is Finished: its holder let go (handedOver_ then holds
+    // the holder's reference), or the unload told it to end. stop_ mirrors either for the worker's
+    // checks without the lock.
+    enum class Request : uint8_t { None, LetGo, Abandon };
+    Request request_ = Request::None;
+    std::shared_ptr<WorkerLoad> handedOver_;
 };
 
-// Starts a worker thread on `stream`, which it holds until it ends (host). False when no thread
+// Starts a worker thread on `load`, which it holds until it ends (host). False when no thread
 // could be started, or the module is being unloaded: the caller then loads at once.
-bool StartGifStream(const std::shared_ptr<GifStream>& stream);
+bool StartWorker(const std::shared_ptr<WorkerLoad>& load);
 
 // For the module's unload (host): tells every worker to end and waits until all have ended and
 // been joined, but no longer than `bound`. A worker ends within the frame or the read it is in,
 // so only a read that hangs (a network share that stopped answering) outlasts the bound; false
-// then, with that worker still running. Later loads are made at once until ReopenGifStreams.
-bool EndGifStreams(std::chrono::milliseconds bound);
+// then, with that worker still running. Later loads are made at once until ReopenWorkers.
+bool EndWorkers(std::chrono::milliseconds bound);
 // The module is loaded again: loads may start workers again.
-void ReopenGifStreams();
+void ReopenWorkers();
 
 // Module-wide, for tests and host programs: workers outlive the holders that started them.
 // Workers still running.
-uint64_t RunningGifStreams();
+uint64_t RunningWorkers();
 // Frames decoded by every worker so far.
-uint64_t GifStreamFramesDecoded();
+uint64_t WorkerFramesDecoded();
 // Waits until no more than `atMost` workers run: as long as that takes.
-void WaitForGifStreamsToEnd(uint64_t atMost = 0);
+void WaitForWorkersToEnd(uint64_t atMost = 0);
+// Counts a frame a worker decoded, for WorkerFramesDecoded.
+void CountWorkerFrame();
 // Test builds: `hook` runs on each worker as the last thing it does in the module's code, after it
 // has counted itself out; null (the default) for none.
-void SetGifStreamEndHookForTests(void (*hook)());
+void SetWorkerEndHookForTests(void (*hook)());
