@@ -28,6 +28,7 @@ file(GLOB VANTREL_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/identity/*.cpp
   ${CMAKE_SOURCE_DIR}/plugin/*.cpp)
 list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/PluginExports\\.cpp$")
+list(FILTER VANTREL_CORE_SOURCES EXCLUDE REGEX ".*/plugin/HostBinding\\.cpp$")
 list(APPEND VANTREL_CORE_SOURCES ${VANTREL_IMAGE_SOURCES})
 
 add_library(vantrel_core STATIC ${VANTREL_CORE_SOURCES})
@@ -39,12 +40,23 @@ set_target_properties(vantrel_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIB
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
   add_library(VantrelEffect MODULE ${CMAKE_SOURCE_DIR}/plugin/PluginExports.cpp)
-  target_link_libraries(VantrelEffect PRIVATE vantrel_core)
+  target_link_libraries(VantrelEffect PRIVATE vantrel_core vantrel_hostfit)
+  # Our layout of host/'s classes, which the host check compares with the host's library.
+  include(${CMAKE_SOURCE_DIR}/cmake/hostfit.cmake)
+  vantrel_host_layout(VantrelEffect)
   target_compile_options(VantrelEffect PRIVATE ${VANTREL_WARNINGS})
   set_target_properties(VantrelEffect PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden
                         VISIBILITY_INLINES_HIDDEN ON)
   if(NOT WIN32)
     target_link_options(VantrelEffect PRIVATE -Wl,-z,defs)
+  endif()
+  if(MSVC)
+    # Bound to the host's library by what it exports, whatever its file name: the host's functions
+    # through the delay-load table (the name there is only the import library's), the globals by
+    # name, both at LoadPlugin (plugin/HostBinding.cpp, startup/DelayLoad.c).
+    target_sources(VantrelEffect PRIVATE ${CMAKE_SOURCE_DIR}/plugin/HostBinding.cpp)
+    target_compile_definitions(VantrelEffect PRIVATE VANTREL_BIND_AT_LOAD)
+    target_link_options(VantrelEffect PRIVATE /DELAYLOAD:${VANTREL_HOST_LIBRARY})
   endif()
   if(MSVC)
     # The version resource, with the version from VERSION (x.y.z, shown as x.y.z.0).

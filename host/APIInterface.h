@@ -31,4 +31,9 @@ protected:
     ~APIInterface() = default;
 };
 
+#if defined(VANTREL_HOST_GLOBALS_DIRECT)
 extern HOSTAPI APIInterface* API;
+#else
+extern APIInterface** vantrel_hostAPI;
+#define API (*vantrel_hostAPI)
+#endif

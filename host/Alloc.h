@@ -24,7 +24,12 @@ protected:
     ~Alloc() = default;
 };
 
+#if defined(VANTREL_HOST_GLOBALS_DIRECT)
 extern HOSTAPI Alloc* MainAllocator;
+#else
+extern Alloc** vantrel_hostMainAllocator;
+#define MainAllocator (*vantrel_hostMainAllocator)
+#endif
 
 // Class-level new/delete over MainAllocator. new clears the whole block; a failed allocation makes
 // the new-expression yield null (the operator is noexcept), never throw.

@@ -61,4 +61,9 @@ protected:
     ~GraphicsSystem() = default;
 };
 
+#if defined(VANTREL_HOST_GLOBALS_DIRECT)
 extern HOSTAPI GraphicsSystem* GS;
+#else
+extern GraphicsSystem** vantrel_hostGS;
+#define GS (*vantrel_hostGS)
+#endif

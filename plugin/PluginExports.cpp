@@ -3,6 +3,10 @@
 // notification.
 #include "plugin/PluginEntry.h"
 
+#if defined(VANTREL_BIND_AT_LOAD)
+#include "plugin/HostBinding.h"
+#endif
+
 #if defined(_WIN32)
 #include <windows.h>
 #define VANTREL_EXPORT extern "C" __declspec(dllexport)
@@ -44,7 +48,13 @@ void PinModule() {
 }  // namespace
 #endif
 
+// Where the module binds to its host at load, a host it cannot bind to, or that does not fit, gets
+// no source class: LoadPlugin still returns true, and the host goes on without the module.
 VANTREL_EXPORT bool LoadPlugin() {
+#if defined(VANTREL_BIND_AT_LOAD)
+    if (!vantrel::BindHost())
+        return true;
+#endif
     return vantrel::LoadPlugin();
 }
 // A worker that outlasts the unload's wait keeps the module in memory for good: the host's

@@ -140,16 +140,3 @@ char* String::CreateUTF8String() const {
     std::memcpy(copy, utf8.c_str(), utf8.size() + 1);
     return copy;
 }
-
-String GetPathExtension(const wchar_t* path) {
-    if (!path)
-        return String();
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; ++p)
-        if (*p == L'/' || *p == L'\\')
-            name = p + 1;
-    const wchar_t* dot = std::wcsrchr(name, L'.');
-    if (!dot)
-        return String();
-    return String(dot + 1);
-}

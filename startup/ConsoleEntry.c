@@ -1,5 +1,6 @@
 /* The entry point of a console program with main(): arguments and environment from the C
- * runtime, the initialisers, then main's result to exit(), which also runs the atexit functions. */
+ * runtime, the initialisers (the main thread's thread_locals last), then main's result to exit(),
+ * which also runs the main thread's thread_local destructors and the atexit functions. */
 #include <stdlib.h>
 #include <windows.h>
 
@@ -20,5 +21,8 @@ int mainCRTStartup(void) {
     if (_initterm_e(__xi_a, __xi_z) != 0)
         exit(255);
     _initterm(__xc_a, __xc_z);
+    /* This thread's thread_locals, and their destructors run by exit() before the static ones. */
+    __dyn_tls_init(NULL, DLL_THREAD_ATTACH, NULL);
+    _register_thread_local_exe_atexit_callback(vantrel_thread_local_exit);
     exit(main(*__p___argc(), *__p___argv()));
 }

@@ -5,7 +5,13 @@
 #include "Startup.h"
 
 #include <limits.h>
+#include <stddef.h>
 #include <windows.h>
+
+/* From ucrtbase.dll, declared here: <stdlib.h> declares atexit as an import, and it is defined
+ * below. */
+void* __cdecl calloc(size_t count, size_t size);
+void __cdecl free(void* block);
 
 /* The compiler puts pointers to initialisers into .CRT$XI* (C) and .CRT$XC* (C++); the linker
  * sorts the sections by name, so these empty entries mark where each table starts and ends. */
@@ -59,6 +65,89 @@ const IMAGE_LOAD_CONFIG_DIRECTORY32 _load_config_used = {
     .SEHandlerCount = (DWORD)&__safe_se_handler_count,
 };
 #endif
+
+/* thread_local variables with a dynamic initialiser or a destructor. The compiler puts a pointer
+ * to each translation unit's initialiser into .CRT$XDU and has it register each destructor with
+ * __tlregdtor; it asks the linker for __dyn_tls_init and calls nothing when a thread first uses
+ * such a variable. So the initialisers run when a thread starts: from the TLS callback below for
+ * every thread created after the program started or the DLL loaded, and from the entry points
+ * for the thread that started the program or loaded the DLL, once the static constructors have
+ * run. A thread that was running before the DLL loaded gets no callback: in it, namespace-scope
+ * thread_locals of the DLL stay zero-filled and unconstructed, as with Microsoft's runtime for
+ * code without on-demand TLS guards (which this compiler does not emit). Local thread_locals are
+ * constructed by the function on first use, on every thread. */
+#pragma section(".CRT$XDA", long, read)
+#pragma section(".CRT$XDZ", long, read)
+#pragma section(".CRT$XLC", long, read)
+#pragma section(".CRT$XLD", long, read)
+__declspec(allocate(".CRT$XDA")) vantrel_pvfv __xd_a[] = {0};
+__declspec(allocate(".CRT$XDZ")) vantrel_pvfv __xd_z[] = {0};
+
+static __declspec(thread) int thread_locals_initialised;
+
+void NTAPI __dyn_tls_init(void* module, DWORD reason, void* reserved) {
+    (void)module;
+    (void)reserved;
+    if (reason != DLL_THREAD_ATTACH || thread_locals_initialised)
+        return;
+    thread_locals_initialised = 1;
+    for (vantrel_pvfv* initialiser = __xd_a + 1; initialiser < __xd_z; ++initialiser) {
+        if (*initialiser)
+            (*initialiser)();
+    }
+}
+
+/* Each thread's destructors, in blocks: the first in the thread's own TLS, so that the usual
+ * few need no allocation; more from the heap. */
+enum { DESTRUCTORS_PER_BLOCK = 8 };
+typedef struct destructor_block {
+    struct destructor_block* older;
+    int count;
+    vantrel_pvfv destructors[DESTRUCTORS_PER_BLOCK];
+} destructor_block;
+static __declspec(thread) destructor_block first_destructors;
+static __declspec(thread) destructor_block* newest_destructors;
+
+/* Called by a thread_local's initialiser once the variable is constructed. Nonzero when there was
+ * no memory to keep the destructor: the variable then stays undestroyed. */
+int __cdecl __tlregdtor(vantrel_pvfv destructor) {
+    if (!newest_destructors)
+        newest_destructors = &first_destructors;
+    if (newest_destructors->count == DESTRUCTORS_PER_BLOCK) {
+        destructor_block* block = calloc(1, sizeof *block);
+        if (!block)
+            return -1;
+        block->older = newest_destructors;
+        newest_destructors = block;
+    }
+    newest_destructors->destructors[newest_destructors->count++] = destructor;
+    return 0;
+}
+
+/* The calling thread's destructors, newest first, when it ends or the module is unloaded (the
+ * loader calls TLS callbacks before the entry point, so before the static destructors). A
+ * destructor that constructs another thread_local adds to the list it is being run from. */
+void NTAPI vantrel_thread_local_exit(void* module, DWORD reason, void* reserved) {
+    (void)module;
+    (void)reserved;
+    if (reason != DLL_THREAD_DETACH && reason != DLL_PROCESS_DETACH)
+        return;
+    while (newest_destructors) {
+        destructor_block* block = newest_destructors;
+        if (block->count > 0) {
+            block->destructors[--block->count]();
+            continue;
+        }
+        newest_destructors = block->older;
+        if (block != &first_destructors)
+            free(block);
+    }
+}
+
+__declspec(allocate(".CRT$XLC")) const PIMAGE_TLS_CALLBACK vantrel_tls_init_callback =
+    __dyn_tls_init;
+__declspec(allocate(".CRT$XLD")) const PIMAGE_TLS_CALLBACK vantrel_tls_exit_callback =
+    vantrel_thread_local_exit;
 
 /* Referenced by every object that uses floating point. */
 int _fltused = 0x9875;

@@ -10,6 +10,15 @@
 //   FIXTURE_PLAIN_MEMBERS     XElement's operations are plain exported members, not virtual slots
 //   FIXTURE_SWAPPED_SLOTS     GraphicsSystem's CurrentPixelShader and BindPixelShader swap slots
 //   FIXTURE_EXTRA_SLOT        ImageSource has one virtual function more, after SceneEnd
+//   FIXTURE_MISSING_FUNCTION  OSFileHasChanged is not there
+//   FIXTURE_SHORT_VFTABLE     Scene, which the module calls, has one virtual function fewer
+//   FIXTURE_LONGER_TABLE      ImageSource has one virtual function more, after the last of ours
+//   FIXTURE_PURE_AT_END       ... and a pure one, which nothing exports (its slot holds
+//                             _purecall)
+//   FIXTURE_MISSING_GLOBAL    GS is not there
+//   FIXTURE_NEXT_TABLE        (with another) an exported class after ImageSource, whose vftable
+//                             follows ImageSource's
+//   FIXTURE_STDCALL           Scene::RefreshLayout is __stdcall (another convention on x86 only)
 // (the library under another file name is the FIXTURE_FITS build, named otherwise).
 #include <cstdint>
 
@@ -97,9 +106,11 @@ void InitColorControl(void*) {
 OSFileChangeData* OSMonitorFileStart(String, bool) {
     return TOUCH(16), nullptr;
 }
+#if !defined(FIXTURE_MISSING_FUNCTION)
 bool OSFileHasChanged(OSFileChangeData*) {
     return TOUCH(17) != 0;
 }
+#endif
 void OSMonitorFileDestroy(OSFileChangeData*) {
     TOUCH(18);
 }
@@ -171,7 +182,7 @@ Texture* GraphicsSystem::CreateTextureFromFile(const wchar_t*, bool) {
     return TOUCH(29), nullptr;
 }
 HOSTAPI GraphicsSystem* GS = nullptr;
-#else
+#elif !defined(FIXTURE_MISSING_GLOBAL)
 GraphicsSystem* GS = nullptr;
 #endif
 
@@ -226,14 +237,24 @@ class SceneItem;
 class HOSTAPI Scene {
 public:
     virtual SceneItem* GetSceneItem(const wchar_t* name);
+#if defined(FIXTURE_STDCALL)
+    virtual void __stdcall RefreshLayout();
+#elif !defined(FIXTURE_SHORT_VFTABLE)
     virtual void RefreshLayout();
+#endif
 };
 SceneItem* Scene::GetSceneItem(const wchar_t*) {
     return TOUCH(40), nullptr;
 }
+#if defined(FIXTURE_STDCALL)
+void __stdcall Scene::RefreshLayout() {
+    TOUCH(41);
+}
+#elif !defined(FIXTURE_SHORT_VFTABLE)
 void Scene::RefreshLayout() {
     TOUCH(41);
 }
+#endif
 
 class HOSTAPI ImageSource {
 public:
@@ -264,6 +285,11 @@ public:
     virtual bool GetVector2(const wchar_t* name, Vect2& value) const;
     virtual bool GetVector4(const wchar_t* name, Vect4& value) const;
     virtual bool GetMatrix(const wchar_t* name, Matrix& value) const;
+#if defined(FIXTURE_LONGER_TABLE)
+    virtual void SceneShown();
+#elif defined(FIXTURE_PURE_AT_END)
+    virtual void SceneShown() = 0;
+#endif
 };
 ImageSource::~ImageSource() {
     TOUCH(42);
@@ -342,3 +368,19 @@ bool ImageSource::GetVector4(const wchar_t*, Vect4&) const {
 bool ImageSource::GetMatrix(const wchar_t*, Matrix&) const {
     return TOUCH(66) == 0;
 }
+#if defined(FIXTURE_LONGER_TABLE)
+void ImageSource::SceneShown() {
+    TOUCH(67);
+}
+#endif
+
+#if defined(FIXTURE_NEXT_TABLE)
+// A class of the host's own whose exported vftable comes right after ImageSource's.
+class HOSTAPI Overlay {
+public:
+    virtual void Show();
+};
+void Overlay::Show() {
+    TOUCH(68);
+}
+#endif

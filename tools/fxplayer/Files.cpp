@@ -22,6 +22,15 @@ std::string PathToUtf8(const fs::path& path) {
 #endif
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+#if defined(_WIN32)
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return _wfopen(PathFromUtf8(path).c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
 std::string AbsoluteAgainst(const std::string& path, const std::string& base) {
     bool drive = path.size() >= 2 && path[1] == ':' &&
                  ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));

@@ -2,6 +2,7 @@
 
 // Paths as the player handles them: UTF-8 text on the command line and in scripts, converted at
 // the file system's edge (on Windows its paths are wide).
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -9,6 +10,10 @@ namespace fxplayer {
 
 std::filesystem::path PathFromUtf8(const std::string& text);
 std::string PathToUtf8(const std::filesystem::path& path);
+
+// std::fopen for a UTF-8 path: on Windows a narrow path would be read in the system's code page,
+// and a folder named in any other script could not be written to.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // `path` made absolute against `base` when it is relative. Drive-letter paths (D:/fx/a.gif)
 // count as absolute everywhere: they are the console's, whatever system plays them.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Files.h"
 #include "FrameChart.h"
 #include "ThreadClock.h"
 #include "standin/Standin.h"
@@ -110,7 +111,7 @@ FrameTimes::~FrameTimes() {
 }
 
 bool FrameTimes::Open(const std::string& csvPath) {
-    csv_ = std::fopen(csvPath.c_str(), "wb");
+    csv_ = OpenFile(csvPath, "wb");
     if (!csv_)
         return false;
     writeFailed_ = std::fputs("frame,time,module_ms,events\n", csv_) < 0;

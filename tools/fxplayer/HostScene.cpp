@@ -100,7 +100,10 @@ bool HostScene::Open(const RunPlan& plan, std::string& error) {
     for (const auto& record : classes)
         if (name && record.className == name)
             registered = &record;
-    if (!registered || !registered->create) {
+    // A module that registered nothing has refused its host (its reasons are in the host's log):
+    // the host goes on without it, and so does the run, with the canvas alone.
+    unregistered_ = classes.empty();
+    if (!unregistered_ && (!registered || !registered->create)) {
         error = "the module registered no source class under its plug-in name";
         return false;
     }
@@ -117,7 +120,8 @@ bool HostScene::Open(const RunPlan& plan, std::string& error) {
     scene_ = standin::NewScene();
     standin::SetCurrentScene(scene_);
     beforeSources_ = standin::AllocatorStats();
-    for (int number = 1; number <= plan.sources; ++number) {
+    const int sources = unregistered_ ? 0 : plan.sources;
+    for (int number = 1; number <= sources; ++number) {
         Source source;
         source.element = ChildOf(container, SourceName(number).c_str());
         source.data = ChildOf(source.element, L"data");

@@ -39,6 +39,9 @@ public:
     // False with a one-line `error`.
     bool Open(const RunPlan& plan, std::string& error);
     int Sources() const { return static_cast<int>(sources_.size()); }
+    // True when the module's LoadPlugin registered no source class at all, as a module does that
+    // refuses its host: the scene then holds no source, and the run plays the canvas alone.
+    bool ModuleRegisteredNothing() const { return unregistered_; }
 
     void BeginScene();
     void EndScene();
@@ -86,6 +89,7 @@ private:
     Calling calling_;
     FrameTimes* times_;
     bool pluginLoaded_ = false;
+    bool unregistered_ = false;
     standin::ConfigElement* root_ = nullptr;
     standin::StandinScene* scene_ = nullptr;
     std::vector<Source> sources_;

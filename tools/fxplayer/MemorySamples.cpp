@@ -1,5 +1,7 @@
 #include "MemorySamples.h"
 
+#include "Files.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 // windows.h first: psapi.h needs its types.
@@ -35,7 +37,7 @@ MemorySamples::~MemorySamples() {
 }
 
 bool MemorySamples::Open(const std::string& csvPath) {
-    file_ = std::fopen(csvPath.c_str(), "wb");
+    file_ = OpenFile(csvPath, "wb");
     if (!file_)
         return false;
     failed_ = std::fputs("at,process_bytes,host_blocks,host_bytes\n", file_) < 0;

@@ -275,6 +275,13 @@ bool Session::Begin(std::string& error) {
         [this](int source) { Calling(source); }, &times_);
     if (!host_->Open(plan_, error))
         return false;
+    if (host_->ModuleRegisteredNothing()) {
+        // Said once: the frames show the canvas alone, and the console's commands go unanswered.
+        std::fprintf(stderr,
+                     "fxplayer: the module registered no source class; the run goes on without "
+                     "sources (the host's log lines are in the transcript)\n");
+        Note("sources", "none: the module registered no source class");
+    }
     // Events at 0 come before the scene starts.
     if (!ApplyEventsBefore(0, error))
         return false;
@@ -359,6 +366,8 @@ bool Session::ApplyEvent(const ScriptEvent& event, std::string& error) {
             Calling(event.source);
             Note("set", text);
             host_->ChangeSetting(event.source, event.setting, plan_.scriptDirectory);
+            // Without sources the host called none, and the lines after are no source's either.
+            Calling(0);
             console_->Collect();
             return true;
         }

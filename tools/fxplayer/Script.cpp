@@ -358,7 +358,7 @@ std::string ResolveCommandPath(const std::string& command, const std::string& ba
 }
 
 bool LoadScript(const std::string& path, Script& script, std::string& error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = OpenFile(path, "rb");
     if (!file) {
         error = "cannot read the script " + path + ": " + std::strerror(errno);
         return false;

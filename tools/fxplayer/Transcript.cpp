@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include "Files.h"
+
 namespace fxplayer {
 
 Transcript::~Transcript() {
@@ -7,7 +9,7 @@ Transcript::~Transcript() {
 }
 
 bool Transcript::Open(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = OpenFile(path, "wb");
     failed_ = file_ == nullptr;
     lines_ = 0;
     return file_ != nullptr;
