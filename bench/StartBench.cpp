@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -33,7 +34,8 @@ namespace bench {
 namespace {
 
 constexpr double kBudget = 1.0 / 60.0;
-// What replacing a 1920x1080 effect on two sources may cost the host's thread in any one frame.
+// What replacing a 1920x1080 effect on two sources may cost the host's thread in any one frame
+// (or 1.2 times two copies of a frame, where those alone take longer).
 constexpr double kReplacementTarget = 0.002;
 constexpr float kFrame = 1.0f / 60.0f;
 constexpr int kRepetitions = 3;
@@ -60,7 +62,8 @@ struct StartFigures {
     std::vector<int> loadFrames;        // host frames from the command to the swap
     uint64_t uploads = 0;  // the most texture uploads of one start, on its command and swap frames
     uint64_t made = 0;     // the most textures made on a replacement's swap frame
-    std::string path;      // the table's path column, when not the design's or the background's
+    double copiesFloor = -1.0;  // a replacement: the fastest two frame-sized copies, CPU seconds
+    std::string path;  // the table's path column, when not the design's or the background's
     std::string error;
 };
 
@@ -307,6 +310,24 @@ bool ReplaceOnBoth(Rig& a, Rig& b, int commandId, Replacement how, const GifCase
     return true;
 }
 
+// What a swap on two sources cannot go below: frame 0 copied into each texture. Two copies of a
+// frame's bytes from frames the cache no longer holds into two frame-sized buffers, fastest of 10.
+double TwoCopiesFloor(const GifCase& gif) {
+    const size_t bytes = size_t{gif.recipe.width} * gif.recipe.height * 4;
+    std::vector<std::vector<uint8_t>> frames(6, std::vector<uint8_t>(bytes, 1));
+    std::vector<uint8_t> textureA(bytes, 0), textureB(bytes, 0);
+    double fastest = 1e9;
+    for (int i = 0; i < 10; ++i) {
+        const double cpu = threadclock::ThreadCpuSeconds();
+        std::memcpy(textureA.data(), frames[(2 * i) % 6].data(), bytes);
+        std::memcpy(textureB.data(), frames[(2 * i + 1) % 6].data(), bytes);
+        fastest = std::min(fastest, threadclock::ThreadCpuSeconds() - cpu);
+        benchmark::DoNotOptimize(textureA.data());
+        benchmark::DoNotOptimize(textureB.data());
+    }
+    return fastest;
+}
+
 void ReplaceEffect(benchmark::State& state, GifCase* gif, Replacement how) {
     GraphicsScope plain(PlainGraphics());
     WriteCommand(L"");
@@ -338,6 +359,9 @@ void ReplaceEffect(benchmark::State& state, GifCase* gif, Replacement how) {
             }
         }
     }
+    const double floor = TwoCopiesFloor(*gif);
+    if (figures.copiesFloor < 0.0 || floor < figures.copiesFloor)
+        figures.copiesFloor = floor;
     WriteCommand(L"");
 }
 
@@ -409,9 +433,11 @@ bool PrintStartTable() {
         const char* verdict = "-";
         if (f.background) {
             // A still costs the host's thread one texture made from the worker's pixels.
-            // Replacing an effect on both sources: no more than starting the loads and one upload
-            // a source on the swap, within 2 ms at 1920x1080.
-            const double target = f.path.empty() ? kBudget : kReplacementTarget;
+            // Replacing an effect on both sources: no more than starting the loads, and one upload
+            // a source on the swap: within 2 ms at 1920x1080, or 1.2 times what two copies of a
+            // frame cost where the machine cannot copy that fast.
+            const double target =
+                f.path.empty() ? kBudget : std::max(kReplacementTarget, 1.2 * f.copiesFloor);
             const bool ok = f.error.empty() && f.starts > 0 && worst <= target &&
                             (f.gif.rfind("still", 0) != 0 || f.uploads <= 1);
             verdict = ok ? "met" : "MISSED";
@@ -425,7 +451,8 @@ bool PrintStartTable() {
             load = text;
         }
         if (!f.path.empty())
-            load = std::to_string(f.made) + " textures made on the swap";
+            load = std::to_string(f.made) + " textures made on the swap; two copies' floor " +
+                   Ms(f.copiesFloor);
         const std::string path = !f.path.empty() ? f.path : f.background ? "background" : "design";
         std::printf("%-18s %-12s %5d %11s %11s %11s %11s %11s %11s %7llu  %-6s %s%s\n",
                     f.gif.c_str(), path.c_str(), f.starts, Ms(f.worst[kCommand].cpu).c_str(),
@@ -438,7 +465,8 @@ bool PrintStartTable() {
         "(median: the median over starts of each start's worst frame; uploads: the most textures "
         "given pixels on a start's command and swap frames, a texture made from a file "
         "included; load: median wall time and host frames from the command to the swap; x2: two "
-        "sources, each frame both sources' calls, the target 2 ms)\n");
+        "sources, each frame both sources' calls, the target 2 ms or 1.2 times the two copies' "
+        "floor)\n");
     return met;
 }
 
@@ -460,12 +488,16 @@ bool WriteStartJson(const std::string& path) {
         json << ", \"uploads\": " << f.uploads << ", \"worst\": " << WorstFrame(f)
              << ", \"median_worst\": " << Median(f.worstPerStart)
              << ", \"load_wall_median\": " << Median(f.loadSeconds)
-             << ", \"textures_made_on_swap\": " << f.made << ", \"met\": "
-             << (f.background ? (WorstFrame(f) <= (f.path.empty() ? kBudget : kReplacementTarget) &&
-                                         f.error.empty()
-                                     ? "true"
-                                     : "false")
-                              : "null")
+             << ", \"textures_made_on_swap\": " << f.made
+             << ", \"two_copies_floor\": " << f.copiesFloor << ", \"met\": "
+             << (f.background
+                     ? (WorstFrame(f) <= (f.path.empty() ? kBudget
+                                                         : std::max(kReplacementTarget,
+                                                                    1.2 * f.copiesFloor)) &&
+                                f.error.empty()
+                            ? "true"
+                            : "false")
+                     : "null")
              << "}" << (++i < Figures().size() ? "," : "") << "\n";
     }
     json << "  ]\n}\n";
