@@ -8,6 +8,7 @@ namespace {
 
 // Pixels handed to a texture: at its creation, by UploadPixels, or read from a file by the host.
 uint64_t textureUploads = 0;
+uint64_t texturesMade = 0;
 
 unsigned BytesPerPixel(int format) {
     return format == GS_ALPHA || format == GS_GRAYSCALE ? 1 : 4;
@@ -85,6 +86,7 @@ public:
         auto* texture = new PlainTexture(width, height, format);
         if (!texture)
             return nullptr;
+        ++texturesMade;
         texture->UploadPixels(pixels, format, width * BytesPerPixel(format));
         if (isStatic)
             texture->MakeStatic();
@@ -112,6 +114,10 @@ GraphicsSystem* PlainGraphics() {
 
 uint64_t PlainTextureUploads() {
     return textureUploads;
+}
+
+uint64_t PlainTexturesMade() {
+    return texturesMade;
 }
 
 uint64_t PlainSpriteCount() {

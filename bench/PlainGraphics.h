@@ -12,6 +12,8 @@ namespace bench {
 GraphicsSystem* PlainGraphics();
 // Textures given pixels so far: made with them, updated, or made from a file by the host's loader.
 uint64_t PlainTextureUploads();
+// Textures made through PlainGraphics so far (each with its memory committed at creation).
+uint64_t PlainTexturesMade();
 // Sprites drawn through PlainGraphics so far.
 uint64_t PlainSpriteCount();
 

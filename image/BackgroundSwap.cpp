@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/BitmapImage.h"
+#include "image/HostWork.h"
 #include "image/LoadLines.h"
 #include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
@@ -38,6 +39,7 @@ bool BitmapImage::BackgroundLoadFinished() const {
 void BitmapImage::WaitForBackgroundLoad() {
     if (!loads)
         return;
+    CountHostWork(HostWork::WorkerWaits);
     if (loads->pending) {
         loads->pending->WaitUntilReady();
         loads->pending->WaitUntilIdle();
@@ -47,8 +49,10 @@ void BitmapImage::WaitForBackgroundLoad() {
 }
 
 void BitmapImage::WaitForBackgroundFirstFrame() {
-    if (loads && loads->pending)
-        loads->pending->WaitUntilReady();
+    if (!loads || !loads->pending)
+        return;
+    CountHostWork(HostWork::WorkerWaits);
+    loads->pending->WaitUntilReady();
 }
 
 uint64_t BitmapImage::WorkerBytes() const {
@@ -80,10 +84,12 @@ bool BitmapImage::StartBackgroundLoad() {
         return false;
     }
     loads->pending = std::move(load);
+    CountHostWork(HostWork::LoadsStarted);
     // Until the swap the holder shows what it showed. The placeholder of an empty path is not
     // drawn by the owner, which from now on sees a path: the picture goes, its size stays. A holder
     // that has shown nothing yet takes the placeholder's size, without its picture.
     if (showsEmptyPath && texture) {
+        CountTextureDeleted(texture);
         delete texture;
         texture = nullptr;
     }
@@ -108,6 +114,15 @@ void BitmapImage::SwapInBackgroundLoad() {
         LoadNow();
         return;
     }
+    // An animation's texture (dynamic, frame-sized) serves a new animation of the same size: one
+    // upload of frame 0 in place of a texture made and one deleted, the most of a swap's cost.
+    Texture* reused = nullptr;
+    const WorkerLoad& next = *loads->pending;
+    if (content == Content::Animation && texture && next.outcome == WorkerLoad::Outcome::Animated &&
+        texture->GetWidth() == next.width && texture->GetHeight() == next.height) {
+        reused = texture;
+        texture = nullptr;
+    }
     ReleaseContent();
     showsEmptyPath = false;
     loads->shown = std::move(loads->pending);
@@ -121,27 +136,33 @@ void BitmapImage::SwapInBackgroundLoad() {
         InstallStill();
         return;
     }
-    InstallWorkerAnimation();
+    InstallWorkerAnimation(reused);
 }
 
 // The one thing a still costs this thread: the texture made from the worker's pixels, as the
 // host's loader makes it from the file.
 void BitmapImage::InstallStill() {
     WorkerLoad& load = *loads->shown;
-    Texture* made =
-        GS->CreateTexture(load.width, load.height, GS_RGBA, load.StillPicture(), true, true);
+    Texture* made = CountTextureMade(
+        GS->CreateTexture(load.width, load.height, GS_RGBA, load.StillPicture(), true, true));
     Release(loads->shown);
     ShowStillTexture(made);
 }
 
-// Frame 0 into a new texture, the delays into the host's list; playback reads the rest from the
-// worker's store.
-void BitmapImage::InstallWorkerAnimation() {
+// Frame 0 into the texture (`reused`, or a new one), the delays into the host's list; playback
+// reads the rest from the worker's store.
+void BitmapImage::InstallWorkerAnimation(Texture* reused) {
     WorkerLoad& load = *loads->shown;
     load.WriteLines(load.linesBeforeTexture, &WriteKeptLine);
     const wchar_t* path = load.path.c_str();
-    texture =
-        GS->CreateTexture(load.width, load.height, GS_RGBA, load.FirstPicture(), false, false);
+    if (reused) {
+        texture = reused;
+        texture->UploadPixels(load.FirstPicture(), GS_RGBA, load.width * 4u);
+        CountUpload(texture);
+    } else {
+        texture = CountTextureMade(
+            GS->CreateTexture(load.width, load.height, GS_RGBA, load.FirstPicture(), false, false));
+    }
     if (!texture)
         WriteLoadLine(LoadLine{LoadFailure::NoTexture, load.format, path, 0, 0});
     for (float delay : load.frameDelays) {

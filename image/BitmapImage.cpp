@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/HostWork.h"
 #include "image/WorkerLoad.h"
 #include "log/ModuleLog.h"
 
@@ -31,14 +32,20 @@ BitmapImage::~BitmapImage() {
     EndBackgroundLoading();
     RetireAll();
     hostFrames.Release(
-        playback.frameCount, [](void*, uint8_t* store, size_t) { MainAllocator->Free(store); },
+        playback.frameCount,
+        [](void*, uint8_t* store, size_t bytes) {
+            CountBlockFreed(bytes);
+            MainAllocator->Free(store);
+        },
         nullptr);
     if (fileMonitor) {
         OSMonitorFileDestroy(fileMonitor);
         fileMonitor = nullptr;
     }
-    if (texture)
+    if (texture) {
+        CountTextureDeleted(texture);
         delete texture;
+    }
     filePath = String();
     playback.delays.Clear();
 }
@@ -87,7 +94,8 @@ void BitmapImage::CreatePlaceholderTexture() {
     static const uint8_t kPattern[8] = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF};
     for (size_t at = 0; at < kPlaceholderBytes; at += sizeof(kPattern))
         std::memcpy(pixels + at, kPattern, sizeof(kPattern));
-    texture = GS->CreateTexture(kPlaceholderSide, kPlaceholderSide, GS_BGRA, pixels, false, true);
+    texture = CountTextureMade(
+        GS->CreateTexture(kPlaceholderSide, kPlaceholderSide, GS_BGRA, pixels, false, true));
     MainAllocator->Free(pixels);
 }
 
@@ -108,6 +116,7 @@ void BitmapImage::LoadNow() {
         CreatePlaceholderTexture();
         return;
     }
+    CountHostWork(HostWork::LoadsAtOnce);
     if (EffectFormatOfPath(path, hostFrames.format) && LoadDecodedFile())
         return;
     LoadStill();
@@ -128,6 +137,7 @@ void BitmapImage::ReleaseContent() {
     if (playback.delays.HasStorage())
         playback.delays.Clear();
     if (texture) {
+        CountTextureDeleted(texture);
         delete texture;
         texture = nullptr;
     }
@@ -139,7 +149,7 @@ void BitmapImage::ReleaseContent() {
 }
 
 void BitmapImage::LoadStill() {
-    ShowStillTexture(GS->CreateTextureFromFile(filePath.Array(), true));
+    ShowStillTexture(CountTextureMade(GS->CreateTextureFromFile(filePath.Array(), true)));
 }
 
 // A still's texture, from the host's loader or from a worker's pixels; none leaves the placeholder.

@@ -37,7 +37,9 @@ public:
     // height, and any failure leaves the placeholder and one log line.
     void Init();
     // Once per host frame with the seconds since the previous call: moves an animation on, runs a
-    // pending reload, and polls the file watch.
+    // pending reload, and polls the file watch. While a background load can be swapped in, the
+    // owner is taken to swap it in right after this call: the frame that came due is not copied
+    // into the texture, which the swap gives the new effect's frame 0.
     void Advance(float seconds);
 
     // Settings the owner takes from its own before Init. With the background load on, a file with
@@ -128,7 +130,7 @@ private:
     // The background load (BackgroundSwap.cpp).
     bool StartBackgroundLoad();
     void DropBackgroundLoad();
-    void InstallWorkerAnimation();
+    void InstallWorkerAnimation(Texture* reused);
     void InstallStill();
     void ReleaseWorkerFrames();
     void WriteWorkerLines();

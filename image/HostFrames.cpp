@@ -1,6 +1,7 @@
 #include "image/HostFrames.h"
 
 #include "image/FrameStore.h"
+#include "image/HostWork.h"
 #include "image/gif/GifBitmap.h"
 
 HostFrames::HostFrames()
@@ -9,6 +10,7 @@ HostFrames::HostFrames()
       webp(),
       callbacks(GifBitmapCallbacks(GifMemory::Host)),
       fileData(nullptr),
+      fileBytes(0),
       cache(nullptr),
       failed(nullptr),
       store(nullptr),
@@ -23,8 +25,10 @@ void HostFrames::Show(const Playback& playback, uint32_t entryFrame, float, Text
     if (!cache[frame] && !FrameFailed(failed, frame))
         DecodeIntoCache(frame, playback.frameCount);
     // A frame that failed to decode is passed over on screen: the texture keeps the previous one.
-    if (cache[frame] && texture)
+    if (cache[frame] && texture) {
         texture->UploadPixels(cache[frame], GS_RGBA, gif.width * 4u);
+        CountUpload(texture);
+    }
 }
 
 // Each format builds a frame on the one before it, so the frames between the last decoded one and
@@ -41,6 +45,7 @@ void HostFrames::DecodeIntoCache(uint32_t frame, uint32_t frameCount) {
     for (uint32_t i = first; i < frame; ++i)
         decoder.Decode(i, failed);
     framesDecoded += frame - first + 1;
+    CountHostWork(HostWork::FramesDecoded, frame - first + 1);
     lastDecoded = frame;
     if (decoder.Decode(frame, failed) != FrameDecodeResult::Decoded)
         return;
@@ -59,12 +64,15 @@ void HostFrames::Release(uint32_t frameCount, StoreRelease freeStore, void* cont
         MainAllocator->Free(failed);
     if (store)
         freeStore(context, store, storeBytes);
-    if (fileData)
+    if (fileData) {
+        CountBlockFreed(fileBytes);
         MainAllocator->Free(fileData);
+    }
     cache = nullptr;
     failed = nullptr;
     store = nullptr;
     fileData = nullptr;
+    fileBytes = 0;
     lastDecoded = 0;
     framesDecoded = 0;
 }

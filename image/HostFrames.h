@@ -23,6 +23,7 @@ struct HostFrames final : FrameSource {
     WebpAnimation webp;
     gif_bitmap_callback_vt callbacks;  // the host's memory, handed to libnsgif at every load
     uint8_t* fileData;                 // the whole file: frames are decoded from it on demand
+    uint64_t fileBytes;                // its size
     uint8_t** cache;                   // per frame: null, or its slot in `store` once decoded
     // Per frame: marked once it has failed to decode; such a frame is never decoded again for
     // display (it would fail again, at the cost of decoding every frame before it).

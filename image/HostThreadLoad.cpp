@@ -6,6 +6,7 @@
 #include "image/BitmapImage.h"
 #include "image/EffectLoad.h"
 #include "image/FrameStore.h"
+#include "image/HostWork.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ public:
         fileData = static_cast<uint8_t*>(MainAllocator->Allocate(bytes ? bytes : 1));
         if (!fileData)
             return platform::FileRead::NoMemory;
+        holder_.hostFrames.fileBytes = bytes ? bytes : 1;
         read = file_.Read(fileData, bytes);
         if (read != size)
             return platform::FileRead::ShortRead;
@@ -45,8 +47,9 @@ public:
 
     void FirstFrame(const uint8_t* canvas) override {
         const HostFrames& host = holder_.hostFrames;
-        holder_.texture =
-            GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, canvas, false, false);
+        CountHostWork(HostWork::FramesDecoded);  // frame 0, which the texture starts with
+        holder_.texture = CountTextureMade(
+            GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, canvas, false, false));
         if (!holder_.texture)
             Line(LoadLine{LoadFailure::NoTexture, host.format, holder_.filePath.Array(), 0, 0});
     }
@@ -82,6 +85,7 @@ bool BitmapImage::LoadDecodedFile() {
             return true;
         case LoadOutcome::HostLoader:
             host.Decoder().Finalise();
+            CountBlockFreed(host.fileBytes);
             MainAllocator->Free(host.fileData);
             host.fileData = nullptr;
             playback.frameCount = 0;
@@ -101,6 +105,7 @@ bool BitmapImage::LoadDecodedFile() {
     }
     // Back to frame 0, so that the decoder's bitmap and state match what the texture shows.
     host.Decoder().Decode(0, nullptr);
+    CountHostWork(HostWork::FramesDecoded);
     host.lastDecoded = 0;
     playback.Restart();
     playback.format = host.format;
@@ -131,7 +136,8 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
             if (firstFrameDecoded)
                 continue;
             hostFrames.failed[0].store(1, std::memory_order_relaxed);
-        } else if (decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst) {
+        } else if (CountHostWork(HostWork::FramesDecoded),
+                   decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst) {
             continue;
         }
         WriteLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, filePath.Array(), i, 0});
@@ -144,9 +150,10 @@ void BitmapImage::ShowDecodedStill() {
     HostFrames& host = hostFrames;
     FrameDecoder decoder = host.Decoder();
     // With mipmaps, as the host's loader makes a still's texture.
-    Texture* made =
-        GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, decoder.Canvas(), true, true);
+    Texture* made = CountTextureMade(
+        GS->CreateTexture(host.gif.width, host.gif.height, GS_RGBA, decoder.Canvas(), true, true));
     decoder.Finalise();
+    CountBlockFreed(host.fileBytes);
     MainAllocator->Free(host.fileData);
     host.fileData = nullptr;
     playback.frameCount = 0;
@@ -156,7 +163,11 @@ void BitmapImage::ShowDecodedStill() {
 // Every failure leaves the placeholder and nothing half-built: the decoder finalised, no buffers.
 void BitmapImage::FailLoad() {
     hostFrames.Release(
-        playback.frameCount, [](void*, uint8_t* store, size_t) { MainAllocator->Free(store); },
+        playback.frameCount,
+        [](void*, uint8_t* store, size_t bytes) {
+            CountBlockFreed(bytes);
+            MainAllocator->Free(store);
+        },
         nullptr);
     ReleaseContent();
     CreatePlaceholderTexture();

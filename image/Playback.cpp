@@ -57,7 +57,13 @@ void BitmapImage::Advance(float seconds) {
         // One path for both sources: the walk, then the frame that is due, from where it comes.
         const uint32_t entryFrame = playback.currentFrame;
         playback.Advance(seconds);
-        frames->Show(playback, entryFrame, seconds, texture, lateFrames);
+        // A load the owner swaps in after this call replaces the picture before it is drawn: the
+        // frame due now is not copied into the texture only to be overwritten (unless a reload
+        // due now gives that load up).
+        const bool replaced =
+            BackgroundLoadFinished() && (reloadCountdown == 0.0f || reloadCountdown > seconds);
+        if (!replaced)
+            frames->Show(playback, entryFrame, seconds, texture, lateFrames);
     }
     if (frames == &workerFrames)
         WriteWorkerLines();

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "image/BitmapImage.h"
+#include "image/HostWork.h"
 
 namespace {
 
@@ -22,12 +23,14 @@ constexpr int kMaxSlicesPerFrame = 4;
 // Called by ReleaseContent with the store of `bytes` the holder lets go of.
 void BitmapImage::FreeFrameStore(uint8_t* store, size_t bytes) {
     if (!backgroundLoad || bytes <= kSlice) {
+        CountBlockFreed(bytes);
         MainAllocator->Free(store);
         return;
     }
     // The oldest one waiting goes at once when all places are taken: rare, and no worse than
     // without the background load.
     if (retiring[kRetiringBlocks - 1].block) {
+        CountBlockFreed(retiring[0].bytes);
         MainAllocator->Free(retiring[0].block);
         for (int i = 1; i < kRetiringBlocks; ++i)
             retiring[i - 1] = retiring[i];
@@ -49,10 +52,12 @@ void BitmapImage::RetireSome() {
         if (first.bytes > kSlice)
             shrunk = MainAllocator->ReAllocate(first.block, first.bytes - kSlice);
         if (shrunk) {
+            CountBlockFreed(kSlice);
             first.block = static_cast<uint8_t*>(shrunk);
             first.bytes -= kSlice;
         } else {
             // The last slice, or an allocator that would not shrink the block: it goes whole.
+            CountBlockFreed(first.bytes);
             MainAllocator->Free(first.block);
             for (int i = 1; i < kRetiringBlocks; ++i)
                 retiring[i - 1] = retiring[i];
@@ -65,6 +70,8 @@ void BitmapImage::RetireSome() {
 
 void BitmapImage::RetireAll() {
     for (RetiringBlock& place : retiring) {
+        if (place.block)
+            CountBlockFreed(place.bytes);
         MainAllocator->Free(place.block);
         place = RetiringBlock();
     }

@@ -1,5 +1,6 @@
 #include "image/WorkerFrames.h"
 
+#include "image/HostWork.h"
 #include "image/WorkerLoad.h"
 
 void WorkerFrames::Start() {
@@ -25,6 +26,7 @@ void WorkerFrames::Show(const Playback& playback, uint32_t, float seconds, Textu
         if (pixels) {
             if (texture)
                 texture->UploadPixels(pixels, GS_RGBA, pitch);
+            CountUpload(texture);
             reachedSequence = static_cast<int64_t>(due);
         } else if (load->FrameFailed(playback.currentFrame)) {
             reachedSequence = static_cast<int64_t>(due);  // passed over, as a load at once does
@@ -38,6 +40,7 @@ void WorkerFrames::Show(const Playback& playback, uint32_t, float seconds, Textu
                     continue;
                 if (texture)
                     texture->UploadPixels(pixels, GS_RGBA, pitch);
+                CountUpload(texture);
                 reachedSequence = static_cast<int64_t>(at);
                 break;
             }

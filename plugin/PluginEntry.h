@@ -52,5 +52,12 @@ void WaitForBackgroundLoad(ImageSource* source);
 // Not for the host either: the frames of `source` that came due before its background load's
 // worker had decoded them, since the source was made (0 for anything else).
 unsigned long long LateFrames(ImageSource* source);
+// Not for the host either: what the module has done on the host's thread since it was loaded, as
+// counts in a fixed order (image/HostWork.h: loads, decodes, textures made, uploaded and deleted
+// with their bytes, blocks freed and their bytes, waits for a worker). Writes the first `capacity`
+// of them to `counts` (none when it is null) and returns how many the module keeps, so that a
+// program built against fewer or more of them reads what both know. A host program reads them
+// before and after each call it makes, and so knows what each call did.
+unsigned HostThreadWork(unsigned long long* counts, unsigned capacity);
 
 }  // namespace vantrel

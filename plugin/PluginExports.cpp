@@ -79,3 +79,8 @@ VANTREL_EXPORT void WaitForBackgroundLoad(ImageSource* source) {
 VANTREL_EXPORT unsigned long long LateFrames(ImageSource* source) {
     return vantrel::LateFrames(source);
 }
+// Not called by the host: the effect player records what each of its calls made the module do on
+// the host's thread, frame by frame.
+VANTREL_EXPORT unsigned HostThreadWork(unsigned long long* counts, unsigned capacity) {
+    return vantrel::HostThreadWork(counts, capacity);
+}

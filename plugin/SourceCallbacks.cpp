@@ -1,6 +1,7 @@
 #include "controller/Handshake.h"
 #include "host/Host.h"
 #include "identity/Guid.h"
+#include "image/HostWork.h"
 #include "log/ModuleLog.h"
 #include "plugin/PluginEntry.h"
 #include "source/VoteImageSource.h"
@@ -28,6 +29,13 @@ void WaitForBackgroundLoad(ImageSource* source) {
 unsigned long long LateFrames(ImageSource* source) {
     VoteImageSource* ours = dynamic_cast<VoteImageSource*>(source);
     return ours ? ours->Snapshot().image->Snapshot().lateFrames : 0;
+}
+
+unsigned HostThreadWork(unsigned long long* counts, unsigned capacity) {
+    const unsigned kept = static_cast<unsigned>(HostWork::Count);
+    for (unsigned i = 0; counts && i < capacity && i < kept; ++i)
+        counts[i] = HostWorkDone(static_cast<HostWork>(i));
+    return kept;
 }
 
 bool ConfigureBitmapSource(XElement* element, bool /*creating*/) {

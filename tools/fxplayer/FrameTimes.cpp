@@ -100,6 +100,28 @@ std::string DescribeEvent(const ScriptEvent& event) {
     }
 }
 
+const char* const kWorkNames[kWorkCounts] = {
+    "loads_now",     "loads_started",      "decoded",
+    "textures_made", "texture_bytes_made", "uploads",
+    "upload_bytes",  "textures_deleted",   "texture_bytes_deleted",
+    "blocks_freed",  "bytes_freed",        "worker_waits"};
+
+std::string DescribeWork(const std::vector<WorkCounts>& perSource) {
+    std::string text;
+    for (size_t source = 0; source < perSource.size(); ++source) {
+        std::string one;
+        for (unsigned i = 0; i < kWorkCounts; ++i) {
+            if (perSource[source][i] == 0)
+                continue;
+            one += (one.empty() ? "" : " ") + std::string(kWorkNames[i]) + "=" +
+                   std::to_string(perSource[source][i]);
+        }
+        if (!one.empty())
+            text += (text.empty() ? "" : "; ") + std::to_string(source) + ": " + one;
+    }
+    return text;
+}
+
 FrameTimes::FrameTimes(int fps, long long frameCount, unsigned chartColumns)
     : fps_(fps > 0 ? fps : 1),
       frameCount_(frameCount > 0 ? frameCount : 1),
@@ -114,7 +136,11 @@ bool FrameTimes::Open(const std::string& csvPath) {
     csv_ = OpenFile(csvPath, "wb");
     if (!csv_)
         return false;
-    writeFailed_ = std::fputs("frame,time,module_ms,events\n", csv_) < 0;
+    std::string header = "frame,time,module_ms,events";
+    for (const char* name : kWorkNames)
+        header += std::string(",") + name;
+    header += ",work\n";
+    writeFailed_ = std::fputs(header.c_str(), csv_) < 0;
     return true;
 }
 
@@ -138,6 +164,10 @@ void FrameTimes::LateFrames(unsigned long long count) {
 }
 
 void FrameTimes::EnterModule() {
+    // Read before the clock starts and after it stops: the reading is the player's, not the
+    // module's.
+    if (workReader_)
+        workReader_(workAtEntry_.data(), kWorkCounts);
     callStart_ = threadclock::ThreadCpuSeconds();
 }
 
@@ -146,6 +176,14 @@ void FrameTimes::LeaveModule() {
         return;
     frameSeconds_ += threadclock::ThreadCpuSeconds() - callStart_;
     callStart_ = -1.0;
+    if (!workReader_)
+        return;
+    WorkCounts now{};
+    workReader_(now.data(), kWorkCounts);
+    if (frameWork_.size() <= static_cast<size_t>(source_))
+        frameWork_.resize(static_cast<size_t>(source_) + 1, WorkCounts{});
+    for (unsigned i = 0; i < kWorkCounts; ++i)
+        frameWork_[static_cast<size_t>(source_)][i] += now[i] - workAtEntry_[i];
 }
 
 void FrameTimes::EnterHostCompositing() {
@@ -162,16 +200,27 @@ void FrameTimes::LeaveHostCompositing() {
 
 void FrameTimes::EndFrame() {
     const double ms = std::max(0.0, frameSeconds_ * 1000.0);
+    const std::string work = DescribeWork(frameWork_);
     if (csv_ && !writeFailed_) {
         std::string events = CsvField(frameEvents_);
-        writeFailed_ = std::fprintf(csv_, "%lld,%.3f,%.3f,%s\n", frame_,
-                                    static_cast<double>(frame_) / fps_, ms, events.c_str()) < 0;
+        // Empty without the module's record, so that no work reads as no record.
+        std::string totals;
+        for (unsigned i = 0; i < kWorkCounts; ++i) {
+            unsigned long long sum = 0;
+            for (const WorkCounts& counts : frameWork_)
+                sum += counts[i];
+            totals += "," + (workReader_ ? std::to_string(sum) : std::string());
+        }
+        writeFailed_ = std::fprintf(csv_, "%lld,%.3f,%.3f,%s%s,%s\n", frame_,
+                                    static_cast<double>(frame_) / fps_, ms, events.c_str(),
+                                    totals.c_str(), CsvField(work).c_str()) < 0;
     }
     if (ms > BudgetMs())
         ++overBudget_;
     if (ms > worstMs_) {
         worstMs_ = ms;
         worstFrame_ = frame_;
+        worstWork_ = work;
         if (!frameEvents_.empty()) {
             worstWhat_ = frameEvents_;
         } else if (!events_.empty()) {
@@ -199,6 +248,7 @@ void FrameTimes::EndFrame() {
     ++frame_;
     frameSeconds_ = 0.0;
     frameEvents_.clear();
+    frameWork_.clear();
 }
 
 bool FrameTimes::Finish(const std::string& pngPath, std::string& error) {
@@ -225,8 +275,9 @@ std::string FrameTimes::Summary() const {
     char at[48];
     std::snprintf(at, sizeof at, " at %.3f s", static_cast<double>(worstFrame_) / fps_);
     std::string text = "worst " + Milliseconds(worstMs_) + at;
-    if (!worstWhat_.empty())
-        text += " (" + worstWhat_ + ")";
+    if (!worstWhat_.empty() || !worstWork_.empty())
+        text += " (" + worstWhat_ + (worstWhat_.empty() || worstWork_.empty() ? "" : "; ") +
+                (worstWork_.empty() ? "" : "the module: " + worstWork_) + ")";
     char budget[32];
     std::snprintf(budget, sizeof budget, "%.1f ms", BudgetMs());
     text += "; " + std::to_string(overBudget_) + (overBudget_ == 1 ? " frame" : " frames") +

@@ -4,6 +4,7 @@
 // module's calls of each frame (Advance and Draw), written as frametimes.csv while the run goes
 // and drawn as frametimes.png at its end. CPU time of this thread, not wall time, so that other
 // programs on the machine (and the video encoder's threads) do not show up as the module's cost.
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,6 +20,16 @@ double ThreadCpuSeconds();
 
 // One script event, as the frame times name it: "command 2: banner.gif", "output on".
 std::string DescribeEvent(const ScriptEvent& event);
+
+// What the module reports it did on the host's thread (its HostThreadWork export), in the
+// export's order, each with its column's name in frametimes.csv.
+constexpr unsigned kWorkCounts = 12;
+extern const char* const kWorkNames[kWorkCounts];
+using WorkCounts = std::array<unsigned long long, kWorkCounts>;
+using WorkReader = unsigned (*)(unsigned long long* counts, unsigned capacity);
+// "1: loads_started=1 uploads=1 upload_bytes=8294400; 2: uploads=1 upload_bytes=8294400": the
+// work of each source that did any (`perSource[0]` is work outside any source's call).
+std::string DescribeWork(const std::vector<WorkCounts>& perSource);
 
 // The column of the chart: the worst frame among those drawn in one pixel column.
 struct ChartColumn {
@@ -40,6 +51,11 @@ public:
 
     // Starts frametimes.csv with its header.
     bool Open(const std::string& csvPath);
+    // The module's record of its work on the host's thread, read around each call; without it the
+    // work columns stay empty.
+    void ReadWorkWith(WorkReader reader) { workReader_ = reader; }
+    // The source the calls that follow are made for (0: none).
+    void SetSource(int source) { source_ = source < 0 ? 0 : source; }
 
     // A script event applied before the frame that is about to run.
     void Event(const ScriptEvent& event);
@@ -88,10 +104,15 @@ private:
     double callStart_ = -1.0;    // set while inside a module call
     double compositeStart_ = -1.0;
     std::string frameEvents_;  // "; "-joined descriptions of the running frame's events
+    WorkReader workReader_ = nullptr;
+    int source_ = 0;
+    WorkCounts workAtEntry_{};
+    std::vector<WorkCounts> frameWork_;  // per source, the running frame's work so far
 
     long long overBudget_ = 0;
     unsigned long long late_ = 0;
     long long worstFrame_ = -1;
+    std::string worstWork_;  // what the module did on the worst frame
     double worstMs_ = -1.0;
     std::string worstWhat_;  // what happened on or before the worst frame
 };

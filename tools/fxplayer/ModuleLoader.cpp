@@ -94,6 +94,7 @@ bool LoadedModule::Open(const std::string& path, std::string& error) {
     std::string absent;
     Resolve(handle_, "WaitForBackgroundLoad", exports_.WaitForBackgroundLoad, absent);
     Resolve(handle_, "LateFrames", exports_.LateFrames, absent);
+    Resolve(handle_, "HostThreadWork", exports_.HostThreadWork, absent);
     return true;
 }
 

@@ -17,6 +17,8 @@ struct PluginExports {
     // module has no such export; the player then cannot hold a run still for a load.
     void (*WaitForBackgroundLoad)(ImageSource* source) = nullptr;
     unsigned long long (*LateFrames)(ImageSource* source) = nullptr;
+    // Not one of the host's either: the counts of what the module did on the host's thread.
+    unsigned (*HostThreadWork)(unsigned long long* counts, unsigned capacity) = nullptr;
 };
 
 class LoadedModule {

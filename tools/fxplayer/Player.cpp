@@ -159,6 +159,7 @@ void Session::Note(const char* kind, const std::string& text) {
 }
 
 void Session::Calling(int source) {
+    times_.SetSource(source);
     // With one source every line is its own; naming it would only make the lines longer.
     if (plan_.sources == 1)
         return;
@@ -178,6 +179,7 @@ int Session::Play() {
     // Everything that can be refused is refused before the output folder is touched.
     if (!module_.Open(plan_.modulePath, error))
         return Fail(error);
+    times_.ReadWorkWith(module_.Exports().HostThreadWork);
     if (!output_.Prepare(plan_.options.out, error))
         return Fail(error);
     activeOutput = &output_;
