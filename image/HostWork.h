@@ -21,7 +21,9 @@ enum class HostWork : unsigned {
     TextureBytesDeleted,  //
     BlocksFreed,          // a frame store or a file's bytes given back to the host's allocator,
     BytesFreed,           // whole or a slice of a store let go in slices
-    WorkerWaits,          // this thread waited for a worker (a host program's wait, or the unload)
+    // A host program's wait for a background load. No frame waits for a worker; the unload's
+    // join of the workers (Workers.cpp) is bounded apart and not counted here.
+    WorkerWaits,
     Count
 };
 

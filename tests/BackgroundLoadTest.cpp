@@ -17,6 +17,7 @@
 
 #include "controller/ConsoleProtocol.h"
 #include "image/BitmapImage.h"
+#include "image/HostWork.h"
 #include "image/WorkerLoad.h"
 #include "platform/SimPlatform.h"
 #include "plugin/PluginEntry.h"
@@ -794,6 +795,66 @@ TEST(BackgroundLoad, LoadsAreFreedOnTheirWorkersNeverOnTheHostsThread) {
     }
     WaitForWorkersToEnd();
     EXPECT_EQ(heap::WorkerBlocksFreedOnHost() - before, 0u);
+}
+
+// The swap gives an animation of the shown one's size the shown texture: frame 0 copied into it,
+// one upload, and not also the frame the old animation came to in the same call, which the swap
+// replaces before anything is drawn. An animation of another size gets a texture of its own. The
+// module's record of its work on the host's thread agrees with the stand-in's textures.
+TEST(BackgroundLoad, SwapHandsTheTextureToAnAnimationOfTheSameSize) {
+    TempDir dir;
+    // White, red, black; green, white; and a smaller one.
+    const std::wstring a = standin::FromUtf8(dir.Write("a.gif", Frames(16, 16, {1, 2, 0})));
+    const std::wstring b = standin::FromUtf8(dir.Write("b.gif", Frames(16, 16, {3, 1})));
+    const std::wstring c = standin::FromUtf8(dir.Write("c.gif", Frames(8, 8, {2, 1})));
+    const size_t live = standin::LiveTextureCount();
+    BitmapImage image;
+    image.SetBackgroundLoad(true);
+    // As the source does: the frame's Advance, then the swap of a load that is ready.
+    auto frame = [&](float seconds) {
+        image.Advance(seconds);
+        if (image.BackgroundLoadFinished())
+            image.SwapInBackgroundLoad();
+    };
+    auto load = [&](const std::wstring& path) {
+        image.filePath = path.c_str();
+        image.Init();
+        image.WaitForBackgroundLoad();
+    };
+    load(a);
+    frame(0.0f);
+    frame(0.06f);
+    Texture* shown = image.texture;
+    ASSERT_NE(shown, nullptr);
+    ASSERT_EQ(image.Snapshot().currentFrame, 1u);
+    const unsigned uploads = standin::InspectTexture(shown)->uploads;
+    auto record = [](HostWork what) { return HostWorkDone(what); };
+    const uint64_t made = record(HostWork::TexturesMade), copied = record(HostWork::Uploads);
+
+    load(b);
+    frame(0.11f);  // would take a.gif on to its black frame 2
+    ASSERT_FALSE(image.BackgroundLoadPending());
+    EXPECT_EQ(image.texture, shown);
+    EXPECT_EQ(standin::InspectTexture(shown)->uploads, uploads + 1);
+    const std::vector<uint8_t>& rgba = standin::InspectTexture(shown)->rgba;
+    EXPECT_EQ(std::vector<uint8_t>(rgba.begin(), rgba.begin() + 4),
+              (std::vector<uint8_t>{0, 255, 0, 255}))
+        << "b.gif's green frame 0";
+    EXPECT_EQ(record(HostWork::TexturesMade), made);
+    EXPECT_EQ(record(HostWork::Uploads) - copied, 1u);
+
+    const uint64_t bytesMade = record(HostWork::TextureBytesMade);
+    const uint64_t deleted = record(HostWork::TexturesDeleted);
+    const uint64_t bytesDeleted = record(HostWork::TextureBytesDeleted);
+    load(c);
+    frame(0.0f);
+    EXPECT_EQ(image.width, 8.0f);
+    EXPECT_EQ(record(HostWork::TexturesMade) - made, 1u);
+    EXPECT_EQ(record(HostWork::TextureBytesMade) - bytesMade, 8u * 8 * 4);
+    EXPECT_EQ(record(HostWork::TexturesDeleted) - deleted, 1u);
+    EXPECT_EQ(record(HostWork::TextureBytesDeleted) - bytesDeleted, 16u * 16 * 4);
+    EXPECT_EQ(standin::LiveTextureCount(), live + 1);
+    standin::ClearLog();
 }
 
 // ---------------------------------------------------------------- settings

@@ -152,7 +152,8 @@ protected:
     }
 
     // Runs a script with `event` at 0.5 s, which loads busy.gif, and checks the frame times.
-    void ExpectTheLoadAsTheWorstFrame(const std::string& event, const std::string& described);
+    void ExpectTheLoadAsTheWorstFrame(const std::string& event, const std::string& described,
+                                      const std::vector<int>& loading);
 
     testsupport::TempDir dir_;
 };
@@ -531,9 +532,12 @@ std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
 }
 
 // Runs a script with `event` at 0.5 s that loads busy.gif, and checks frametimes.csv and the
-// summary: a row per frame with the script's events, and the load's frame as the worst.
+// summary: a row per frame with the script's events, and the load's frame as the worst, where the
+// module's record shows the load at once on `loading` (the sources that load) and on no other
+// frame.
 void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
-                                               const std::string& described) {
+                                               const std::string& described,
+                                               const std::vector<int>& loading) {
     std::string script = Script("0 console on\n0.5 " + event + "\n1.2 output on\n");
     std::vector<std::string> args = SmallRun(script);
     args.insert(args.end(), {"--every", "100"});
@@ -543,7 +547,11 @@ void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
     const std::string csv = ReadText(dir_.File("out/frametimes.csv"));
     std::vector<std::vector<std::string>> rows = CsvRows(csv);
     ASSERT_EQ(rows.size(), 26u) << "a header and one row for each of the 25 frames";
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"frame", "time", "module_ms", "events"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{
+                           "frame", "time", "module_ms", "events", "loads_now", "loads_started",
+                           "decoded", "textures_made", "texture_bytes_made", "uploads",
+                           "upload_bytes", "textures_deleted", "texture_bytes_deleted",
+                           "blocks_freed", "bytes_freed", "worker_waits", "work"}));
     size_t worst = 0;
     double worstMs = -1.0;
     int over = 0;
@@ -553,7 +561,18 @@ void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
     events[12] = "output on";
     for (size_t i = 1; i < rows.size(); ++i) {
         const std::vector<std::string>& row = rows[i];
-        ASSERT_EQ(row.size(), 4u) << i;
+        ASSERT_EQ(row.size(), 17u) << i;
+        // busy.gif's load at once: read, frame 0 into a new texture, every frame checked once.
+        const bool loads = i - 1 == 5;
+        EXPECT_EQ(row[4], loads ? std::to_string(loading.size()) : "0") << i;
+        if (loads) {
+            // Its 10 frames: frame 0 for the texture, the others checked, frame 0 again.
+            EXPECT_GE(std::stoi(row[6]), 10 * static_cast<int>(loading.size())) << row[16];
+            for (int source : loading)
+                EXPECT_NE(row[16].find(std::to_string(source) + ": loads_now=1 "),
+                          std::string::npos)
+                    << row[16];
+        }
         char time[32];
         std::snprintf(time, sizeof time, "%.3f", static_cast<double>(i - 1) / 10.0);
         EXPECT_EQ(row[0] + " " + row[1] + " " + row[3],
@@ -568,8 +587,10 @@ void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
     }
     // At 10 fps every Advance polls, so the command loads on its own frame.
     EXPECT_EQ(worst, 5u) << csv;
-    EXPECT_NE(run.out.find(" at 0.500 s (" + described + "); " + std::to_string(over) +
-                           (over == 1 ? " frame" : " frames") + " over 100.0 ms"),
+    EXPECT_NE(run.out.find(" at 0.500 s (" + described + "; the module: "), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("); " + std::to_string(over) + (over == 1 ? " frame" : " frames") +
+                           " over 100.0 ms"),
               std::string::npos)
         << run.out;
     unsigned width = 0, height = 0;
@@ -581,8 +602,8 @@ void FxplayerRun::ExpectTheLoadAsTheWorstFrame(const std::string& event,
 // live, which loads inside ApplySettings: either way it is that frame's cost.
 TEST_F(FxplayerRun, MeasuresTheModulesTimeOnEachFrameAndNamesTheLoadAsTheWorst) {
     WriteBusyEffect();
-    ExpectTheLoadAsTheWorstFrame("command 1|busy.gif|80|40|x|7|10|10", "command 1: busy.gif");
-    ExpectTheLoadAsTheWorstFrame("source 2 set path=busy.gif", "source 2 set path=busy.gif");
+    ExpectTheLoadAsTheWorstFrame("command 1|busy.gif|80|40|x|7|10|10", "command 1: busy.gif", {1});
+    ExpectTheLoadAsTheWorstFrame("source 2 set path=busy.gif", "source 2 set path=busy.gif", {2});
 }
 
 // With "backgroundLoad" 1 the player lets each load finish before the next frame: the console
