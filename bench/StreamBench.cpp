@@ -20,8 +20,8 @@
 #include "BenchCases.h"
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
-#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
+#include "image/WorkerLoad.h"
 #include "standin/Standin.h"
 
 extern "C" {

@@ -24,8 +24,8 @@
 #include "PlainGraphics.h"
 #include "ThreadClock.h"
 #include "WebpWriter.h"
-#include "image/WorkerLoad.h"
 #include "image/BitmapImage.h"
+#include "image/WorkerLoad.h"
 #include "standin/Standin.h"
 
 extern "C" {

@@ -12,10 +12,10 @@ extern "C" {
 /* One delay-loaded DLL: every field is an RVA in the binary (attribute 1). */
 typedef struct ImgDelayDescr {
     DWORD grAttrs;
-    DWORD rvaDLLName;  /* the file name the binary was linked against */
-    DWORD rvaHmod;     /* the module the table is bound to */
-    DWORD rvaIAT;      /* the addresses the calls go through */
-    DWORD rvaINT;      /* the names, as in an import table */
+    DWORD rvaDLLName; /* the file name the binary was linked against */
+    DWORD rvaHmod;    /* the module the table is bound to */
+    DWORD rvaIAT;     /* the addresses the calls go through */
+    DWORD rvaINT;     /* the names, as in an import table */
     DWORD rvaBoundIAT;
     DWORD rvaUnloadIAT;
     DWORD dwTimeStamp;
@@ -37,8 +37,14 @@ typedef struct DelayLoadInfo {
     DWORD dwLastError;
 } DelayLoadInfo;
 
-enum { dliStartProcessing, dliNotePreLoadLibrary, dliNotePreGetProcAddress, dliFailLoadLib,
-       dliFailGetProc, dliNoteEndProcessing };
+enum {
+    dliStartProcessing,
+    dliNotePreLoadLibrary,
+    dliNotePreGetProcAddress,
+    dliFailLoadLib,
+    dliFailGetProc,
+    dliNoteEndProcessing
+};
 
 /* For dliNotePreLoadLibrary the hook returns the module to bind the DLL's table to (an HMODULE
  * cast to FARPROC), or null when it has none. */

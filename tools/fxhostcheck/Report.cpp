@@ -239,9 +239,10 @@ std::string Writer::Write() {
     } else {
         Line("Result: the module does not fit this host: " +
              Plural(r.differences.size(), "difference") + " (DIFFERENT, MISSING above)");
-        Line("For the module's maker: change host/ as docs/windows-build.md says, rebuild, and "
-             "check again: " +
-             in_.checkAgain);
+        Line(
+            "For the module's maker: change host/ as docs/windows-build.md says, rebuild, and "
+            "check again: " +
+            in_.checkAgain);
     }
     return out_;
 }
