@@ -136,9 +136,10 @@ bool BitmapImage::ListDelaysAndCheckFrames(bool firstFrameDecoded) {
             if (firstFrameDecoded)
                 continue;
             hostFrames.failed[0].store(1, std::memory_order_relaxed);
-        } else if (CountHostWork(HostWork::FramesDecoded),
-                   decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst) {
-            continue;
+        } else {
+            CountHostWork(HostWork::FramesDecoded);
+            if (decoder.Decode(i, hostFrames.failed) != FrameDecodeResult::FailedAtFirst)
+                continue;
         }
         WriteLoadLine(LoadLine{LoadFailure::FrameNotDecoded, format, filePath.Array(), i, 0});
     }
