@@ -2,6 +2,7 @@
 // decodes, and the host's thread installs the load in one step as soon as frame 0 is decoded, with
 // the log lines the load has written so far, in the order Init writes them; lines of frames decoded
 // later are written by the host's thread as they come.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -26,6 +27,14 @@ void Release(std::shared_ptr<WorkerLoad>& load) {
     WorkerLoad::Release(load);
 }
 
+// The host's frames as the holders see them: every holder advances once a frame, so a holder that
+// advances again in the frame it last advanced in has begun the next one. Holders live on the
+// host's thread; the atomics only keep a test that runs holders on threads of their own defined.
+std::atomic<uint32_t> hostFrame{1};
+// The frame a load was last swapped in: its texture and frame 0 are that frame's large cost, and
+// sources that read one command block finish their loads together.
+std::atomic<uint32_t> frameOfLastSwap{0};
+
 }  // namespace
 
 bool BitmapImage::BackgroundLoadPending() const {
@@ -34,6 +43,26 @@ bool BitmapImage::BackgroundLoadPending() const {
 
 bool BitmapImage::BackgroundLoadFinished() const {
     return loads && loads->pending && loads->pending->Ready();
+}
+
+bool BitmapImage::BackgroundSwapDue() const {
+    return BackgroundLoadFinished() &&
+           frameOfLastSwap.load(std::memory_order_relaxed) != frameSeen;
+}
+
+// A holder is made as if it had advanced in the frame under way: its first Advance then starts
+// a frame when it comes after every other holder's (a source made in place of one that swapped).
+uint32_t BitmapImage::HostFrameNow() {
+    return hostFrame.load(std::memory_order_relaxed);
+}
+
+void BitmapImage::CountHostFrame() {
+    uint32_t frame = hostFrame.load(std::memory_order_relaxed);
+    if (frameSeen == frame) {
+        frame += 1;
+        hostFrame.store(frame, std::memory_order_relaxed);
+    }
+    frameSeen = frame;
 }
 
 void BitmapImage::WaitForBackgroundLoad() {
@@ -109,6 +138,7 @@ void BitmapImage::DropBackgroundLoad() {
 void BitmapImage::SwapInBackgroundLoad() {
     if (!BackgroundLoadFinished())
         return;
+    frameOfLastSwap.store(frameSeen, std::memory_order_relaxed);
     if (loads->pending->outcome == WorkerLoad::Outcome::LoadAsStill) {
         // What the worker could not decode: the host's loader takes it on this thread, as in Init.
         LoadNow();

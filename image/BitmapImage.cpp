@@ -25,6 +25,7 @@ BitmapImage::BitmapImage()
       frameCacheBytes(uint64_t{256} << 20),
       lateFrames(0),
       loads(nullptr),
+      frameSeen(HostFrameNow()),
       showsEmptyPath(false),
       retiring() {}
 

@@ -58,6 +58,10 @@ public:
     bool BackgroundLoadPending() const;
     // The pending load can be swapped in: its frame 0 is decoded, or it has failed. Never waits.
     bool BackgroundLoadFinished() const;
+    // The pending load can be swapped in, and no other holder has swapped one in during this host
+    // frame: one swap a frame, whatever the number of sources, so that sources reading one command
+    // block pay their textures in frames of their own. Valid after this frame's Advance.
+    bool BackgroundSwapDue() const;
     // Installs the pending load in one step, as Init would have: the previous content goes, the
     // lines the load has logged so far are written, and the animation stands at frame 0. A GIF of
     // one frame is loaded here by the host, as by Init. Does nothing while none can be swapped in.
@@ -135,6 +139,8 @@ private:
     void ReleaseWorkerFrames();
     void WriteWorkerLines();
     void EndBackgroundLoading();
+    void CountHostFrame();
+    static uint32_t HostFrameNow();
     uint64_t WorkerBytes() const;
     uint32_t WorkerSlots() const;
 
@@ -164,6 +170,7 @@ private:
     uint64_t lateFrames;
 
     WorkerLoads* loads;  // owned; made with the first background load
+    uint32_t frameSeen;  // the host frame of this holder's last Advance (BackgroundSwap.cpp)
     // The placeholder shown stands for an empty path, which the owner does not draw.
     bool showsEmptyPath;
     // Frame stores of animations loaded on this thread and let go with backgroundLoad on: the

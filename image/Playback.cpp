@@ -51,6 +51,7 @@ void BitmapImage::Advance(float seconds) {
     // A host hiccup (NaN, infinity, a clock going backwards) must not freeze or rewind playback.
     if (!std::isfinite(seconds) || seconds < 0.0f)
         seconds = 0.0f;
+    CountHostFrame();
     if (retiring[0].block)
         RetireSome();
     if (content == Content::Animation) {
@@ -61,7 +62,7 @@ void BitmapImage::Advance(float seconds) {
         // frame due now is not copied into the texture only to be overwritten (unless a reload
         // due now gives that load up).
         const bool replaced =
-            BackgroundLoadFinished() && (reloadCountdown == 0.0f || reloadCountdown > seconds);
+            BackgroundSwapDue() && (reloadCountdown == 0.0f || reloadCountdown > seconds);
         if (!replaced)
             frames->Show(playback, entryFrame, seconds, texture, lateFrames);
     }

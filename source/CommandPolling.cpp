@@ -30,7 +30,7 @@ void VoteImageSource::Advance(float seconds) {
     float widthBefore = bitmap.width;
     float heightBefore = bitmap.height;
     bitmap.Advance(seconds);
-    if (bitmap.BackgroundLoadFinished())
+    if (bitmap.BackgroundSwapDue())
         ShowLoadedEffect(widthBefore, heightBefore);
 
     pollTimer += seconds;

@@ -859,6 +859,58 @@ TEST(BackgroundLoad, SwapHandsTheTextureToAnAnimationOfTheSameSize) {
     standin::ClearLog();
 }
 
+// Two sources reading one command block finish their loads together; each swap makes or fills a
+// texture, so the host's frame takes one of them and the next frame the other. The source that
+// waits plays on meanwhile: the frame that comes due reaches its texture.
+TEST(BackgroundLoad, TwoSourcesSwapInFramesOfTheirOwn) {
+    Rig rig(true);
+    XElement* data = rig.tree.AddSource(L"fx2");
+    data->SetInt(L"backgroundLoad", 1);
+    standin::AddSceneItem(rig.scene, data->GetParent());
+    std::unique_ptr<VoteImageSource> other(
+        static_cast<VoteImageSource*>(vantrel::CreateBitmapSource(data)));
+    VoteImageSource* sources[] = {rig.source, other.get()};
+    auto frame = [&](float seconds) {
+        for (VoteImageSource* source : sources)
+            source->Advance(seconds);
+    };
+    auto loaded = [&] {
+        for (VoteImageSource* source : sources)
+            source->WaitForBackgroundLoad();
+    };
+    auto effectIds = [&] {
+        return std::vector<int>{rig.source->Snapshot().effectId, other->Snapshot().effectId};
+    };
+    // White, red, green for 50, 100 and 150 ms; green, red.
+    const std::wstring first = rig.File("first.gif", Frames(16, 16, {1, 2, 3}));
+    const std::wstring second = rig.File("second.gif", Frames(16, 16, {3, 2}));
+
+    rig.sim.WriteBlockText(vantrel::kCommandBlockName,
+                           u"1|" + std::u16string(first.begin(), first.end()) + u"|0|0|x|7|0|0");
+    frame(0.025f);
+    loaded();
+    frame(0.025f);
+    EXPECT_EQ(effectIds(), (std::vector<int>{7, 0}));
+    frame(0.025f);
+    EXPECT_EQ(effectIds(), (std::vector<int>{7, 7}));
+
+    rig.sim.WriteBlockText(vantrel::kCommandBlockName,
+                           u"2|" + std::u16string(second.begin(), second.end()) + u"|0|0|x|8|0|0");
+    frame(0.025f);
+    loaded();
+    frame(0.16f);  // longer than any frame of first.gif: the waiting source's picture changes
+    EXPECT_EQ(effectIds(), (std::vector<int>{8, 7}));
+    const BitmapImage& waiting = *other->Snapshot().image;
+    const uint8_t colors[3][3] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}};
+    const uint8_t* due = colors[waiting.Snapshot().currentFrame];
+    const std::vector<uint8_t>& rgba = standin::InspectTexture(waiting.texture)->rgba;
+    EXPECT_EQ(std::vector<uint8_t>(rgba.begin(), rgba.begin() + 3),
+              std::vector<uint8_t>(due, due + 3));
+    frame(0.025f);
+    EXPECT_EQ(effectIds(), (std::vector<int>{8, 8}));
+    other.reset();
+}
+
 // ---------------------------------------------------------------- settings
 
 Bytes LargeFrames(size_t count) {
