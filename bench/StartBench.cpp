@@ -35,7 +35,7 @@ namespace {
 
 constexpr double kBudget = 1.0 / 60.0;
 // What replacing a 1920x1080 effect on two sources may cost the host's thread in any one frame
-// (or 1.2 times two copies of a frame, where those alone take longer).
+// (or 1.2 times a copy of a frame, where that alone takes longer).
 constexpr double kReplacementTarget = 0.002;
 constexpr float kFrame = 1.0f / 60.0f;
 constexpr int kRepetitions = 3;
@@ -61,8 +61,8 @@ struct StartFigures {
     std::vector<double> loadSeconds;    // command to swap, wall time (background only)
     std::vector<int> loadFrames;        // host frames from the command to the swap
     uint64_t uploads = 0;  // the most texture uploads of one start, on its command and swap frames
-    uint64_t made = 0;     // the most textures made on a replacement's swap frame
-    double copiesFloor = -1.0;  // a replacement: the fastest two frame-sized copies, CPU seconds
+    uint64_t made = 0;     // the most textures made on a replacement's swap frames
+    double copyFloor = -1.0;  // a replacement: the fastest frame-sized copy, CPU seconds
     std::string path;  // the table's path column, when not the design's or the background's
     std::string error;
 };
@@ -241,13 +241,16 @@ bool Shows(const Rig& rig, const GifCase& gif) {
            !rig.source->Snapshot().image->BackgroundLoadPending();
 }
 
-// Plays both sources until each has just moved on to a new frame, which wakes its worker to
-// decode the next one into the ring: the replacement then meets workers in the middle of a decode.
+// Plays both sources until both have just moved on to a new frame in the same host frame, which
+// wakes their workers to decode the next one into the ring: the replacement then meets workers in
+// the middle of a decode, and its frame moves neither animation on. The swaps, one a frame, leave
+// the second source a frame of 1 ms behind the first.
 bool PlayUntilWorkersDecode(Rig& a, Rig& b) {
+    auto current = [](Rig& rig) { return rig.source->Snapshot().image->Snapshot().currentFrame; };
     for (int i = 0; i < kMaxFrames; ++i) {
-        const uint32_t before = a.source->Snapshot().image->Snapshot().currentFrame;
+        const uint32_t beforeA = current(a), beforeB = current(b);
         AdvanceBoth(a, b);
-        if (a.source->Snapshot().image->Snapshot().currentFrame != before)
+        if (current(a) != beforeA && current(b) != beforeB)
             return true;
         std::this_thread::sleep_for(std::chrono::microseconds(16667));
     }
@@ -255,8 +258,8 @@ bool PlayUntilWorkersDecode(Rig& a, Rig& b) {
 }
 
 // One replacement on both sources: the frame (or the settings calls) that starts both loads, then,
-// once both can be swapped in (waited for outside the timing, as the effect player does), the
-// frame that swaps both in.
+// once both can be swapped in (waited for outside the timing, as the effect player does), the two
+// frames that swap them in, one a frame.
 bool ReplaceOnBoth(Rig& a, Rig& b, int commandId, Replacement how, const GifCase& gif,
                    StartFigures* figures) {
     if (!PlayUntilWorkersDecode(a, b))
@@ -291,10 +294,14 @@ bool ReplaceOnBoth(Rig& a, Rig& b, int commandId, Replacement how, const GifCase
     b.source->WaitForBackgroundLoad();
     const uint64_t uploadsBefore = PlainTextureUploads();
     const uint64_t madeBefore = PlainTexturesMade();
-    // A frame too short to move either animation on: the swap's alone.
-    const Frame swap = AdvanceBoth(a, b, 0.001f);
+    // Frames too short to move either animation on: the swaps' alone, one in each.
+    const Frame first = AdvanceBoth(a, b, 0.001f);
+    if (Shows(b, gif))
+        return false;  // both swapped in one frame
+    const Frame second = AdvanceBoth(a, b, 0.001f);
     if (!Shows(a, gif) || !Shows(b, gif))
         return false;
+    const Frame swap = first.cpu > second.cpu ? first : second;
     if (figures) {
         figures->worst[kCommand].cpu = std::max(figures->worst[kCommand].cpu, start.cpu);
         figures->worst[kCommand].wall = std::max(figures->worst[kCommand].wall, start.wall);
@@ -310,20 +317,18 @@ bool ReplaceOnBoth(Rig& a, Rig& b, int commandId, Replacement how, const GifCase
     return true;
 }
 
-// What a swap on two sources cannot go below: frame 0 copied into each texture. Two copies of a
-// frame's bytes from frames the cache no longer holds into two frame-sized buffers, fastest of 10.
-double TwoCopiesFloor(const GifCase& gif) {
+// What a swap cannot go below: frame 0 copied into the texture. A copy of a frame's bytes from
+// frames the cache no longer holds into a frame-sized buffer, fastest of 10.
+double CopyFloor(const GifCase& gif) {
     const size_t bytes = size_t{gif.recipe.width} * gif.recipe.height * 4;
     std::vector<std::vector<uint8_t>> frames(6, std::vector<uint8_t>(bytes, 1));
-    std::vector<uint8_t> textureA(bytes, 0), textureB(bytes, 0);
+    std::vector<uint8_t> texture(bytes, 0);
     double fastest = 1e9;
     for (int i = 0; i < 10; ++i) {
         const double cpu = threadclock::ThreadCpuSeconds();
-        std::memcpy(textureA.data(), frames[(2 * i) % 6].data(), bytes);
-        std::memcpy(textureB.data(), frames[(2 * i + 1) % 6].data(), bytes);
+        std::memcpy(texture.data(), frames[i % 6].data(), bytes);
         fastest = std::min(fastest, threadclock::ThreadCpuSeconds() - cpu);
-        benchmark::DoNotOptimize(textureA.data());
-        benchmark::DoNotOptimize(textureB.data());
+        benchmark::DoNotOptimize(texture.data());
     }
     return fastest;
 }
@@ -343,7 +348,7 @@ void ReplaceEffect(benchmark::State& state, GifCase* gif, Replacement how) {
     for (int i = 0; i < kMaxFrames && !(Shows(a, *gif) && Shows(b, *gif)); ++i) {
         a.source->WaitForBackgroundLoad();
         b.source->WaitForBackgroundLoad();
-        AdvanceBoth(a, b);
+        AdvanceBoth(a, b, 0.001f);
     }
     if (!Shows(a, *gif) || !Shows(b, *gif)) {
         state.SkipWithError("the effect did not show");
@@ -359,9 +364,9 @@ void ReplaceEffect(benchmark::State& state, GifCase* gif, Replacement how) {
             }
         }
     }
-    const double floor = TwoCopiesFloor(*gif);
-    if (figures.copiesFloor < 0.0 || floor < figures.copiesFloor)
-        figures.copiesFloor = floor;
+    const double floor = CopyFloor(*gif);
+    if (figures.copyFloor < 0.0 || floor < figures.copyFloor)
+        figures.copyFloor = floor;
     WriteCommand(L"");
 }
 
@@ -434,10 +439,10 @@ bool PrintStartTable() {
         if (f.background) {
             // A still costs the host's thread one texture made from the worker's pixels.
             // Replacing an effect on both sources: no more than starting the loads, and one upload
-            // a source on the swap: within 2 ms at 1920x1080, or 1.2 times what two copies of a
-            // frame cost where the machine cannot copy that fast.
+            // in each of the two swap frames: within 2 ms at 1920x1080, or 1.2 times what a copy
+            // of a frame costs where the machine cannot copy that fast.
             const double target =
-                f.path.empty() ? kBudget : std::max(kReplacementTarget, 1.2 * f.copiesFloor);
+                f.path.empty() ? kBudget : std::max(kReplacementTarget, 1.2 * f.copyFloor);
             const bool ok = f.error.empty() && f.starts > 0 && worst <= target &&
                             (f.gif.rfind("still", 0) != 0 || f.uploads <= 1);
             verdict = ok ? "met" : "MISSED";
@@ -451,8 +456,8 @@ bool PrintStartTable() {
             load = text;
         }
         if (!f.path.empty())
-            load = std::to_string(f.made) + " textures made on the swap; two copies' floor " +
-                   Ms(f.copiesFloor);
+            load = std::to_string(f.made) + " textures made on the swaps; a copy's floor " +
+                   Ms(f.copyFloor);
         const std::string path = !f.path.empty() ? f.path : f.background ? "background" : "design";
         std::printf("%-18s %-12s %5d %11s %11s %11s %11s %11s %11s %7llu  %-6s %s%s\n",
                     f.gif.c_str(), path.c_str(), f.starts, Ms(f.worst[kCommand].cpu).c_str(),
@@ -465,7 +470,7 @@ bool PrintStartTable() {
         "(median: the median over starts of each start's worst frame; uploads: the most textures "
         "given pixels on a start's command and swap frames, a texture made from a file "
         "included; load: median wall time and host frames from the command to the swap; x2: two "
-        "sources, each frame both sources' calls, the target 2 ms or 1.2 times the two copies' "
+        "sources, each frame both sources' calls, the target 2 ms or 1.2 times a copy's "
         "floor)\n");
     return met;
 }
@@ -489,11 +494,11 @@ bool WriteStartJson(const std::string& path) {
              << ", \"median_worst\": " << Median(f.worstPerStart)
              << ", \"load_wall_median\": " << Median(f.loadSeconds)
              << ", \"textures_made_on_swap\": " << f.made
-             << ", \"two_copies_floor\": " << f.copiesFloor << ", \"met\": "
+             << ", \"copy_floor\": " << f.copyFloor << ", \"met\": "
              << (f.background
                      ? (WorstFrame(f) <= (f.path.empty() ? kBudget
                                                          : std::max(kReplacementTarget,
-                                                                    1.2 * f.copiesFloor)) &&
+                                                                    1.2 * f.copyFloor)) &&
                                 f.error.empty()
                             ? "true"
                             : "false")
