@@ -46,8 +46,7 @@ bool BitmapImage::BackgroundLoadFinished() const {
 }
 
 bool BitmapImage::BackgroundSwapDue() const {
-    return BackgroundLoadFinished() &&
-           frameOfLastSwap.load(std::memory_order_relaxed) != frameSeen;
+    return BackgroundLoadFinished() && frameOfLastSwap.load(std::memory_order_relaxed) != frameSeen;
 }
 
 // A holder is made as if it had advanced in the frame under way: its first Advance then starts
